@@ -1,0 +1,29 @@
+# Quick start on a fresh Debian machine: `make demo`, `make test`.
+PRESETS := mingw-i686 linux linux-i386
+
+.PHONY: all deps build test demo bench clean
+
+all: build
+
+deps:
+	@bash scripts/deps.sh
+
+build: deps
+	@for p in $(PRESETS); do \
+	  cmake --preset $$p >/dev/null && cmake --build --preset $$p || exit 1; \
+	done
+
+test: build
+	ctest --preset linux
+	ctest --preset linux-i386
+
+demo: deps
+	@cmake --preset linux >/dev/null && cmake --build --preset linux
+	@bash scripts/demo.sh
+
+bench: deps
+	@cmake --preset linux >/dev/null && cmake --build --preset linux
+	@bash scripts/bench.sh
+
+clean:
+	rm -rf build

@@ -1,0 +1,570 @@
+// GDI objects and device contexts of the portable layer: the handle table, pens,
+// brushes, bitmaps, memory and window DCs, selection and deletion, and the GDI calls
+// that resolve their handles and hand the pixels to the raster.
+//
+// Handles are table slots with a generation, so a stale or forged handle is detected
+// and fails the call instead of touching freed memory. Slots are reused last-in
+// first-out: an effect that makes and deletes a pen per line keeps reusing one slot,
+// and nothing is allocated per call. Deletion follows Windows: an object still
+// selected into a DC is only marked, and is freed when it is deselected or the DC is
+// deleted; GetObjectType keeps answering for it until then.
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <memory>
+#include <vector>
+
+#include "../visplatform.h"
+#include "gdi_internal.h"
+#include "raster.h"
+
+namespace vis {
+namespace {
+
+// A handle's value: slot index + 1 in the low 16 bits (so no handle is 0), the slot's
+// generation in the high 16 bits.
+constexpr uint32_t kIndexBits = 16;
+constexpr uint32_t kMaxObjects = 1u << kIndexBits;  // Windows' own quota is 10,000
+constexpr uint32_t kChunkSize = 1024;
+
+enum DcKind : uint8_t { kMemoryDc, kWindowDc };
+
+struct PenData {
+  int style;
+  int width;
+  COLORREF color;
+};
+struct BrushData {
+  int style;
+  COLORREF color;
+};
+struct BitmapData {
+  uint32_t* pixels;
+  int width;
+  int height;
+  HDC selectedIn;  // a bitmap can be selected into one DC at a time
+};
+struct DcData {
+  DcKind kind;
+  HWND window;
+  HGDIOBJ pen;
+  HGDIOBJ brush;
+  HGDIOBJ bitmap;
+  POINT position;
+};
+
+struct GdiObject {
+  uint32_t handle;    // the current handle value of this slot, 0 when free
+  uint8_t type;       // OBJ_* or 0
+  bool stock;
+  bool deletePending;
+  uint32_t selections;  // DCs that have it selected
+  uint32_t serial;      // trace id, never reused
+  union {
+    PenData pen;
+    BrushData brush;
+    BitmapData bitmap;
+    DcData dc;
+  };
+};
+
+struct Table {
+  std::unique_ptr<GdiObject[]> chunks[kMaxObjects / kChunkSize];
+  std::vector<uint16_t> freeSlots;  // LIFO
+  uint32_t used = 0;                // slots ever handed out
+  uint32_t nextSerial = 1;
+  int live[16] = {};
+  HGDIOBJ stock[9] = {};
+  HGDIOBJ defaultBitmap = nullptr;
+};
+
+Table& table() {
+  static Table t;
+  return t;
+}
+
+VisTraceSink traceSink = nullptr;
+void* traceContext = nullptr;
+WindowTargetResolver windowResolver = nullptr;
+WindowIdFn windowIdFn = nullptr;
+
+inline GdiObject* slot(uint32_t index) {
+  return &table().chunks[index / kChunkSize][index % kChunkSize];
+}
+
+GdiObject* lookup(const void* handle) {
+  const uint32_t value = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle));
+  if (reinterpret_cast<uintptr_t>(handle) > 0xffffffffu) return nullptr;
+  const uint32_t index = (value & (kMaxObjects - 1)) - 1;
+  if (index >= table().used) return nullptr;
+  GdiObject* object = slot(index);
+  return (object->handle == value && object->type != 0) ? object : nullptr;
+}
+
+GdiObject* lookupType(const void* handle, uint8_t type) {
+  GdiObject* object = lookup(handle);
+  return (object && object->type == type) ? object : nullptr;
+}
+
+GdiObject* lookupDc(HDC dc) {
+  GdiObject* object = lookup(dc);
+  return (object && (object->type == OBJ_MEMDC || object->type == OBJ_DC)) ? object : nullptr;
+}
+
+void* handleOf(const GdiObject* object) {
+  return reinterpret_cast<void*>(static_cast<uintptr_t>(object->handle));
+}
+
+GdiObject* allocate(uint8_t type) {
+  Table& t = table();
+  uint32_t index;
+  if (!t.freeSlots.empty()) {
+    index = t.freeSlots.back();
+    t.freeSlots.pop_back();
+  } else {
+    if (t.used == kMaxObjects - 1) return nullptr;  // index + 1 must fit 16 bits
+    index = t.used;
+    if (!t.chunks[index / kChunkSize]) {
+      t.chunks[index / kChunkSize] = std::make_unique<GdiObject[]>(kChunkSize);
+      t.freeSlots.reserve(kMaxObjects);
+    }
+    ++t.used;
+  }
+  GdiObject* object = slot(index);
+  const uint32_t generation = ((object->handle >> kIndexBits) + 1) & 0xffffu;
+  object->handle = (generation << kIndexBits) | (index + 1);
+  object->type = type;
+  object->stock = false;
+  object->deletePending = false;
+  object->selections = 0;
+  object->serial = t.nextSerial++;
+  ++t.live[type];
+  return object;
+}
+
+void release(GdiObject* object) {
+  Table& t = table();
+  if (object->type == OBJ_BITMAP) free(object->bitmap.pixels);
+  --t.live[object->type];
+  object->type = 0;
+  // Keep the generation in the handle so that the next owner of the slot gets a new
+  // value; the type of 0 already makes the old handle fail.
+  t.freeSlots.push_back(static_cast<uint16_t>((object->handle & (kMaxObjects - 1)) - 1));
+}
+
+void makeStock(GdiObject* object) {
+  object->stock = true;
+  --table().live[object->type];  // stock objects are not counted as live
+}
+
+void ensureStock() {
+  Table& t = table();
+  if (t.stock[WHITE_PEN]) return;
+  struct BrushStock {
+    int index;
+    COLORREF color;
+    int style;
+  };
+  const BrushStock brushes[] = {{WHITE_BRUSH, RGB(255, 255, 255), BS_SOLID},
+                                {LTGRAY_BRUSH, RGB(192, 192, 192), BS_SOLID},
+                                {GRAY_BRUSH, RGB(128, 128, 128), BS_SOLID},
+                                {DKGRAY_BRUSH, RGB(64, 64, 64), BS_SOLID},
+                                {BLACK_BRUSH, RGB(0, 0, 0), BS_SOLID},
+                                {NULL_BRUSH, 0, BS_NULL}};
+  for (const BrushStock& b : brushes) {
+    GdiObject* o = allocate(OBJ_BRUSH);
+    o->brush = {b.style, b.color};
+    makeStock(o);
+    t.stock[b.index] = handleOf(o);
+  }
+  struct PenStock {
+    int index;
+    COLORREF color;
+    int style;
+  };
+  const PenStock pens[] = {{WHITE_PEN, RGB(255, 255, 255), PS_SOLID},
+                           {BLACK_PEN, RGB(0, 0, 0), PS_SOLID},
+                           {NULL_PEN, 0, PS_NULL}};
+  for (const PenStock& p : pens) {
+    GdiObject* o = allocate(OBJ_PEN);
+    o->pen = {p.style, 0, p.color};
+    makeStock(o);
+    t.stock[p.index] = handleOf(o);
+  }
+  // A new memory DC holds a 1x1 bitmap until the caller selects its own.
+  GdiObject* o = allocate(OBJ_BITMAP);
+  o->bitmap = {static_cast<uint32_t*>(calloc(1, sizeof(uint32_t))), 1, 1, nullptr};
+  makeStock(o);
+  t.defaultBitmap = handleOf(o);
+}
+
+// Takes one selection off an object, freeing it if its deletion was deferred.
+void deselect(HGDIOBJ handle) {
+  GdiObject* object = lookup(handle);
+  if (!object) return;
+  if (object->selections > 0) --object->selections;
+  if (object->type == OBJ_BITMAP) object->bitmap.selectedIn = nullptr;
+  if (object->selections == 0 && object->deletePending) release(object);
+}
+
+GdiObject* newDc(DcKind kind, HWND window) {
+  ensureStock();
+  GdiObject* object = allocate(kind == kMemoryDc ? OBJ_MEMDC : OBJ_DC);
+  if (!object) return nullptr;
+  Table& t = table();
+  object->dc = {kind, window, t.stock[BLACK_PEN], t.stock[WHITE_BRUSH], nullptr, {0, 0}};
+  if (kind == kMemoryDc) {
+    object->dc.bitmap = t.defaultBitmap;
+    lookup(t.defaultBitmap)->selections++;
+  }
+  lookup(object->dc.pen)->selections++;
+  lookup(object->dc.brush)->selections++;
+  return object;
+}
+
+void freeDc(GdiObject* dc) {
+  HGDIOBJ pen = dc->dc.pen, brush = dc->dc.brush, bitmap = dc->dc.bitmap;
+  release(dc);
+  deselect(pen);
+  deselect(brush);
+  if (bitmap) deselect(bitmap);
+}
+
+bool targetOf(GdiObject* dc, RasterTarget* out) {
+  if (dc->dc.kind == kWindowDc) {
+    return dc->dc.window && windowResolver && windowResolver(dc->dc.window, out);
+  }
+  GdiObject* bitmap = lookup(dc->dc.bitmap);
+  if (!bitmap) return false;
+  *out = {bitmap->bitmap.pixels, bitmap->bitmap.width, bitmap->bitmap.height,
+          bitmap->bitmap.width, 0, 0, {0, 0, bitmap->bitmap.width, bitmap->bitmap.height}};
+  return true;
+}
+
+RasterPen penOf(GdiObject* dc) {
+  GdiObject* pen = lookup(dc->dc.pen);
+  if (!pen || pen->pen.style == PS_NULL) return {true, 0, 0};
+  return {false, pen->pen.width, pixelFromColorref(pen->pen.color)};
+}
+
+RasterBrush brushOf(GdiObject* dc) {
+  GdiObject* brush = lookup(dc->dc.brush);
+  if (!brush || brush->brush.style == BS_NULL) return {true, 0};
+  return {false, pixelFromColorref(brush->brush.color)};
+}
+
+}  // namespace
+
+bool traceOn = false;
+
+void trace(const char* format, ...) {
+  char line[512];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  if (traceSink) traceSink(traceContext, line);
+}
+
+unsigned traceId(const void* handle) {
+  GdiObject* object = lookup(handle);
+  return object ? object->serial : 0;
+}
+
+void setWindowTargetResolver(WindowTargetResolver resolver) { windowResolver = resolver; }
+void setWindowIdFn(WindowIdFn fn) { windowIdFn = fn; }
+
+namespace {
+void traceWindowDc(const char* call, HWND window, HDC dc) {
+  int width = 0, height = 0;
+  const unsigned id = windowIdFn ? windowIdFn(window, &width, &height) : 0;
+  trace("#%u = %s w%u %d %d", traceId(dc), call, id, width, height);
+}
+}  // namespace
+
+HDC createWindowDC(HWND window) {
+  GdiObject* dc = newDc(kWindowDc, window);
+  if (!dc) return nullptr;
+  HDC handle = static_cast<HDC>(handleOf(dc));
+  if (traceOn) traceWindowDc("GetDC", window, handle);
+  return handle;
+}
+
+bool releaseWindowDC(HWND window, HDC handle) {
+  GdiObject* dc = lookupType(handle, OBJ_DC);
+  if (!dc || dc->dc.window != window) return false;
+  if (traceOn) {
+    int width = 0, height = 0;
+    const unsigned id = windowIdFn ? windowIdFn(window, &width, &height) : 0;
+    trace("ReleaseDC w%u #%u", id, dc->serial);
+  }
+  freeDc(dc);
+  return true;
+}
+
+}  // namespace vis
+
+using namespace vis;
+
+extern "C" {
+
+// ---- Objects -----------------------------------------------------------------------
+
+HGDIOBJ WINAPI GetStockObject(int index) {
+  ensureStock();
+  if (index < 0 || index > NULL_PEN) return nullptr;
+  HGDIOBJ object = table().stock[index];
+  if (traceOn) trace("#%u = GetStockObject %d", traceId(object), index);
+  return object;
+}
+
+HPEN WINAPI CreatePen(int style, int width, COLORREF color) {
+  ensureStock();
+  GdiObject* object = nullptr;
+  if (style == PS_SOLID || style == PS_NULL) {
+    object = allocate(OBJ_PEN);
+    if (object) object->pen = {style, width < 0 ? -width : width, color & 0x00ffffffu};
+  }
+  HPEN pen = object ? static_cast<HPEN>(handleOf(object)) : nullptr;
+  if (traceOn) trace("#%u = CreatePen %d %d 0x%08x", traceId(pen), style, width, color);
+  return pen;
+}
+
+HBRUSH WINAPI CreateSolidBrush(COLORREF color) {
+  ensureStock();
+  GdiObject* object = allocate(OBJ_BRUSH);
+  if (object) object->brush = {BS_SOLID, color & 0x00ffffffu};
+  HBRUSH brush = object ? static_cast<HBRUSH>(handleOf(object)) : nullptr;
+  if (traceOn) trace("#%u = CreateSolidBrush 0x%08x", traceId(brush), color);
+  return brush;
+}
+
+HBITMAP WINAPI CreateBitmap(int width, int height, UINT planes, UINT bitsPerPixel,
+                            const void* bits) {
+  ensureStock();
+  GdiObject* object = nullptr;
+  // Only the one format the plug-in uses: one plane of 32-bit pixels. A 0 x 0 request
+  // gets the 1 x 1 default bitmap, as on Windows.
+  if (planes == 1 && bitsPerPixel == 32 && width >= 0 && height >= 0 &&
+      static_cast<int64_t>(width) * height <= (int64_t{1} << 28)) {
+    if (width == 0 || height == 0) {
+      if (traceOn) trace("#%u = CreateBitmap %d %d %u %u", traceId(table().defaultBitmap),
+                         width, height, planes, bitsPerPixel);
+      return static_cast<HBITMAP>(table().defaultBitmap);
+    }
+    const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
+    uint32_t* pixels = static_cast<uint32_t*>(calloc(count, sizeof(uint32_t)));
+    if (pixels) {
+      object = allocate(OBJ_BITMAP);
+      if (object) {
+        if (bits) memcpy(pixels, bits, count * sizeof(uint32_t));
+        object->bitmap = {pixels, width, height, nullptr};
+      } else {
+        free(pixels);
+      }
+    }
+  }
+  HBITMAP bitmap = object ? static_cast<HBITMAP>(handleOf(object)) : nullptr;
+  if (traceOn) trace("#%u = CreateBitmap %d %d %u %u", traceId(bitmap), width, height, planes,
+                     bitsPerPixel);
+  return bitmap;
+}
+
+DWORD WINAPI GetObjectType(HGDIOBJ handle) {
+  GdiObject* object = lookup(handle);
+  return object ? object->type : 0;
+}
+
+BOOL WINAPI DeleteObject(HGDIOBJ handle) {
+  GdiObject* object = lookup(handle);
+  if (traceOn) trace("DeleteObject #%u", object ? object->serial : 0);
+  if (!object || object->type == OBJ_DC || object->type == OBJ_MEMDC) return FALSE;
+  if (object->stock) return TRUE;
+  if (object->selections > 0) {
+    object->deletePending = true;
+    return TRUE;
+  }
+  release(object);
+  return TRUE;
+}
+
+HGDIOBJ WINAPI SelectObject(HDC dcHandle, HGDIOBJ handle) {
+  GdiObject* dc = lookupDc(dcHandle);
+  GdiObject* object = lookup(handle);
+  if (traceOn) trace("SelectObject #%u #%u", dc ? dc->serial : 0, object ? object->serial : 0);
+  if (!dc || !object || object->deletePending) return nullptr;
+  HGDIOBJ* current;
+  switch (object->type) {
+    case OBJ_PEN: current = &dc->dc.pen; break;
+    case OBJ_BRUSH: current = &dc->dc.brush; break;
+    case OBJ_BITMAP:
+      if (dc->dc.kind != kMemoryDc) return nullptr;
+      if (object->bitmap.selectedIn && object->bitmap.selectedIn != dcHandle &&
+          !object->stock) {
+        return nullptr;
+      }
+      current = &dc->dc.bitmap;
+      break;
+    default: return nullptr;
+  }
+  HGDIOBJ previous = *current;
+  if (previous == handle) return previous;
+  *current = handle;
+  ++object->selections;
+  if (object->type == OBJ_BITMAP && !object->stock) object->bitmap.selectedIn = dcHandle;
+  deselect(previous);  // may free a pen or brush whose deletion was deferred
+  return previous;
+}
+
+// ---- DCs ---------------------------------------------------------------------------
+
+HDC WINAPI CreateCompatibleDC(HDC reference) {
+  if (reference && !lookupDc(reference)) {
+    if (traceOn) trace("#0 = CreateCompatibleDC #0");
+    return nullptr;
+  }
+  GdiObject* dc = newDc(kMemoryDc, nullptr);
+  HDC handle = dc ? static_cast<HDC>(handleOf(dc)) : nullptr;
+  if (traceOn) trace("#%u = CreateCompatibleDC #%u", traceId(handle), traceId(reference));
+  return handle;
+}
+
+BOOL WINAPI DeleteDC(HDC handle) {
+  GdiObject* dc = lookupType(handle, OBJ_MEMDC);
+  if (traceOn) trace("DeleteDC #%u", dc ? dc->serial : 0);
+  if (!dc) return FALSE;
+  freeDc(dc);
+  return TRUE;
+}
+
+// ---- Drawing -----------------------------------------------------------------------
+
+int WINAPI FillRect(HDC dcHandle, const RECT* rect, HBRUSH brushHandle) {
+  GdiObject* dc = lookupDc(dcHandle);
+  GdiObject* brush = lookupType(brushHandle, OBJ_BRUSH);
+  if (traceOn && rect) {
+    trace("FillRect #%u %d %d %d %d #%u", dc ? dc->serial : 0, rect->left, rect->top,
+          rect->right, rect->bottom, brush ? brush->serial : 0);
+  }
+  if (!dc || !brush || !rect) return 0;
+  RasterTarget target;
+  if (brush->brush.style != BS_NULL && targetOf(dc, &target)) {
+    rasterFillRect(target, *rect, pixelFromColorref(brush->brush.color));
+  }
+  return 1;
+}
+
+BOOL WINAPI Ellipse(HDC dcHandle, int left, int top, int right, int bottom) {
+  GdiObject* dc = lookupDc(dcHandle);
+  if (traceOn) trace("Ellipse #%u %d %d %d %d", dc ? dc->serial : 0, left, top, right, bottom);
+  if (!dc) return FALSE;
+  RasterTarget target;
+  if (targetOf(dc, &target)) {
+    rasterEllipse(target, left, top, right, bottom, penOf(dc), brushOf(dc));
+  }
+  return TRUE;
+}
+
+BOOL WINAPI Rectangle(HDC dcHandle, int left, int top, int right, int bottom) {
+  GdiObject* dc = lookupDc(dcHandle);
+  if (traceOn) trace("Rectangle #%u %d %d %d %d", dc ? dc->serial : 0, left, top, right, bottom);
+  if (!dc) return FALSE;
+  RasterTarget target;
+  if (targetOf(dc, &target)) {
+    rasterRectangle(target, left, top, right, bottom, penOf(dc), brushOf(dc));
+  }
+  return TRUE;
+}
+
+BOOL WINAPI Polygon(HDC dcHandle, const POINT* points, int count) {
+  GdiObject* dc = lookupDc(dcHandle);
+  if (traceOn) {
+    // One line per call, however many points: long polygons are written in pieces
+    // that the replayer joins ("Polygon" then "+" continuation lines).
+    char line[480];
+    int used = snprintf(line, sizeof line, "Polygon #%u %d", dc ? dc->serial : 0, count);
+    for (int i = 0; points && i < count; ++i) {
+      if (used > 440) {
+        trace("%s", line);
+        used = snprintf(line, sizeof line, "+");
+      }
+      used += snprintf(line + used, sizeof line - used, " %d %d", points[i].x, points[i].y);
+    }
+    trace("%s", line);
+  }
+  if (!dc || !points || count < 2) return FALSE;
+  RasterTarget target;
+  if (targetOf(dc, &target)) rasterPolygon(target, points, count, penOf(dc), brushOf(dc));
+  return TRUE;
+}
+
+BOOL WINAPI MoveToEx(HDC dcHandle, int x, int y, LPPOINT previous) {
+  GdiObject* dc = lookupDc(dcHandle);
+  if (traceOn) trace("MoveToEx #%u %d %d", dc ? dc->serial : 0, x, y);
+  if (!dc) return FALSE;
+  if (previous) *previous = dc->dc.position;
+  dc->dc.position = {x, y};
+  return TRUE;
+}
+
+BOOL WINAPI LineTo(HDC dcHandle, int x, int y) {
+  GdiObject* dc = lookupDc(dcHandle);
+  if (traceOn) trace("LineTo #%u %d %d", dc ? dc->serial : 0, x, y);
+  if (!dc) return FALSE;
+  RasterTarget target;
+  const RasterPen pen = penOf(dc);
+  if (!pen.null && targetOf(dc, &target)) {
+    rasterLine(target, dc->dc.position.x, dc->dc.position.y, x, y, pen);
+  }
+  dc->dc.position = {x, y};
+  return TRUE;
+}
+
+BOOL WINAPI BitBlt(HDC destHandle, int x, int y, int width, int height, HDC sourceHandle,
+                   int sourceX, int sourceY, DWORD rop) {
+  GdiObject* dest = lookupDc(destHandle);
+  GdiObject* source = lookupDc(sourceHandle);
+  if (traceOn) {
+    trace("BitBlt #%u %d %d %d %d #%u %d %d 0x%08x", dest ? dest->serial : 0, x, y, width,
+          height, source ? source->serial : 0, sourceX, sourceY, rop);
+  }
+  if (!dest || !source || rop != SRCCOPY) return FALSE;
+  RasterTarget to, from;
+  if (targetOf(dest, &to) && targetOf(source, &from)) {
+    rasterCopy(to, x, y, width, height, from, sourceX, sourceY);
+  }
+  return TRUE;
+}
+
+COLORREF WINAPI GetPixel(HDC dcHandle, int x, int y) {
+  GdiObject* dc = lookupDc(dcHandle);
+  RasterTarget t;
+  if (!dc || !targetOf(dc, &t)) return CLR_INVALID;
+  const int dx = x + t.originX, dy = y + t.originY;
+  if (dx < t.clip.left || dx >= t.clip.right || dy < t.clip.top || dy >= t.clip.bottom) {
+    return CLR_INVALID;
+  }
+  return colorrefFromPixel(t.pixels[static_cast<ptrdiff_t>(dy) * t.stride + dx]);
+}
+
+// ---- Hooks -------------------------------------------------------------------------
+
+BOOL visBitmapPixels(HBITMAP handle, VisPixels* out) {
+  GdiObject* bitmap = lookupType(handle, OBJ_BITMAP);
+  if (!bitmap || !out) return FALSE;
+  *out = {bitmap->bitmap.pixels, bitmap->bitmap.width, bitmap->bitmap.height,
+          bitmap->bitmap.width};
+  return TRUE;
+}
+
+int visLiveObjectCount(DWORD type) { return type < 16 ? table().live[type] : 0; }
+
+void visSetTraceSink(VisTraceSink sink, void* context) {
+  traceSink = sink;
+  traceContext = context;
+  traceOn = sink != nullptr;
+}
+
+}  // extern "C"
