@@ -4,9 +4,11 @@
 //
 // The order of messages follows what Windows sends and Wine's message tests record:
 //   CreateWindowExA: WM_NCCREATE, WM_CREATE, WM_SIZE, WM_MOVE, and for WS_VISIBLE
-//     then WM_SHOWWINDOW, WM_WINDOWPOSCHANGING, WM_WINDOWPOSCHANGED;
-//   SetWindowPos: WM_WINDOWPOSCHANGING, WM_WINDOWPOSCHANGED, whose default
-//     processing sends WM_SIZE when the size changed and WM_MOVE when the position did;
+//     then WM_SHOWWINDOW, and WM_WINDOWPOSCHANGING, WM_WINDOWPOSCHANGED unless the
+//     parent is hidden;
+//   SetWindowPos: WM_WINDOWPOSCHANGING, then, if anything changed,
+//     WM_WINDOWPOSCHANGED, whose default processing sends WM_SIZE when the size
+//     changed and WM_MOVE when the position did;
 //   DestroyWindow: hide if visible, owned windows first, WM_DESTROY to the window and
 //     then to its children (all of them still alive), then WM_NCDESTROY children first.
 // What is not here: non-client areas, menus, focus and activation messages, z-order
@@ -119,6 +121,9 @@ BOOL positionWindow(Window* w, int x, int y, int cx, int cy, UINT flags) {
     pos.cx = clampSize(pos.cx);
     pos.cy = clampSize(pos.cy);
   }
+  // Showing what is shown, or hiding what is hidden, is no change.
+  if (w->style & WS_VISIBLE) pos.flags &= ~static_cast<UINT>(SWP_SHOWWINDOW);
+  if (!(w->style & WS_VISIBLE)) pos.flags &= ~static_cast<UINT>(SWP_HIDEWINDOW);
   const bool moved = !(pos.flags & SWP_NOMOVE) && (pos.x != w->x || pos.y != w->y);
   const bool sized = !(pos.flags & SWP_NOSIZE) && (pos.cx != w->width || pos.cy != w->height);
   if (sized && !w->parent && !sizeAllowed(pos.cx, pos.cy)) return FALSE;
@@ -145,6 +150,8 @@ BOOL positionWindow(Window* w, int x, int y, int cx, int cy, UINT flags) {
     invalidate(w, nullptr, true, true);
   }
 
+  // Nothing moved, sized, shown or hidden: Windows sends no WM_WINDOWPOSCHANGED.
+  if (!moved && !sized && !(pos.flags & (SWP_SHOWWINDOW | SWP_HIDEWINDOW))) return TRUE;
   if (!moved) pos.flags |= SWP_NOCLIENTMOVE;
   if (!sized) pos.flags |= SWP_NOCLIENTSIZE;
   pos.x = w->x;
@@ -162,6 +169,17 @@ BOOL showWindow(Window* w, bool show) {
   SendMessageA(handle, WM_SHOWWINDOW, show ? TRUE : FALSE, 0);
   w = findWindow(handle);
   if (!w) return wasVisible;
+  if (w->parent && !reallyVisible(w->parent)) {
+    // Nothing on screen changes under a hidden parent: the style flips, and no
+    // WM_WINDOWPOSCHANGING follows (so a child created visible in a hidden frame gets
+    // WM_SHOWWINDOW alone).
+    if (show) {
+      w->style |= WS_VISIBLE;
+    } else {
+      w->style &= ~static_cast<DWORD>(WS_VISIBLE);
+    }
+    return wasVisible;
+  }
   positionWindow(w, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE |
                      (show ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
@@ -589,12 +607,10 @@ BOOL WINAPI IsWindowVisible(HWND handle) {
 
 BOOL WINAPI SetForegroundWindow(HWND handle) {
   Window* w = findWindow(handle);
-  if (!w) return FALSE;
-  int ox, oy;
-  const HWND top = topLevelOf(w, &ox, &oy)->handle;  // the foreground is a top level
+  if (!w || w->parent) return FALSE;  // only a top-level window can be the foreground
   Registry& r = registry();
   std::lock_guard<std::mutex> lock(r.mutex);
-  r.foreground = top;
+  r.foreground = handle;
   return TRUE;
 }
 
