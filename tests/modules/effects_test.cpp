@@ -66,16 +66,13 @@ class EffectsTest : public modtest::EffectTest {};
 TEST_F(EffectsTest, NoPenOrBrushOutlivesAnyFrame) {
   // Four seconds of music after a short silence, each effect in turn, with the shared
   // state carried from one to the next as in a session that switches effects.
+  std::vector<VisModule> frames(160, module);
+  for (int n = 3; n < 160; ++n) syntheticMusicFrame(n, frames[n].spectrum);
   visSrand(31337);
   seedParticles();
   for (const Effect& e : kEffects) {
     for (int n = 0; n < 160; ++n) {
-      if (n < 3) {
-        fillSpectrum(0);
-      } else {
-        syntheticMusicFrame(n, module.spectrum);
-      }
-      ASSERT_EQ(e.render(&module), 0);
+      ASSERT_EQ(e.render(&frames[n]), 0);
       const modtest::Counts now = modtest::Counts::now();
       ASSERT_EQ(now.pens, before.pens) << e.name << " frame " << n;
       ASSERT_EQ(now.brushes, before.brushes) << e.name << " frame " << n;

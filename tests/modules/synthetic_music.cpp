@@ -44,23 +44,28 @@ double sample(int64_t n, int ch) {
   const int intervals[3] = {0, 4, 7};
   for (int k = 0; k < 3; ++k) {
     const double f = noteHz(root + 12 + intervals[k]);
-    for (int h = 1; h <= 4; ++h) chord += 0.06 / h * sin(2 * kPi * f * h * t + k);
+    for (int h = 1; h <= 8; ++h) chord += 0.06 / h * sin(2 * kPi * f * h * t + k);
   }
-  // Melody: one note per half beat from a pentatonic scale, with a quick decay.
+  // Melody: one note per half beat from a pentatonic scale, a bright sawtooth-like
+  // tone (harmonics up to 10 kHz) with a quick decay.
   static const int scale[8] = {0, 3, 5, 7, 10, 12, 15, 17};
   const int step = static_cast<int>(t / (kBeat / 2));
   const double inStep = t - step * (kBeat / 2);
   const double melodyHz = noteHz(scale[(step * 5 + bar) % 8]);
   double melody = 0;
-  for (int h = 1; h <= 6; ++h) melody += 0.12 / h * sin(2 * kPi * melodyHz * h * t);
-  melody *= exp(-inStep / 0.15);
-  // Hi-hat: noise bursts on the off-beats.
-  const double offBeat = fmod(t + kBeat / 2, kBeat);
-  const double hat = 0.15 * exp(-offBeat / 0.03) * noise(n * 2 + ch);
-
+  for (int h = 1; h * melodyHz < 10000.0; ++h) melody += 0.12 / h * sin(2 * kPi * melodyHz * h * t);
+  melody *= 0.3 + 0.7 * exp(-inStep / 0.15);
+  // Hi-hat on every eighth note, snare on beats 2 and 4, and a faint hiss throughout,
+  // so that the upper bands are never empty.
+  const double inEighth = fmod(t, kBeat / 2);
+  const double hat = 0.12 * exp(-inEighth / 0.04) * noise(n * 2 + ch);
+  const double snare =
+      (beat % 2 == 1) ? exp(-inBeat / 0.09) * (0.3 * noise(n * 3 + 7) + 0.2 * sin(2 * kPi * 185.0 * t)) : 0;
+  const double hiss = 0.01 * noise(n * 5 + 11 * ch);
+  const double drums = snare + hiss;
   // Channel 1 carries more melody and hat, channel 0 more chord.
-  return ch == 0 ? kick + bass + 1.2 * chord + 0.7 * melody + 0.7 * hat
-                 : kick + bass + 0.8 * chord + 1.3 * melody + 1.3 * hat;
+  return ch == 0 ? kick + bass + drums + 1.2 * chord + 0.7 * melody + 0.7 * hat
+                 : kick + bass + drums + 0.8 * chord + 1.3 * melody + 1.3 * hat;
 }
 
 struct Tables {
@@ -96,10 +101,10 @@ void syntheticMusicFrame(int frame, unsigned char out[MUSIC_CHANNELS][MUSIC_BAND
         if (index >= kWindow) index -= kWindow;
       }
       // A full-scale sine gives a magnitude of about kWindow / 4 under a Hann window;
-      // 0 dB there maps to 255 and -72 dB to 0.
+      // 0 dB there maps to 255 and -90 dB to 0.
       const double magnitude = sqrt(re * re + im * im) / (kWindow / 4.0);
       const double db = 20 * log10(magnitude + 1e-12);
-      double level = (db + 72.0) * (255.0 / 72.0);
+      double level = (db + 90.0) * (255.0 / 90.0);
       if (level < 1) level = 1;  // music is never digital silence
       if (level > 255) level = 255;
       out[ch][band] = static_cast<unsigned char>(level);
