@@ -32,7 +32,10 @@ constexpr int kDefaultHeight = 480;
 constexpr int64_t kMaxPixels = int64_t{1} << 26;  // a buffer larger than this fails
 
 struct Registry {
-  std::mutex mutex;  // guards the handle map; window contents belong to their thread
+  std::mutex mutex;  // guards the handle map and the foreground; window contents
+                     // belong to their thread
+  std::mutex lists;  // guards the classes and the list of top levels; never held
+                     // while mutex is taken
   std::map<uintptr_t, std::unique_ptr<Window>> windows;
   std::vector<std::unique_ptr<WindowClass>> classes;
   std::vector<Window*> topLevels;  // creation order
@@ -55,6 +58,7 @@ bool sameName(const std::string& a, const char* b) { return strcasecmp(a.c_str()
 
 bool isAtom(LPCSTR name) { return reinterpret_cast<uintptr_t>(name) < 0x10000u; }
 
+// Called with the lists locked.
 WindowClass* findClass(LPCSTR name, HINSTANCE instance, bool exactInstance) {
   if (!name) return nullptr;
   Registry& r = registry();
@@ -199,9 +203,13 @@ void freeWindow(Window* w) {
     auto& siblings = w->parent->children;
     siblings.erase(std::remove(siblings.begin(), siblings.end(), w), siblings.end());
   } else {
+    std::lock_guard<std::mutex> lock(r.lists);
     r.topLevels.erase(std::remove(r.topLevels.begin(), r.topLevels.end(), w), r.topLevels.end());
   }
-  if (w->windowClass) --w->windowClass->windows;
+  if (w->windowClass) {
+    std::lock_guard<std::mutex> lock(r.lists);
+    --w->windowClass->windows;
+  }
   std::lock_guard<std::mutex> lock(r.mutex);
   if (r.foreground == w->handle) r.foreground = nullptr;
   r.windows.erase(reinterpret_cast<uintptr_t>(w->handle));
@@ -264,7 +272,9 @@ void windowsOfThisThread(std::vector<Window*>* out) {
       for (Window* child : w->children) add(child, out);
     }
   };
-  for (Window* top : registry().topLevels) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> lock(r.lists);
+  for (Window* top : r.topLevels) {
     if (ownedByThisThread(top)) Walk::add(top, out);
   }
 }
@@ -300,9 +310,10 @@ extern "C" {
 ATOM WINAPI RegisterClassA(const WNDCLASSA* wc) {
   if (!wc || !wc->lpszClassName || isAtom(wc->lpszClassName) || !wc->lpszClassName[0]) return 0;
   if (wc->cbClsExtra < 0 || wc->cbWndExtra < 0) return 0;
+  Registry& r = registry();
+  std::lock_guard<std::mutex> lock(r.lists);
   // Windows refuses a second class of the same name for the same module.
   if (findClass(wc->lpszClassName, wc->hInstance, true)) return 0;
-  Registry& r = registry();
   if (r.nextAtom == 0) return 0;  // all atoms used
   auto c = std::make_unique<WindowClass>();
   c->name = wc->lpszClassName;
@@ -318,9 +329,11 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA* wc) {
 }
 
 BOOL WINAPI UnregisterClassA(LPCSTR name, HINSTANCE instance) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> lock(r.lists);
   WindowClass* c = findClass(name, instance, true);
   if (!c || c->windows > 0) return FALSE;  // ERROR_CLASS_HAS_WINDOWS keeps it
-  auto& classes = registry().classes;
+  auto& classes = r.classes;
   classes.erase(std::find_if(classes.begin(), classes.end(),
                              [c](const std::unique_ptr<WindowClass>& p) { return p.get() == c; }));
   return TRUE;
@@ -332,8 +345,6 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
                             int x, int y, int width, int height, HWND parentHandle, HMENU menu,
                             HINSTANCE instance, LPVOID param) {
   installGdiHooks();
-  WindowClass* c = findClass(className, instance, false);
-  if (!c) return nullptr;
   Window* parent = nullptr;
   HWND owner = nullptr;
   if (style & WS_CHILD) {
@@ -355,8 +366,15 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
   width = clampSize(width);
   height = clampSize(height);
   if (!parent && !sizeAllowed(width, height)) return nullptr;
-
   Registry& r = registry();
+  WindowClass* c;
+  {
+    std::lock_guard<std::mutex> lock(r.lists);
+    c = findClass(className, instance, false);
+    if (!c) return nullptr;
+    ++c->windows;  // counted at once, so the class cannot go while this runs
+  }
+
   auto owned = std::make_unique<Window>();
   Window* w = owned.get();
   w->traceId = r.nextSerial++;
@@ -374,7 +392,6 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
   w->height = height;
   w->queue = currentQueue();
   if (!parent) w->pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0u);
-  ++c->windows;
   const HWND handle = w->handle;
   {
     std::lock_guard<std::mutex> lock(r.mutex);
@@ -383,6 +400,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
   if (parent) {
     parent->children.push_back(w);
   } else {
+    std::lock_guard<std::mutex> lock(r.lists);
     r.topLevels.push_back(w);
   }
 
@@ -422,8 +440,11 @@ BOOL WINAPI DestroyWindow(HWND handle) {
   }
   // Owned top-level windows go first.
   std::vector<HWND> ownedWindows;
-  for (Window* top : registry().topLevels) {
-    if (top->owner == handle) ownedWindows.push_back(top->handle);
+  {
+    std::lock_guard<std::mutex> lock(registry().lists);
+    for (Window* top : registry().topLevels) {
+      if (top->owner == handle) ownedWindows.push_back(top->handle);
+    }
   }
   for (HWND o : ownedWindows) DestroyWindow(o);
   if (!(w = findWindow(handle)) || w->destroying) return TRUE;
