@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,7 +27,9 @@ bool endsWith(const std::string& s, const char* suffix) {
 
 bool writeAll(int fd, const char* data, size_t size) {
   while (size > 0) {
-    ssize_t n = write(fd, data, size);
+    // send() with MSG_NOSIGNAL: a child that died must make this fail, not raise
+    // SIGPIPE and kill the player.
+    ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -112,8 +115,10 @@ bool VideoWriter::open(const std::string& ffmpeg, const std::string& path, Video
   }
   args.push_back(file_.temporaryPath());
 
+  // The frames go through a socket pair rather than a pipe, only so that writes can say
+  // MSG_NOSIGNAL; ffmpeg reads its standard input the same way either way.
   int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) {
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
     *error = std::string("cannot start ffmpeg: ") + strerror(errno);
     file_.discard();
     return false;
@@ -143,7 +148,10 @@ bool VideoWriter::open(const std::string& ffmpeg, const std::string& path, Video
     unlink(logPath_.c_str());
     return false;
   }
-  setpgid(pid, pid);  // also here, so that no Ctrl-C slips in before the child's own call
+  setpgid(pid, pid);
+  shutdown(fds[1], SHUT_RD);
+  int buffer = 4 << 20;
+  setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);  // also here, so that no Ctrl-C slips in before the child's own call
   child_ = pid;
   pipe_ = fds[1];
   rowBuffer_.resize((size_t)width_ * 4);

@@ -1,4 +1,4 @@
-// Video output through the ffmpeg program: raw frames go down a pipe to a child ffmpeg,
+// Video output through the ffmpeg program: raw frames go down a socket to a child ffmpeg,
 // which encodes them and muxes in an audio file. The file is written under a temporary
 // name and renamed when ffmpeg has finished successfully; on failure or abort the child
 // is stopped and the temporary file removed.

@@ -12,8 +12,8 @@
 namespace {
 constexpr double kLowestHz = 30.0;
 constexpr double kHighestHz = 16000.0;
-constexpr double kFloorDb = -70.0;
-constexpr double kCeilingDb = -10.0;
+constexpr double kFloorDb = -72.0;
+constexpr double kCeilingDb = -18.0;
 constexpr double kTiltDbPerOctave = 3.0;
 constexpr float kSilence = 1.0f / 65536.0f;  // half a 16-bit step
 
@@ -41,9 +41,10 @@ struct SpectrumAnalyser {
 
 SpectrumAnalyser* spectrumCreate(int sampleRate) {
   if (sampleRate < 8000 || sampleRate > 384000) return nullptr;
-  // About 93 ms of audio: 4096 frames at 44.1 and 48 kHz, enough to tell 30 Hz from 40.
+  // 85 ms of audio or a little more: 4096 frames at 44.1 and 48 kHz, enough to tell
+  // 30 Hz from 40.
   int length = 256;
-  while (length < sampleRate * 0.0929) length *= 2;
+  while (length < sampleRate * 0.085) length *= 2;
 
   SpectrumAnalyser* a = new SpectrumAnalyser();
   a->sampleRate = sampleRate;

@@ -3,13 +3,13 @@
 // of cava's: create for a sample rate, execute on samples, destroy; all its state is in
 // its own object and it knows nothing of files, devices or plug-ins.
 //
-// The mapping: each channel is windowed (Hann, about 93 ms) and transformed with FFTW.
+// The mapping: each channel is windowed (Hann, 85 to 170 ms) and transformed with FFTW.
 // The 576 bands are spaced logarithmically from 30 Hz up to 16 kHz (or just below the
 // Nyquist frequency), a band taking the strongest bin within it, or the interpolated
 // level at its centre where it is narrower than a bin. Levels are taken in decibels
 // relative to a full-scale sine, tilted up by 3 dB per octave above 1 kHz (down below)
-// to offset the fall of a typical music spectrum, and mapped linearly from -70 dB
-// (level 0) to -10 dB (level 255). A frame whose own samples are all below 16-bit
+// to offset the fall of a typical music spectrum, and mapped linearly from -72 dB
+// (level 0) to -18 dB (level 255). A frame whose own samples are all below 16-bit
 // resolution is silence: every band is 0. Any other frame has at least 1 in band 0, so
 // "band 0 is zero" means silence, as the effects expect.
 #pragma once
