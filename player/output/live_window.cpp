@@ -49,8 +49,25 @@ void LiveWindow::setTitle(const std::string& title) {
 }
 
 void LiveWindow::toggleFullscreen() {
-  bool full = (SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN_DESKTOP) != 0;
-  SDL_SetWindowFullscreen(window_, full ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
+  // Full screen as a borderless window over the whole display rather than SDL's
+  // window-manager full screen: it behaves the same with or without a window manager
+  // (a bare X server has none to honour the request).
+  if (!fullscreen_) {
+    SDL_GetWindowPosition(window_, &windowed_.x, &windowed_.y);
+    SDL_GetWindowSize(window_, &windowed_.w, &windowed_.h);
+    SDL_Rect bounds;
+    if (SDL_GetDisplayBounds(SDL_GetWindowDisplayIndex(window_), &bounds) != 0) return;
+    SDL_SetWindowBordered(window_, SDL_FALSE);
+    SDL_SetWindowPosition(window_, bounds.x, bounds.y);
+    SDL_SetWindowSize(window_, bounds.w, bounds.h);
+    SDL_RaiseWindow(window_);
+    fullscreen_ = true;
+  } else {
+    SDL_SetWindowBordered(window_, SDL_TRUE);
+    SDL_SetWindowSize(window_, windowed_.w, windowed_.h);
+    SDL_SetWindowPosition(window_, windowed_.x, windowed_.y);
+    fullscreen_ = false;
+  }
 }
 
 void LiveWindow::drawableSize(int* width, int* height) const {

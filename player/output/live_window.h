@@ -30,6 +30,8 @@ class LiveWindow {
   SDL_Texture* texture_ = nullptr;
   int textureWidth_ = 0, textureHeight_ = 0;
   std::string title_;
+  bool fullscreen_ = false;
+  SDL_Rect windowed_ = {0, 0, 0, 0};
 };
 
 // Plays a clip through SDL's queue, a fifth of a second ahead; the clock is the frame
