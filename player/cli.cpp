@@ -112,7 +112,7 @@ bool parseCommandLine(int argc, char** argv, Options* o, std::string* error) {
     return false;
   }
 
-  bool haveFrom = false, haveAt = false, haveDuration = false;
+  bool haveAt = false;
   for (int i = 2; i < argc; ++i) {
     std::string arg = argv[i], value;
     auto valueOf = [&](const char* name) { return takeValue(argc, argv, &i, name, &value, error); };
@@ -148,7 +148,7 @@ bool parseCommandLine(int argc, char** argv, Options* o, std::string* error) {
         *error = arg + " " + *error;
         return false;
       }
-      if (arg == "--from") o->from = seconds, haveFrom = true;
+      if (arg == "--from") o->from = seconds;
       else if (arg == "--at") o->at = seconds, haveAt = true;
       else {
         if (seconds <= 0) {
@@ -156,7 +156,6 @@ bool parseCommandLine(int argc, char** argv, Options* o, std::string* error) {
           return false;
         }
         o->duration = seconds;
-        haveDuration = true;
       }
     } else if (arg == "--capture") {
       o->capture = true;
@@ -194,7 +193,5 @@ bool parseCommandLine(int argc, char** argv, Options* o, std::string* error) {
     default:
       break;
   }
-  (void)haveFrom;
-  (void)haveDuration;
   return true;
 }

@@ -184,7 +184,8 @@ int Player::play(std::string* error) {
       if (tick != lastTick) {
         lastTick = tick;
         if (options_.capture) {
-          spectrumExecute(analyser_, capture.history(), windowLength - hop, windowLength, spectrum);
+          spectrumExecute(analyser_, capture.newest(windowLength), windowLength - hop,
+                          windowLength, spectrum);
         } else {
           spectrumAnalyseTick(analyser_, clip, tick, spectrum);
         }

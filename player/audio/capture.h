@@ -20,8 +20,10 @@ class AudioCapture {
   bool open(const std::string& device, int historyFrames, std::string* error);
   // Takes everything captured since the last call into the history.
   void collect();
-  // The newest historyFrames stereo frames, oldest first.
-  const float* history() const { return history_.data(); }
+  // The newest `frames` stereo frames (at most the history's length), oldest first.
+  const float* newest(int frames) const {
+    return history_.data() + history_.size() - (size_t)frames * 2;
+  }
   int sampleRate() const { return rate_; }
   int channels() const { return channels_; }
   const std::string& deviceName() const { return name_; }
