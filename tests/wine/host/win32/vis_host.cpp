@@ -762,7 +762,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "vis_host: %s\n", error.c_str());
     return 2;
   }
-  reportFile = fopen(options.report.c_str(), "w");
+  reportFile = fopen(options.report.c_str(), "wb");
   if (!reportFile) {
     fprintf(stderr, "vis_host: cannot write the report %s\n", options.report.c_str());
     return 2;
