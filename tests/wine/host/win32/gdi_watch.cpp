@@ -6,6 +6,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <unordered_map>
+
 GdiWatch gdiWatch;
 
 namespace {
@@ -32,19 +34,22 @@ void emit(const std::string& line) {
   if (gdiWatch.sink) gdiWatch.sink(line);
 }
 
+// The latest record of each handle value; effects make thousands of pens a frame.
+std::unordered_map<HGDIOBJ, size_t> latestRecord;
+
 void remember(HGDIOBJ handle, DWORD type) {
   if (!handle) return;
   // A handle value seen before belongs to an object that GDI has freed since: the
   // old record can no longer be asked about.
-  for (GdiRecord& r : gdiWatch.records)
-    if (r.handle == handle) r.superseded = true;
+  auto it = latestRecord.find(handle);
+  if (it != latestRecord.end()) gdiWatch.records[it->second].superseded = true;
+  latestRecord[handle] = gdiWatch.records.size();
   gdiWatch.records.push_back({handle, type, gdiWatch.currentRender, false});
 }
 
 const GdiRecord* find(HGDIOBJ handle) {
-  for (auto it = gdiWatch.records.rbegin(); it != gdiWatch.records.rend(); ++it)
-    if (it->handle == handle && !it->superseded) return &*it;
-  return nullptr;
+  auto it = latestRecord.find(handle);
+  return it == latestRecord.end() ? nullptr : &gdiWatch.records[it->second];
 }
 
 HPEN WINAPI watchCreatePen(int style, int width, COLORREF color) {
@@ -195,12 +200,14 @@ bool installGdiWatch(HMODULE plugin, std::string* error) {
   return true;
 }
 
-std::vector<const GdiRecord*> liveObjectsOfRender(int render) {
+std::vector<const GdiRecord*> liveObjectsOfRender(int render, size_t from) {
   std::vector<const GdiRecord*> live;
-  for (const GdiRecord& r : gdiWatch.records)
+  for (size_t i = from; i < gdiWatch.records.size(); ++i) {
+    const GdiRecord& r = gdiWatch.records[i];
     if (r.render == render && !r.superseded && (r.type == OBJ_PEN || r.type == OBJ_BRUSH) &&
         GetObjectType(r.handle) == r.type)
       live.push_back(&r);
+  }
   return live;
 }
 

@@ -44,8 +44,9 @@ extern GdiWatch gdiWatch;
 // false (with a reason) when the module's import table cannot be read.
 bool installGdiWatch(HMODULE plugin, std::string* error);
 
-// Indexes of live records made in the given render (pens and brushes only).
-std::vector<const GdiRecord*> liveObjectsOfRender(int render);
+// Live pens and brushes made in the given render, looking at records from index
+// `from` on (the size of the record list when the render began).
+std::vector<const GdiRecord*> liveObjectsOfRender(int render, size_t from);
 
 // Records still alive now, by type, superseded handles excluded.
 int liveRecordsOfType(DWORD type);

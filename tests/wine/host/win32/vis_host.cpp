@@ -438,6 +438,7 @@ struct RenderTotals {
   int compared = 0;         // presented frames compared with the surface
   int mismatched = 0;       // ... that differed from it
   int marked = 0;           // ... that still showed the host's marker somewhere
+  double renderSeconds = 0; // time spent inside render
 };
 RenderTotals totals;
 
@@ -506,12 +507,18 @@ void renderOnce() {
   markWindow();
   gdiWatch.currentRender = frameCounter;
   gdiWatch.windowBlitsThisRender = 0;
+  const size_t firstRecord = gdiWatch.records.size();
+  LARGE_INTEGER start, stop, frequency;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
   int result = running->render(running);
+  QueryPerformanceCounter(&stop);
+  totals.renderSeconds += double(stop.QuadPart - start.QuadPart) / double(frequency.QuadPart);
   gdiWatch.currentRender = -1;
   ++totals.renders;
   if (result != 0) ++totals.nonZero;
   if (gdiWatch.windowBlitsThisRender != 1) ++totals.blitsNotOne;
-  auto live = liveObjectsOfRender(frameCounter);
+  auto live = liveObjectsOfRender(frameCounter, firstRecord);
   if (!live.empty()) {
     ++totals.leakingRenders;
     totals.leakedObjects += static_cast<int>(live.size());
@@ -540,9 +547,10 @@ void renderFrames(int count) {
 
 void reportRenders(const char* phase) {
   eventf("renders phase=%s count=%d nonzero_results=%d blits_not_one=%d leaking_renders=%d "
-         "leaked_objects=%d compared=%d mismatched=%d marked=%d",
+         "leaked_objects=%d compared=%d mismatched=%d marked=%d ms_per_render=%.3f",
          phase, totals.renders, totals.nonZero, totals.blitsNotOne, totals.leakingRenders,
-         totals.leakedObjects, totals.compared, totals.mismatched, totals.marked);
+         totals.leakedObjects, totals.compared, totals.mismatched, totals.marked,
+         totals.renders ? 1000.0 * totals.renderSeconds / totals.renders : 0.0);
   totals = RenderTotals();
 }
 
