@@ -13,9 +13,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <memory>
-#include <vector>
-
 #include "../visplatform.h"
 #include "gdi_internal.h"
 #include "raster.h"
@@ -27,7 +24,6 @@ namespace {
 // generation in the high 16 bits.
 constexpr uint32_t kIndexBits = 16;
 constexpr uint32_t kMaxObjects = 1u << kIndexBits;  // Windows' own quota is 10,000
-constexpr uint32_t kChunkSize = 1024;
 
 enum DcKind : uint8_t { kMemoryDc, kWindowDc };
 
@@ -70,9 +66,12 @@ struct GdiObject {
   };
 };
 
+// A flat table in zero-initialised static storage: pages that no object ever used are
+// never touched, and a slot is one index away from its handle.
 struct Table {
-  std::unique_ptr<GdiObject[]> chunks[kMaxObjects / kChunkSize];
-  std::vector<uint16_t> freeSlots;  // LIFO
+  GdiObject objects[kMaxObjects];
+  uint16_t freeSlots[kMaxObjects];  // LIFO stack of released slots
+  uint32_t freeCount = 0;
   uint32_t used = 0;                // slots ever handed out
   uint32_t nextSerial = 1;
   int live[16] = {};
@@ -80,23 +79,22 @@ struct Table {
   HGDIOBJ defaultBitmap = nullptr;
 };
 
-Table& table() {
-  static Table t;
-  return t;
-}
+// One table for the process, built before any caller can run (a static object, not a
+// function-local one, so that the hot paths pay no initialisation guard).
+Table objectTable;
+inline Table& table() { return objectTable; }
 
 VisTraceSink traceSink = nullptr;
 void* traceContext = nullptr;
 WindowTargetResolver windowResolver = nullptr;
 WindowIdFn windowIdFn = nullptr;
 
-inline GdiObject* slot(uint32_t index) {
-  return &table().chunks[index / kChunkSize][index % kChunkSize];
-}
+inline GdiObject* slot(uint32_t index) { return &table().objects[index]; }
 
-GdiObject* lookup(const void* handle) {
-  const uint32_t value = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle));
-  if (reinterpret_cast<uintptr_t>(handle) > 0xffffffffu) return nullptr;
+inline GdiObject* lookup(const void* handle) {
+  const uintptr_t raw = reinterpret_cast<uintptr_t>(handle);
+  const uint32_t value = static_cast<uint32_t>(raw);
+  if (raw != value) return nullptr;
   const uint32_t index = (value & (kMaxObjects - 1)) - 1;
   if (index >= table().used) return nullptr;
   GdiObject* object = slot(index);
@@ -120,17 +118,11 @@ void* handleOf(const GdiObject* object) {
 GdiObject* allocate(uint8_t type) {
   Table& t = table();
   uint32_t index;
-  if (!t.freeSlots.empty()) {
-    index = t.freeSlots.back();
-    t.freeSlots.pop_back();
+  if (t.freeCount > 0) {
+    index = t.freeSlots[--t.freeCount];
   } else {
     if (t.used == kMaxObjects - 1) return nullptr;  // index + 1 must fit 16 bits
-    index = t.used;
-    if (!t.chunks[index / kChunkSize]) {
-      t.chunks[index / kChunkSize] = std::make_unique<GdiObject[]>(kChunkSize);
-      t.freeSlots.reserve(kMaxObjects);
-    }
-    ++t.used;
+    index = t.used++;
   }
   GdiObject* object = slot(index);
   const uint32_t generation = ((object->handle >> kIndexBits) + 1) & 0xffffu;
@@ -151,7 +143,7 @@ void release(GdiObject* object) {
   object->type = 0;
   // Keep the generation in the handle so that the next owner of the slot gets a new
   // value; the type of 0 already makes the old handle fail.
-  t.freeSlots.push_back(static_cast<uint16_t>((object->handle & (kMaxObjects - 1)) - 1));
+  t.freeSlots[t.freeCount++] = static_cast<uint16_t>((object->handle & (kMaxObjects - 1)) - 1);
 }
 
 void makeStock(GdiObject* object) {
