@@ -63,8 +63,16 @@ void penSegment(const Surface& s, int x1, int y1, int x2, int y2, int width, uin
 
 // Even-odd fill of a closed polygon in device coordinates, pixel (x, y) filled when an
 // odd number of edges cross row y at or left of x, crossings rounded up (see
-// raster_polygon.cpp). Uses `scratch` for the edge list when count is large.
+// raster_polygon.cpp). Edges beyond a stack buffer go to a reused heap buffer.
 void fillPolygon(const Surface& s, const POINT* points, int count, uint32_t pixel);
+
+// The same fill's extent per row, for rows [rowMin, rowMax): left[i], right[i] of row
+// rowMin + i (INT32_MAX, INT32_MIN when the row is empty). For convex shapes.
+void polygonRows(const POINT* points, int count, int rowMin, int rowMax, int* left, int* right);
+
+// The corners of a wide pen's body from (x1, y1) to (x2, y2), both slanted (see
+// raster_line.cpp).
+void penSegmentQuad(int x1, int y1, int x2, int y2, int width, POINT quad[4]);
 
 // One quadrant of the integer ellipse inscribed in a width x height pixel box (both
 // > 2): the points (x, y) relative to the box's top-left with x >= width / 2 and

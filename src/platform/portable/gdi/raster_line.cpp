@@ -121,19 +121,8 @@ void thinLine(const Surface& s, int x1, int y1, int x2, int y2, uint32_t pixel) 
 // round((wy + 1) / 2), rounding halves up; the narrow side is to the left of the
 // direction of travel when it goes down-right, and the sides swap with the signs.
 // The parallelogram is filled with the polygon rule.
-void penSegment(const Surface& s, int x1, int y1, int x2, int y2, int width, uint32_t pixel) {
+void penSegmentQuad(int x1, int y1, int x2, int y2, int width, POINT quad[4]) {
   const int dx = x2 - x1, dy = y2 - y1;
-  if (dx == 0 && dy == 0) return;
-  if (dy == 0) {
-    const int top = y1 - width / 2;
-    fillBox(s, dx > 0 ? x1 : x2, top, dx > 0 ? x2 : x1, top + width, pixel);
-    return;
-  }
-  if (dx == 0) {
-    const int left = x1 - width / 2;
-    fillBox(s, left, dy > 0 ? y1 : y2, left + width, dy > 0 ? y2 : y1, pixel);
-    return;
-  }
   const double len = hypotOf(dx, dy);
   const double wx = width * abs(dy) / len, wy = width * abs(dx) / len;
   POINT narrow = {roundHalfUp(wx / 2), roundHalfUp(wy / 2)};
@@ -149,10 +138,27 @@ void penSegment(const Surface& s, int x1, int y1, int x2, int y2, int width, uin
     narrow.x = -narrow.x;
     wide.x = -wide.x;
   }
-  const POINT quad[4] = {{x1 - narrow.x, y1 + narrow.y},
-                         {x1 + wide.x, y1 - wide.y},
-                         {x2 + wide.x, y2 - wide.y},
-                         {x2 - narrow.x, y2 + narrow.y}};
+  quad[0] = {x1 - narrow.x, y1 + narrow.y};
+  quad[1] = {x1 + wide.x, y1 - wide.y};
+  quad[2] = {x2 + wide.x, y2 - wide.y};
+  quad[3] = {x2 - narrow.x, y2 + narrow.y};
+}
+
+void penSegment(const Surface& s, int x1, int y1, int x2, int y2, int width, uint32_t pixel) {
+  const int dx = x2 - x1, dy = y2 - y1;
+  if (dx == 0 && dy == 0) return;
+  if (dy == 0) {
+    const int top = y1 - width / 2;
+    fillBox(s, dx > 0 ? x1 : x2, top, dx > 0 ? x2 : x1, top + width, pixel);
+    return;
+  }
+  if (dx == 0) {
+    const int left = x1 - width / 2;
+    fillBox(s, left, dy > 0 ? y1 : y2, left + width, dy > 0 ? y2 : y1, pixel);
+    return;
+  }
+  POINT quad[4];
+  penSegmentQuad(x1, y1, x2, y2, width, quad);
   fillPolygon(s, quad, 4, pixel);
 }
 

@@ -28,15 +28,14 @@ inline int64_t floorDiv(int64_t n, int64_t d) { return n >= 0 ? n / d : -((-n + 
 
 constexpr int kStackEdges = 64;
 
-}  // namespace
-
 // Even-odd fill, sampled at integer pixel positions: row y belongs to the edges with
 // yTop <= y < yBottom (so a horizontal edge adds nothing, and of two edges meeting at a
 // vertex only one counts), each edge's crossing is rounded up, and the pixels from one
 // crossing up to, not including, the next are filled, pairs taken left to right. This
 // is the classic region scan conversion's rule: exactly the pixels whose position lies
 // inside, with the left and top boundaries included and the right and bottom left out.
-void fillPolygon(const Surface& s, const POINT* points, int count, uint32_t pixel) {
+template <class Sink>
+void scanPolygon(const POINT* points, int count, int clipTop, int clipBottom, Sink&& sink) {
   if (count < 3) return;
   Edge stackEdges[kStackEdges];
   Edge* edges = stackEdges;
@@ -63,7 +62,7 @@ void fillPolygon(const Surface& s, const POINT* points, int count, uint32_t pixe
     e.step = static_cast<int>(floorDiv(dx, e.dy));
     e.extra = dx - e.step * e.dy;
     // Start at the first visible row.
-    const int y0 = p.y < s.clipTop ? s.clipTop : p.y;
+    const int y0 = p.y < clipTop ? clipTop : p.y;
     const int64_t num = (int64_t{y0} - p.y) * dx;
     const int64_t up = -floorDiv(-num, e.dy);  // ceil(num / dy)
     e.x = static_cast<int>(p.x + up);
@@ -73,7 +72,7 @@ void fillPolygon(const Surface& s, const POINT* points, int count, uint32_t pixe
     if (e.yEnd > yMax) yMax = e.yEnd;
   }
   if (n < 2) return;
-  if (yMax > s.clipBottom) yMax = s.clipBottom;
+  if (yMax > clipBottom) yMax = clipBottom;
   int xs[kStackEdges];
   int* crossings = xs;
   if (n > kStackEdges) {
@@ -102,9 +101,27 @@ void fillPolygon(const Surface& s, const POINT* points, int count, uint32_t pixe
       }
     }
     for (int i = 0; i + 1 < c; i += 2) {
-      if (crossings[i] < crossings[i + 1]) fillSpan(s, y, crossings[i], crossings[i + 1], pixel);
+      if (crossings[i] < crossings[i + 1]) sink(y, crossings[i], crossings[i + 1]);
     }
   }
+}
+
+}  // namespace
+
+void fillPolygon(const Surface& s, const POINT* points, int count, uint32_t pixel) {
+  scanPolygon(points, count, s.clipTop, s.clipBottom,
+              [&](int y, int x0, int x1) { fillSpan(s, y, x0, x1, pixel); });
+}
+
+void polygonRows(const POINT* points, int count, int rowMin, int rowMax, int* left, int* right) {
+  for (int y = rowMin; y < rowMax; ++y) {
+    left[y - rowMin] = INT32_MAX;
+    right[y - rowMin] = INT32_MIN;
+  }
+  scanPolygon(points, count, rowMin, rowMax, [&](int y, int x0, int x1) {
+    if (x0 < left[y - rowMin]) left[y - rowMin] = x0;
+    if (x1 > right[y - rowMin]) right[y - rowMin] = x1;
+  });
 }
 
 // The closed outline of a polygon: with a one-pixel pen, one line per edge, each leaving
