@@ -5,6 +5,7 @@
 
 #include <math.h>  // hypot, floor: the wide pen's segment offsets
 #include <stdint.h>
+#include <wchar.h>  // wmemset: long runs of one pixel
 
 #include "raster.h"
 
@@ -36,13 +37,23 @@ inline bool clipEmpty(const Surface& s) {
   return s.clipLeft >= s.clipRight || s.clipTop >= s.clipBottom;
 }
 
+// Stores the pixel n times from p. Long runs go to wmemset, which the C library
+// vectorises (wchar_t is 32 bits on the platforms this layer serves).
+inline void fillPixels(uint32_t* p, int n, uint32_t pixel) {
+  static_assert(sizeof(wchar_t) == sizeof(uint32_t), "wmemset stores 32-bit pixels");
+  if (n >= 16) {
+    wmemset(reinterpret_cast<wchar_t*>(p), static_cast<wchar_t>(pixel), static_cast<size_t>(n));
+    return;
+  }
+  for (; n > 0; --n) *p++ = pixel;
+}
+
 // Fills [x0, x1) of row y (device coordinates) with the pixel; clips the span itself.
 inline void fillSpan(const Surface& s, int y, int x0, int x1, uint32_t pixel) {
   if (y < s.clipTop || y >= s.clipBottom) return;
   if (x0 < s.clipLeft) x0 = s.clipLeft;
   if (x1 > s.clipRight) x1 = s.clipRight;
-  uint32_t* p = s.pixels + static_cast<ptrdiff_t>(y) * s.stride + x0;
-  for (int n = x1 - x0; n > 0; --n) *p++ = pixel;
+  if (x0 < x1) fillPixels(s.pixels + static_cast<ptrdiff_t>(y) * s.stride + x0, x1 - x0, pixel);
 }
 
 inline double hypotOf(int dx, int dy) { return hypot(static_cast<double>(dx), static_cast<double>(dy)); }

@@ -14,6 +14,49 @@ namespace {
 // Rounds n / d up, d > 0.
 inline int64_t ceilDiv(int64_t n, int64_t d) { return n >= 0 ? (n + d - 1) / d : -((-n) / d); }
 
+// Bresenham's inner loop from a pixel whose decision error is err.
+template <class Int>
+inline void stepLine(uint32_t* p, Int n, Int err, int bias, Int stepped, Int straight,
+                     ptrdiff_t majorStep, ptrdiff_t minorStep, uint32_t pixel) {
+  for (; n > 0; --n) {
+    *p = pixel;
+    if (err + bias > 0) {
+      p += minorStep;
+      err += stepped;
+    } else {
+      err += straight;
+    }
+    p += majorStep;
+  }
+}
+
+// Narrows the steps [*first, *last] of a line (see thinLine) to those whose pixel lies
+// in [aMin, aMax] on the major axis and [bMin, bMax] on the minor one. False: none.
+bool clipSteps(int64_t M, int64_t m, int bias, int a0, int sa, int b0, int sb, int aMin,
+               int aMax, int bMin, int bMax, int64_t* first, int64_t* last) {
+  // Major axis: a0 + sa j within [aMin, aMax].
+  if (sa > 0) {
+    if (aMin - a0 > *first) *first = aMin - a0;
+    if (aMax - a0 < *last) *last = aMax - a0;
+  } else {
+    if (a0 - aMax > *first) *first = a0 - aMax;
+    if (a0 - aMin < *last) *last = a0 - aMin;
+  }
+  // Minor axis: b0 + sb k_j within [bMin, bMax], i.e. k_j within [kLow, kHigh].
+  const int64_t kLow = sb > 0 ? int64_t{bMin} - b0 : int64_t{b0} - bMax;
+  const int64_t kHigh = sb > 0 ? int64_t{bMax} - b0 : int64_t{b0} - bMin;
+  if (kHigh < 0) return false;
+  if (kLow > 0) {
+    // k_j >= kLow  <=>  2mj >= 2M kLow - M - bias + 1
+    const int64_t j = ceilDiv(2 * M * kLow - M - bias + 1, 2 * m);
+    if (j > *first) *first = j;
+  }
+  // k_j <= kHigh  <=>  2mj < 2M (kHigh + 1) - M - bias + 1
+  const int64_t j = ceilDiv(2 * M * (kHigh + 1) - M - bias + 1, 2 * m) - 1;
+  if (j < *last) *last = j;
+  return *first <= *last;
+}
+
 }  // namespace
 
 void fillBox(const Surface& s, int x0, int y0, int x1, int y1, uint32_t pixel) {
@@ -24,9 +67,7 @@ void fillBox(const Surface& s, int x0, int y0, int x1, int y1, uint32_t pixel) {
   if (x0 >= x1 || y0 >= y1) return;
   uint32_t* row = s.pixels + static_cast<ptrdiff_t>(y0) * s.stride + x0;
   const int n = x1 - x0;
-  for (int y = y0; y < y1; ++y, row += s.stride) {
-    for (int i = 0; i < n; ++i) row[i] = pixel;
-  }
+  for (int y = y0; y < y1; ++y, row += s.stride) fillPixels(row, n, pixel);
 }
 
 // The line's pixels, numbered j = 0 .. M-1 along the major axis (M = the major extent;
@@ -64,51 +105,32 @@ void thinLine(const Surface& s, int x1, int y1, int x2, int y2, uint32_t pixel) 
   const int a0 = xMajor ? x1 : y1, b0 = xMajor ? y1 : x1;
   const int sa = (xMajor ? dx : dy) > 0 ? 1 : -1;
   const int sb = (xMajor ? dy : dx) > 0 ? 1 : -1;
-  const int aMin = xMajor ? s.clipLeft : s.clipTop, aMax = (xMajor ? s.clipRight : s.clipBottom) - 1;
-  const int bMin = xMajor ? s.clipTop : s.clipLeft, bMax = (xMajor ? s.clipBottom : s.clipRight) - 1;
 
   int64_t first = 0, last = M - 1;
-  // Major axis: a0 + sa j within [aMin, aMax].
-  if (sa > 0) {
-    if (aMin - a0 > first) first = aMin - a0;
-    if (aMax - a0 < last) last = aMax - a0;
-  } else {
-    if (a0 - aMax > first) first = a0 - aMax;
-    if (a0 - aMin < last) last = a0 - aMin;
+  const bool inside = x1 >= s.clipLeft && x1 < s.clipRight && x2 >= s.clipLeft &&
+                      x2 < s.clipRight && y1 >= s.clipTop && y1 < s.clipBottom &&
+                      y2 >= s.clipTop && y2 < s.clipBottom;
+  // With both ends inside, so is every pixel between them.
+  if (!inside && !clipSteps(M, m, bias, a0, sa, b0, sb, xMajor ? s.clipLeft : s.clipTop,
+                            (xMajor ? s.clipRight : s.clipBottom) - 1,
+                            xMajor ? s.clipTop : s.clipLeft,
+                            (xMajor ? s.clipBottom : s.clipRight) - 1, &first, &last)) {
+    return;
   }
-  // Minor axis: b0 + sb k_j within [bMin, bMax], i.e. k_j within [kLow, kHigh].
-  const int64_t kLow = sb > 0 ? int64_t{bMin} - b0 : int64_t{b0} - bMax;
-  const int64_t kHigh = sb > 0 ? int64_t{bMax} - b0 : int64_t{b0} - bMin;
-  if (kHigh < 0) return;
-  if (kLow > 0) {
-    // k_j >= kLow  <=>  2mj >= 2M kLow - M - bias + 1
-    const int64_t j = ceilDiv(2 * M * kLow - M - bias + 1, 2 * m);
-    if (j > first) first = j;
-  }
-  {
-    // k_j <= kHigh  <=>  2mj < 2M (kHigh + 1) - M - bias + 1
-    const int64_t j = ceilDiv(2 * M * (kHigh + 1) - M - bias + 1, 2 * m) - 1;
-    if (j < last) last = j;
-  }
-  if (first > last) return;
 
-  const int64_t k = (2 * m * first + M + bias - 1) / (2 * M);
+  const int64_t k = first == 0 ? 0 : (2 * m * first + M + bias - 1) / (2 * M);
   int64_t err = 2 * m * (first + 1) - M - 2 * M * k;
   const int a = a0 + static_cast<int>(sa * first), b = b0 + static_cast<int>(sb * k);
   const int x = xMajor ? a : b, y = xMajor ? b : a;
   uint32_t* p = s.pixels + static_cast<ptrdiff_t>(y) * s.stride + x;
   const ptrdiff_t majorStep = xMajor ? sa : static_cast<ptrdiff_t>(sa) * s.stride;
   const ptrdiff_t minorStep = xMajor ? static_cast<ptrdiff_t>(sb) * s.stride : sb;
-  const int64_t stepped = 2 * m - 2 * M, straight = 2 * m;
-  for (int64_t n = last - first + 1; n > 0; --n) {
-    *p = pixel;
-    if (err + bias > 0) {
-      p += minorStep;
-      err += stepped;
-    } else {
-      err += straight;
-    }
-    p += majorStep;
+  // The error stays within (-2M, 2m]: 32 bits do unless the line is over 2^29 long.
+  if (M < (int64_t{1} << 29)) {
+    stepLine<int>(p, static_cast<int>(last - first + 1), static_cast<int>(err), bias,
+                  static_cast<int>(2 * m - 2 * M), static_cast<int>(2 * m), majorStep, minorStep, pixel);
+  } else {
+    stepLine<int64_t>(p, last - first + 1, err, bias, 2 * m - 2 * M, 2 * m, majorStep, minorStep, pixel);
   }
 }
 
