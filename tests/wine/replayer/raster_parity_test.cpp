@@ -526,6 +526,35 @@ void sweepBlits(oracle::Recorder& rec, SweepResult* out) {
   rec.deleteCanvas(&other);
 }
 
+// Presentations: BitBlt onto a window's DC (GetDC and BeginPaint, written into the
+// trace as the window system writes them), whole and clipped at the client area; the
+// replayer dumps each block as it landed in the window.
+void sweepPresent(oracle::Recorder& rec, SweepResult* out) {
+  const int W = 40, H = 30;
+  oracle::Canvas c = rec.newCanvas(W, H, kMarker);
+  withPen(c.dc, PS_SOLID, 3, kPen, [&] {
+    withBrush(c.dc, false, kBrush, [&] { Ellipse(c.dc, 4, 3, 33, 27); });
+    line(c.dc, 0, 29, 39, 0);
+  });
+  auto expect = [&](int x, int y, int w, int h, const char* label) {
+    out->images.push_back(rec.expectImage(rec.block(c, x, y, w, h)));
+    out->cells.push_back({});
+    out->labels.push_back(label);
+  };
+  const unsigned dc = c.dcId;
+  rec.appendLine("#3000000001 = GetDC w7 40 30");
+  rec.appendLine(str("BitBlt #3000000001 0 0 40 30 #%u 0 0 0x00cc0020", dc));
+  expect(0, 0, 40, 30, "GetDC, whole client area");
+  rec.appendLine(str("BitBlt #3000000001 30 20 20 20 #%u 5 5 0x00cc0020", dc));
+  expect(5, 5, 10, 10, "GetDC, clipped at the right and bottom");
+  rec.appendLine("ReleaseDC w7 #3000000001");
+  rec.appendLine("#3000000002 = BeginPaint w7 40 30");
+  rec.appendLine(str("BitBlt #3000000002 -5 -5 20 20 #%u 0 0 0x00cc0020", dc));
+  expect(5, 5, 15, 15, "BeginPaint, clipped at the left and top");
+  rec.appendLine("EndPaint w7 #3000000002");
+  rec.deleteCanvas(&c);
+}
+
 // ---- Running and checking -----------------------------------------------------------
 
 struct Run {
@@ -544,7 +573,7 @@ Run& run() {
         {"ellipses", sweepEllipses},   {"wide_ellipses", sweepWideEllipses},
         {"wide_lines", sweepWideLines}, {"polygons", sweepPolygons},
         {"rectangles", sweepRectangles}, {"fillrect_inverted", sweepFillRectInverted},
-        {"blits", sweepBlits}};
+        {"blits", sweepBlits}, {"present", sweepPresent}};
     // VIS_PARITY_ONLY=name runs one sweep (the others then fail as not run).
     const char* only = getenv("VIS_PARITY_ONLY");
     for (auto [name, sweep] : all) {
@@ -644,6 +673,7 @@ TEST(WineRasterParity, Polygons) { checkSweep("polygons"); }
 TEST(WineRasterParity, Rectangles) { checkSweep("rectangles"); }
 TEST(WineRasterParity, FillRectInverted) { checkSweep("fillrect_inverted"); }
 TEST(WineRasterParity, Blits) { checkSweep("blits"); }
+TEST(WineRasterParity, Presentations) { checkSweep("present"); }
 
 // The ellipse cases drawn without a brush because of Wine's unset interior rows.
 TEST(WineRasterParity, UnsetRowCasesAreCounted) {
