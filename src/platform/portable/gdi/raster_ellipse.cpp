@@ -89,7 +89,7 @@ const Disc& discOf(int width) {
   // Widths the effects use are computed once; wider ones reuse one slot per thread.
   static const std::vector<Disc> cached = [] {
     std::vector<Disc> discs(kCachedDiscs + 1);
-    for (int w = 2; w <= kCachedDiscs; ++w) buildDisc(w, &discs[w]);
+    for (int w = 1; w <= kCachedDiscs; ++w) buildDisc(w, &discs[w]);
     return discs;
   }();
   if (width <= kCachedDiscs) return cached[width];
@@ -156,8 +156,9 @@ POINT* pointBuffer(size_t count, POINT* stack, size_t stackCount) {
   return heap.data();
 }
 
-// The wide pen along the closed outline: the union of the pen's disc stamped at every
-// outline pixel and of the segment body between neighbours. Bodies between neighbours
+// The pen along the closed outline: the union of the pen's disc stamped at every
+// outline pixel and of the segment body between neighbours (a one-pixel pen's disc is
+// the pixel itself). Bodies between neighbours
 // in one row or column lie inside the discs; diagonal ones stick out a little and are
 // stamped from a table; a pair further apart (which the quadrant walk never produces)
 // gets its body drawn directly.
@@ -234,7 +235,7 @@ struct WideOutline {
   }
 };
 
-void strokeWideOutline(const Surface& s, const POINT* loop, int count, int width, uint32_t pixel) {
+void strokeOutline(const Surface& s, const POINT* loop, int count, int width, uint32_t pixel) {
   // Rows the pen can reach, limited to the clip.
   int yMin = loop[0].y, yMax = loop[0].y;
   for (int i = 0; i < count; ++i) {
@@ -263,7 +264,8 @@ void strokeWideOutline(const Surface& s, const POINT* loop, int count, int width
   w.chain(1, loop, quarter);
   // Diagonal neighbours: the body, into the half that holds the step, once every disc
   // is in (the discs' union of a half is one span per row; a body may not touch it).
-  for (int i = 0; i < count; ++i) {
+  // A one-pixel pen has none: its line to a neighbour draws only its start.
+  for (int i = 0; width > 1 && i < count; ++i) {
     const POINT p = loop[i], q = loop[i + 1 < count ? i + 1 : 0];
     const int dx = q.x - p.x, dy = q.y - p.y;
     if (dx == 0 || dy == 0 || dx < -1 || dx > 1 || dy < -1 || dy > 1) continue;
@@ -298,7 +300,12 @@ void strokeWideOutline(const Surface& s, const POINT* loop, int count, int width
   // Neighbours further apart than one pixel get the body between them.
   for (int i = 0; i < count; ++i) {
     const POINT p = loop[i], q = loop[i + 1 < count ? i + 1 : 0];
-    if (abs(q.x - p.x) > 1 || abs(q.y - p.y) > 1) penSegment(s, p.x, p.y, q.x, q.y, width, pixel);
+    if (abs(q.x - p.x) <= 1 && abs(q.y - p.y) <= 1) continue;
+    if (width > 1) {
+      penSegment(s, p.x, p.y, q.x, q.y, width, pixel);
+    } else {
+      thinLine(s, p.x, p.y, q.x, q.y, pixel);
+    }
   }
 }
 
@@ -315,7 +322,7 @@ void rasterRectangleDevice(const Surface& s, int left, int top, int right, int b
 // between the outline's left and right pixels of each row) is filled first, and the
 // outline, the quadrant mirrored about the box's centre, is drawn over it as a closed
 // figure: a one-pixel pen draws the outline's pixels, a wide pen a disc at each of them
-// and its body between neighbours.
+// and its body between neighbours; either way as row spans.
 void rasterEllipse(const RasterTarget& target, int left, int top, int right, int bottom,
                    const RasterPen& pen, const RasterBrush& brush) {
   const Surface s = surfaceOf(target);
@@ -340,7 +347,10 @@ void rasterEllipse(const RasterTarget& target, int left, int top, int right, int
     rasterRectangleDevice(s, left, top, right, bottom, pen, brush);
     return;
   }
-  const int penWidth = pen.null ? 0 : (pen.width > 1 ? pen.width : 1);
+  // The quadrant walk takes time and memory in proportion to the box; boxes beyond any
+  // screen are refused (drawn as nothing) rather than walked.
+  if (width > kMaxEllipseSide || height > kMaxEllipseSide) return;
+  const int penWidth = pen.null ? 0 : clampPenWidth(pen.width);
   // Nothing of it can reach the clip: done.
   const int reach = penWidth;
   if (left - reach >= s.clipRight || right + reach <= s.clipLeft || top - reach >= s.clipBottom ||
@@ -375,6 +385,22 @@ void rasterEllipse(const RasterTarget& target, int left, int top, int right, int
   }
   if (pen.null) return;
 
+  if (penWidth == 1 && left >= s.clipLeft && right <= s.clipRight && top >= s.clipTop &&
+      bottom <= s.clipBottom) {
+    // Wholly inside: the outline's pixels are the quadrant's four mirror images (its
+    // neighbours are all one pixel apart, so each line of the figure draws just its start).
+    uint32_t* const origin = s.pixels + static_cast<ptrdiff_t>(top) * s.stride + left;
+    for (int i = 0; i < n; ++i) {
+      uint32_t* const lower = origin + static_cast<ptrdiff_t>(q[i].y) * s.stride;
+      uint32_t* const upper = origin + static_cast<ptrdiff_t>(b - q[i].y) * s.stride;
+      lower[q[i].x] = pen.pixel;
+      lower[a - q[i].x] = pen.pixel;
+      upper[q[i].x] = pen.pixel;
+      upper[a - q[i].x] = pen.pixel;
+    }
+    return;
+  }
+
   // The closed outline: bottom-right quadrant downwards, bottom-left upwards, top-left
   // upwards, top-right downwards.
   POINT* loop = q + n;
@@ -384,23 +410,7 @@ void rasterEllipse(const RasterTarget& target, int left, int top, int right, int
   for (int i = 0; i < n; ++i) loop[count++] = {left + a - q[i].x, top + b - q[i].y};
   for (int i = n - 1; i >= 0; --i) loop[count++] = {left + q[i].x, top + b - q[i].y};
 
-  if (penWidth <= 1) {
-    const bool inside = left >= s.clipLeft && right <= s.clipRight && top >= s.clipTop &&
-                        bottom <= s.clipBottom;
-    for (int i = 0; i < count; ++i) {
-      const POINT p = loop[i], next = loop[i + 1 < count ? i + 1 : 0];
-      const int ddx = next.x - p.x, ddy = next.y - p.y;
-      if (ddx == 0 && ddy == 0) continue;
-      if (ddx < -1 || ddx > 1 || ddy < -1 || ddy > 1) {
-        thinLine(s, p.x, p.y, next.x, next.y, pen.pixel);
-      } else if (inside || (p.x >= s.clipLeft && p.x < s.clipRight && p.y >= s.clipTop &&
-                            p.y < s.clipBottom)) {
-        s.pixels[static_cast<ptrdiff_t>(p.y) * s.stride + p.x] = pen.pixel;
-      }
-    }
-    return;
-  }
-  strokeWideOutline(s, loop, count, penWidth, pen.pixel);
+  strokeOutline(s, loop, count, penWidth, pen.pixel);
 }
 
 }  // namespace vis

@@ -56,6 +56,12 @@ inline void fillSpan(const Surface& s, int y, int x0, int x1, uint32_t pixel) {
   if (x0 < x1) fillPixels(s.pixels + static_cast<ptrdiff_t>(y) * s.stride + x0, x1 - x0, pixel);
 }
 
+// Limits that keep absurd arguments from taking unbounded time or memory: an ellipse's
+// box side (larger boxes draw nothing) and a pen's width (wider pens draw this wide).
+constexpr int kMaxEllipseSide = 1 << 15;
+constexpr int kMaxPenWidth = 1 << 14;
+inline int clampPenWidth(int width) { return width < 1 ? 1 : width > kMaxPenWidth ? kMaxPenWidth : width; }
+
 inline double hypotOf(int dx, int dy) { return hypot(static_cast<double>(dx), static_cast<double>(dy)); }
 inline int roundHalfUp(double v) { return static_cast<int>(floor(v + 0.5)); }
 

@@ -196,14 +196,15 @@ void rasterLine(const RasterTarget& target, int x1, int y1, int x2, int y2, cons
   x2 += s.originX;
   y1 += s.originY;
   y2 += s.originY;
-  if (pen.width <= 1) {
+  const int width = clampPenWidth(pen.width);
+  if (width == 1) {
     thinLine(s, x1, y1, x2, y2, pen.pixel);
     return;
   }
   // A wide line is its body with a round cap at each end; a zero-length one is a dot.
-  penSegment(s, x1, y1, x2, y2, pen.width, pen.pixel);
-  penDisc(s, x1, y1, pen.width, pen.pixel);
-  if (x1 != x2 || y1 != y2) penDisc(s, x2, y2, pen.width, pen.pixel);
+  penSegment(s, x1, y1, x2, y2, width, pen.pixel);
+  penDisc(s, x1, y1, width, pen.pixel);
+  if (x1 != x2 || y1 != y2) penDisc(s, x2, y2, width, pen.pixel);
 }
 
 }  // namespace vis

@@ -128,13 +128,14 @@ void polygonRows(const POINT* points, int count, int rowMin, int rowMax, int* le
 // out its end point; with a wide pen, every edge's body and a disc at every vertex
 // (round joins; a closed figure has no caps).
 void strokeClosed(const Surface& s, const POINT* points, int count, const RasterPen& pen) {
+  const int width = clampPenWidth(pen.width);
   for (int i = 0; i < count; ++i) {
     const POINT p = points[i], q = points[i + 1 < count ? i + 1 : 0];
-    if (pen.width <= 1) {
+    if (width == 1) {
       thinLine(s, p.x, p.y, q.x, q.y, pen.pixel);
     } else {
-      penSegment(s, p.x, p.y, q.x, q.y, pen.width, pen.pixel);
-      penDisc(s, p.x, p.y, pen.width, pen.pixel);
+      penSegment(s, p.x, p.y, q.x, q.y, width, pen.pixel);
+      penDisc(s, p.x, p.y, width, pen.pixel);
     }
   }
 }
