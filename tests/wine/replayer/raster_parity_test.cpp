@@ -46,7 +46,7 @@ struct SweepResult {
 const std::map<std::string, long> kKnown = {{"fillrect_inverted", 936}};
 // Ellipse cases drawn with a null brush because Wine leaves rows of their interior
 // unwritten (see wineLeavesRowsUnset).
-constexpr int kUnsetRowCases = 272;
+constexpr int kUnsetRowCases = 482;
 
 // Pen and brush helpers on a canvas.
 void withPen(HDC dc, int style, int width, COLORREF color, const std::function<void()>& draw) {
@@ -255,8 +255,9 @@ void sweepClippedLines(oracle::Recorder& rec, SweepResult* out) {
   edgeSweep(rec, W, H, cases, out);
 }
 
-// Ellipse boxes of every width and height 0..40 with a one-pixel pen, and inverted
-// boxes (each corner order) and null pens or brushes for sizes up to 20.
+// Ellipse boxes of every width and height 0..40 with a one-pixel pen (width 1, and
+// width 0 for the inverted boxes, in each corner order), and null pens or brushes for
+// sizes up to 20.
 void sweepEllipses(oracle::Recorder& rec, SweepResult* out) {
   std::vector<Case> cases;
   for (int h = 0; h <= 40; ++h) {
@@ -270,8 +271,8 @@ void sweepEllipses(oracle::Recorder& rec, SweepResult* out) {
     }
   }
   for (int flip = 1; flip < 4; ++flip) {
-    for (int h = 0; h <= 20; ++h) {
-      for (int w = 0; w <= 20; ++w) {
+    for (int h = 0; h <= 40; ++h) {
+      for (int w = 0; w <= 40; ++w) {
         const bool nullBrush = ellipseBrushNull(false, w, h);
         cases.push_back({w + 3, h + 3, str("%dx%d flip %d", w, h, flip), [=](HDC dc, int x, int y) {
                            int l = x + 1, t = y + 1, r = x + 1 + w, b = y + 1 + h;

@@ -337,6 +337,14 @@ void rasterEllipse(const RasterTarget& target, int left, int top, int right, int
     top = bottom;
     bottom = t;
   }
+  // In 64 bits: the box of far-off corners overflows an int.
+  const int64_t boxWidth = int64_t{right} - left, boxHeight = int64_t{bottom} - top;
+  if (boxWidth == 0 || boxHeight == 0) return;
+  // The quadrant walk takes time and memory in proportion to the box; boxes beyond any
+  // screen are refused (drawn as nothing) rather than walked.
+  if ((boxWidth > 2 && boxHeight > 2) && (boxWidth > kMaxEllipseSide || boxHeight > kMaxEllipseSide)) {
+    return;
+  }
   left += s.originX;
   right += s.originX;
   top += s.originY;
@@ -347,9 +355,6 @@ void rasterEllipse(const RasterTarget& target, int left, int top, int right, int
     rasterRectangleDevice(s, left, top, right, bottom, pen, brush);
     return;
   }
-  // The quadrant walk takes time and memory in proportion to the box; boxes beyond any
-  // screen are refused (drawn as nothing) rather than walked.
-  if (width > kMaxEllipseSide || height > kMaxEllipseSide) return;
   const int penWidth = pen.null ? 0 : clampPenWidth(pen.width);
   // Nothing of it can reach the clip: done.
   const int reach = penWidth;

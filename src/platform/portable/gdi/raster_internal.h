@@ -62,7 +62,6 @@ constexpr int kMaxEllipseSide = 1 << 15;
 constexpr int kMaxPenWidth = 1 << 14;
 inline int clampPenWidth(int width) { return width < 1 ? 1 : width > kMaxPenWidth ? kMaxPenWidth : width; }
 
-inline double hypotOf(int dx, int dy) { return hypot(static_cast<double>(dx), static_cast<double>(dy)); }
 inline int roundHalfUp(double v) { return static_cast<int>(floor(v + 0.5)); }
 
 // Fills the device rectangle [x0, x1) x [y0, y1), clipped.

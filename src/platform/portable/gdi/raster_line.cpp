@@ -86,22 +86,28 @@ void fillBox(const Surface& s, int x0, int y0, int x1, int y1, uint32_t pixel) {
 // x-major lines going up and the y-major lines going left. Ties then round the other
 // way, which makes A->B and B->A cover the same pixels. Exact diagonals are y-major.
 void thinLine(const Surface& s, int x1, int y1, int x2, int y2, uint32_t pixel) {
-  const int dx = x2 - x1, dy = y2 - y1;
+  // In 64 bits: the extents of a line between far-off points overflow an int.
+  const int64_t dx = int64_t{x2} - x1, dy = int64_t{y2} - y1;
   if (dy == 0) {
-    if (dx > 0) fillBox(s, x1, y1, x2, y1 + 1, pixel);
-    if (dx < 0) fillBox(s, x2 + 1, y1, x1 + 1, y1 + 1, pixel);
+    if (y1 < s.clipTop || y1 >= s.clipBottom) return;
+    const int64_t from = dx > 0 ? x1 : int64_t{x2} + 1, to = dx > 0 ? x2 : int64_t{x1} + 1;
+    fillSpan(s, y1, static_cast<int>(from < s.clipLeft ? s.clipLeft : from),
+             static_cast<int>(to > s.clipRight ? s.clipRight : to), pixel);
     return;
   }
   if (dx == 0) {
-    if (dy > 0) fillBox(s, x1, y1, x1 + 1, y2, pixel);
-    if (dy < 0) fillBox(s, x1, y2 + 1, x1 + 1, y1 + 1, pixel);
+    if (x1 < s.clipLeft || x1 >= s.clipRight) return;
+    const int64_t from = dy > 0 ? y1 : int64_t{y2} + 1, to = dy > 0 ? y2 : int64_t{y1} + 1;
+    fillBox(s, x1, static_cast<int>(from < s.clipTop ? s.clipTop : from), x1 + 1,
+            static_cast<int>(to > s.clipBottom ? s.clipBottom : to), pixel);
     return;
   }
-  const bool xMajor = abs(dx) > abs(dy);
+  const int64_t adx = dx < 0 ? -dx : dx, ady = dy < 0 ? -dy : dy;
+  const bool xMajor = adx > ady;
   const int bias = (xMajor ? dy < 0 : dx < 0) ? 1 : 0;
   // Major axis a, minor axis b, in device coordinates.
-  const int64_t M = xMajor ? abs(dx) : abs(dy);
-  const int64_t m = xMajor ? abs(dy) : abs(dx);
+  const int64_t M = xMajor ? adx : ady;
+  const int64_t m = xMajor ? ady : adx;
   const int a0 = xMajor ? x1 : y1, b0 = xMajor ? y1 : x1;
   const int sa = (xMajor ? dx : dy) > 0 ? 1 : -1;
   const int sb = (xMajor ? dy : dx) > 0 ? 1 : -1;
@@ -144,9 +150,9 @@ void thinLine(const Surface& s, int x1, int y1, int x2, int y2, uint32_t pixel) 
 // direction of travel when it goes down-right, and the sides swap with the signs.
 // The parallelogram is filled with the polygon rule.
 void penSegmentQuad(int x1, int y1, int x2, int y2, int width, POINT quad[4]) {
-  const int dx = x2 - x1, dy = y2 - y1;
-  const double len = hypotOf(dx, dy);
-  const double wx = width * abs(dy) / len, wy = width * abs(dx) / len;
+  const double dx = static_cast<double>(x2) - x1, dy = static_cast<double>(y2) - y1;
+  const double len = hypot(dx, dy);
+  const double wx = width * fabs(dy) / len, wy = width * fabs(dx) / len;
   POINT narrow = {roundHalfUp(wx / 2), roundHalfUp(wy / 2)};
   POINT wide = {roundHalfUp((wx + 1) / 2), roundHalfUp((wy + 1) / 2)};
   if (dx < 0) {
@@ -167,16 +173,15 @@ void penSegmentQuad(int x1, int y1, int x2, int y2, int width, POINT quad[4]) {
 }
 
 void penSegment(const Surface& s, int x1, int y1, int x2, int y2, int width, uint32_t pixel) {
-  const int dx = x2 - x1, dy = y2 - y1;
-  if (dx == 0 && dy == 0) return;
-  if (dy == 0) {
+  if (x1 == x2 && y1 == y2) return;
+  if (y1 == y2) {
     const int top = y1 - width / 2;
-    fillBox(s, dx > 0 ? x1 : x2, top, dx > 0 ? x2 : x1, top + width, pixel);
+    fillBox(s, x1 < x2 ? x1 : x2, top, x1 < x2 ? x2 : x1, top + width, pixel);
     return;
   }
-  if (dx == 0) {
+  if (x1 == x2) {
     const int left = x1 - width / 2;
-    fillBox(s, left, dy > 0 ? y1 : y2, left + width, dy > 0 ? y2 : y1, pixel);
+    fillBox(s, left, y1 < y2 ? y1 : y2, left + width, y1 < y2 ? y2 : y1, pixel);
     return;
   }
   POINT quad[4];
