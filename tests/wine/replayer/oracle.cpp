@@ -63,6 +63,15 @@ visdiff::Image Recorder::block(const Canvas& canvas, int x, int y, int width, in
   return image;
 }
 
+unsigned Recorder::lastSerialOf(const std::string& call) const {
+  const std::string key = " = " + call + " ";
+  size_t at = trace_.rfind(key);
+  if (at == std::string::npos) return 0;
+  const size_t start = trace_.rfind('\n', at);
+  const size_t hash = start == std::string::npos ? 0 : start + 1;
+  return trace_[hash] == '#' ? static_cast<unsigned>(strtoul(trace_.c_str() + hash + 1, nullptr, 10)) : 0;
+}
+
 int Recorder::dump(const Canvas& canvas) {
   char line[96];
   snprintf(line, sizeof line, "Dump #%u 0 0 %d %d\n", canvas.dcId, canvas.width, canvas.height);

@@ -44,6 +44,8 @@ class Recorder {
     ours_.push_back(std::move(image));
     return static_cast<int>(ours_.size()) - 1;
   }
+  // The serial of the object made by the latest "#N = <call> ..." line, 0 if none.
+  unsigned lastSerialOf(const std::string& call) const;
   // A block of a canvas's pixels as it is now.
   visdiff::Image block(const Canvas& canvas, int x, int y, int width, int height) const;
 

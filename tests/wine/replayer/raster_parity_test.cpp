@@ -13,6 +13,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <array>
 
@@ -22,7 +23,12 @@
 #include <string>
 #include <vector>
 
+#include "draw/draw_surface.h"
+#include "host/vis_header.h"
+#include "modules/modules.h"
 #include "oracle.h"
+#include "state/vis_state.h"
+#include "synthetic_music.h"
 
 namespace {
 
@@ -556,6 +562,53 @@ void sweepPresent(oracle::Recorder& rec, SweepResult* out) {
   rec.deleteCanvas(&c);
 }
 
+// The four effects themselves: frames of synthetic music rendered into the drawing
+// surface on our layer, the surface dumped after every few frames. Shared state carries
+// from one effect to the next, as in a session that switches effects.
+void sweepEffects(oracle::Recorder& rec, SweepResult* out) {
+  using RenderFn = int (*)(VisModule*);
+  const struct {
+    const char* name;
+    RenderFn render;
+    int frames;  // the snowflakes' many lines make long traces: fewer frames
+  } effects[] = {{"Zarvenn", renderZarvenn, 12}, {"Pellox", renderPellox, 40},
+                 {"Ambrith", renderAmbrith, 40}, {"Tovanel", renderTovanel, 40}};
+  const int W = 320, H = 240, kEvery = 4;
+  resetVisStateForTests();
+  visState.surfaceWidth = W;
+  visState.surfaceHeight = H;
+  visState.surfaceRect = {0, 0, W, H};
+  buildSurface(W, H);
+  oracle::Canvas surface;
+  surface.dc = drawSurface.dc;
+  surface.bitmap = drawSurface.bitmap;
+  surface.dcId = rec.lastSerialOf("CreateCompatibleDC");
+  surface.width = W;
+  surface.height = H;
+  visSrand(4242);
+  seedParticles();
+  VisModule module{};
+  module.channels = 2;
+  int frame = 0;
+  for (const auto& e : effects) {
+    for (int n = 0; n < e.frames; ++n, ++frame) {
+      // A short silence at the start of each effect, then music.
+      if (n < 2) {
+        memset(module.spectrum, 0, sizeof module.spectrum);
+      } else {
+        syntheticMusicFrame(frame, module.spectrum);
+      }
+      e.render(&module);
+      if (n % kEvery == kEvery - 1) {
+        out->images.push_back(rec.dump(surface));
+        out->cells.push_back({});
+        out->labels.push_back(str("%s frame %d", e.name, n));
+      }
+    }
+  }
+  releaseSurface();
+}
+
 // ---- Running and checking -----------------------------------------------------------
 
 struct Run {
@@ -574,7 +627,7 @@ Run& run() {
         {"ellipses", sweepEllipses},   {"wide_ellipses", sweepWideEllipses},
         {"wide_lines", sweepWideLines}, {"polygons", sweepPolygons},
         {"rectangles", sweepRectangles}, {"fillrect_inverted", sweepFillRectInverted},
-        {"blits", sweepBlits}, {"present", sweepPresent}};
+        {"blits", sweepBlits}, {"present", sweepPresent}, {"effects", sweepEffects}};
     // VIS_PARITY_ONLY=name runs one sweep (the others then fail as not run).
     const char* only = getenv("VIS_PARITY_ONLY");
     for (auto [name, sweep] : all) {
@@ -675,6 +728,7 @@ TEST(WineRasterParity, Rectangles) { checkSweep("rectangles"); }
 TEST(WineRasterParity, FillRectInverted) { checkSweep("fillrect_inverted"); }
 TEST(WineRasterParity, Blits) { checkSweep("blits"); }
 TEST(WineRasterParity, Presentations) { checkSweep("present"); }
+TEST(WineRasterParity, Effects) { checkSweep("effects"); }
 
 // The ellipse cases drawn without a brush because of Wine's unset interior rows.
 TEST(WineRasterParity, UnsetRowCasesAreCounted) {
