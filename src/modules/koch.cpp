@@ -2,11 +2,12 @@
 // drawn as white one-pixel lines, each with a pen of its own. Only the leaves of the
 // subdivision are drawn, so a call at depth d draws exactly 4^d lines, in order along
 // the curve. It allocates nothing.
+#include "modules/module_common.h"  // first: sets the floating-point model
+
 #include <math.h>
 #include <stdint.h>
 
 #include "draw/draw_surface.h"
-#include "modules/module_common.h"
 #include "modules/modules.h"
 
 namespace {
