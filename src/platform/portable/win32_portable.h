@@ -234,6 +234,8 @@ typedef struct tagCREATESTRUCTA {
 #define GWL_WNDPROC (-4)
 #define GWL_STYLE (-16)
 #define GWL_USERDATA (-21)
+#define GWLP_WNDPROC (-4)
+#define GWLP_USERDATA (-21)
 
 // PeekMessage.
 #define PM_NOREMOVE 0x0000
@@ -329,6 +331,9 @@ VISPLATFORM_API BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text);
 VISPLATFORM_API int WINAPI GetWindowTextA(HWND window, LPSTR text, int maxCount);
 VISPLATFORM_API LONG WINAPI SetWindowLongA(HWND window, int index, LONG value);
 VISPLATFORM_API LONG WINAPI GetWindowLongA(HWND window, int index);
+// The pointer-sized forms; on a 32-bit build they are the same calls as the above.
+VISPLATFORM_API LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
+VISPLATFORM_API LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index);
 VISPLATFORM_API BOOL WINAPI GetClientRect(HWND window, LPRECT rect);
 VISPLATFORM_API BOOL WINAPI GetWindowRect(HWND window, LPRECT rect);
 VISPLATFORM_API BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx,

@@ -1,11 +1,124 @@
-// Placeholder raster: draws nothing until the pixel engine lands.
-#include "raster.h"
+// The raster's rectangles and block copies: FillRect, Rectangle and BitBlt's SRCCOPY.
+// Lines, ellipses and polygons live in raster_line.cpp, raster_ellipse.cpp and
+// raster_polygon.cpp; the helpers they share in raster_internal.h.
+#include <string.h>
+
+#include "raster_internal.h"
 
 namespace vis {
-void rasterFillRect(const RasterTarget&, RECT, uint32_t) {}
-void rasterLine(const RasterTarget&, int, int, int, int, const RasterPen&) {}
-void rasterEllipse(const RasterTarget&, int, int, int, int, const RasterPen&, const RasterBrush&) {}
-void rasterRectangle(const RasterTarget&, int, int, int, int, const RasterPen&, const RasterBrush&) {}
-void rasterPolygon(const RasterTarget&, const POINT*, int, const RasterPen&, const RasterBrush&) {}
-void rasterCopy(const RasterTarget&, int, int, int, int, const RasterTarget&, int, int) {}
+namespace raster {
+void strokeClosed(const Surface& s, const POINT* points, int count, const RasterPen& pen);
+}  // namespace raster
+
+using namespace raster;
+
+void rasterFillRect(const RasterTarget& target, RECT rect, uint32_t pixel) {
+  const Surface s = surfaceOf(target);
+  if (rect.left > rect.right) {
+    const LONG t = rect.left;
+    rect.left = rect.right;
+    rect.right = t;
+  }
+  if (rect.top > rect.bottom) {
+    const LONG t = rect.top;
+    rect.top = rect.bottom;
+    rect.bottom = t;
+  }
+  fillBox(s, rect.left + s.originX, rect.top + s.originY, rect.right + s.originX,
+          rect.bottom + s.originY, pixel);
+}
+
+// Rectangle on an ordered device box: the interior, one pixel in from the box's edges,
+// then the closed outline through the corners (left, top), (right - 1, top),
+// (right - 1, bottom - 1), (left, bottom - 1), drawn like a polygon's.
+void rasterRectangleDevice(const Surface& s, int left, int top, int right, int bottom,
+                           const RasterPen& pen, const RasterBrush& brush) {
+  if (left == right || top == bottom) return;
+  if (!brush.null) {
+    if (pen.null) {
+      fillBox(s, left, top, right - 1, bottom - 1, brush.pixel);
+    } else {
+      fillBox(s, left + 1, top + 1, right - 1, bottom - 1, brush.pixel);
+    }
+  }
+  if (pen.null) return;
+  const POINT corners[4] = {{left, top}, {right - 1, top}, {right - 1, bottom - 1}, {left, bottom - 1}};
+  strokeClosed(s, corners, 4, pen);
+}
+
+void rasterRectangle(const RasterTarget& target, int left, int top, int right, int bottom,
+                     const RasterPen& pen, const RasterBrush& brush) {
+  const Surface s = surfaceOf(target);
+  if (clipEmpty(s)) return;
+  if (left > right) {
+    const int t = left;
+    left = right;
+    right = t;
+  }
+  if (top > bottom) {
+    const int t = top;
+    top = bottom;
+    bottom = t;
+  }
+  rasterRectangleDevice(s, left + s.originX, top + s.originY, right + s.originX,
+                        bottom + s.originY, pen, brush);
+}
+
+// SRCCOPY: the block is clipped to both the source's and the destination's clip (pixels
+// whose source lies outside are left alone, as GDI does), then copied row by row; when
+// source and destination share pixels, rows are taken in the order that reads each
+// before it is overwritten, and memmove handles the overlap within a row.
+void rasterCopy(const RasterTarget& dest, int x, int y, int width, int height,
+                const RasterTarget& source, int sourceX, int sourceY) {
+  const Surface d = surfaceOf(dest), src = surfaceOf(source);
+  // A negative extent counts back from one past the given corner, for both blocks
+  // alike (no mirroring): the block is [x + width + 1, x + 1), as GDI orders it.
+  if (width < 0) {
+    x += width + 1;
+    sourceX += width + 1;
+    width = -width;
+  }
+  if (height < 0) {
+    y += height + 1;
+    sourceY += height + 1;
+    height = -height;
+  }
+  int dx0 = x + d.originX, dy0 = y + d.originY;
+  int sx0 = sourceX + src.originX, sy0 = sourceY + src.originY;
+  int w = width, h = height;
+  // Clip the left/top edges against both, then the extents.
+  int cut = 0;
+  if (d.clipLeft - dx0 > cut) cut = d.clipLeft - dx0;
+  if (src.clipLeft - sx0 > cut) cut = src.clipLeft - sx0;
+  dx0 += cut;
+  sx0 += cut;
+  w -= cut;
+  cut = 0;
+  if (d.clipTop - dy0 > cut) cut = d.clipTop - dy0;
+  if (src.clipTop - sy0 > cut) cut = src.clipTop - sy0;
+  dy0 += cut;
+  sy0 += cut;
+  h -= cut;
+  if (w > d.clipRight - dx0) w = d.clipRight - dx0;
+  if (w > src.clipRight - sx0) w = src.clipRight - sx0;
+  if (h > d.clipBottom - dy0) h = d.clipBottom - dy0;
+  if (h > src.clipBottom - sy0) h = src.clipBottom - sy0;
+  if (w <= 0 || h <= 0) return;
+  const size_t bytes = static_cast<size_t>(w) * sizeof(uint32_t);
+  uint32_t* to = d.pixels + static_cast<ptrdiff_t>(dy0) * d.stride + dx0;
+  const uint32_t* from = src.pixels + static_cast<ptrdiff_t>(sy0) * src.stride + sx0;
+  if (to > from) {
+    // Possibly overlapping with the destination further on: copy bottom-up.
+    for (int r = h - 1; r >= 0; --r) {
+      memmove(to + static_cast<ptrdiff_t>(r) * d.stride,
+              from + static_cast<ptrdiff_t>(r) * src.stride, bytes);
+    }
+  } else {
+    for (int r = 0; r < h; ++r) {
+      memmove(to + static_cast<ptrdiff_t>(r) * d.stride,
+              from + static_cast<ptrdiff_t>(r) * src.stride, bytes);
+    }
+  }
+}
+
 }  // namespace vis

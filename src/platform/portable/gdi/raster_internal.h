@@ -1,0 +1,76 @@
+// Shared helpers of the raster's source files: the clipped span writer and the shapes
+// that more than one primitive stamps (the pen's disc, convex quads, one-pixel lines).
+// Not part of the raster's interface (raster.h).
+#pragma once
+
+#include <math.h>  // hypot, floor: the wide pen's segment offsets
+#include <stdint.h>
+
+#include "raster.h"
+
+namespace vis {
+namespace raster {
+
+// A target reduced to what the inner loops need: device clip and a pixel pointer.
+struct Surface {
+  uint32_t* pixels;
+  int stride;
+  int clipLeft, clipTop, clipRight, clipBottom;  // device pixels, half-open
+  int originX, originY;                          // logical to device
+};
+
+inline Surface surfaceOf(const RasterTarget& t) {
+  Surface s;
+  s.pixels = t.pixels;
+  s.stride = t.stride;
+  s.clipLeft = t.clip.left < 0 ? 0 : t.clip.left;
+  s.clipTop = t.clip.top < 0 ? 0 : t.clip.top;
+  s.clipRight = t.clip.right > t.width ? t.width : t.clip.right;
+  s.clipBottom = t.clip.bottom > t.height ? t.height : t.clip.bottom;
+  s.originX = t.originX;
+  s.originY = t.originY;
+  return s;
+}
+
+inline bool clipEmpty(const Surface& s) {
+  return s.clipLeft >= s.clipRight || s.clipTop >= s.clipBottom;
+}
+
+// Fills [x0, x1) of row y (device coordinates) with the pixel; clips the span itself.
+inline void fillSpan(const Surface& s, int y, int x0, int x1, uint32_t pixel) {
+  if (y < s.clipTop || y >= s.clipBottom) return;
+  if (x0 < s.clipLeft) x0 = s.clipLeft;
+  if (x1 > s.clipRight) x1 = s.clipRight;
+  uint32_t* p = s.pixels + static_cast<ptrdiff_t>(y) * s.stride + x0;
+  for (int n = x1 - x0; n > 0; --n) *p++ = pixel;
+}
+
+inline double hypotOf(int dx, int dy) { return hypot(static_cast<double>(dx), static_cast<double>(dy)); }
+inline int roundHalfUp(double v) { return static_cast<int>(floor(v + 0.5)); }
+
+// Fills the device rectangle [x0, x1) x [y0, y1), clipped.
+void fillBox(const Surface& s, int x0, int y0, int x1, int y1, uint32_t pixel);
+
+// A one-pixel line in device coordinates, end point left out (see raster_line.cpp).
+void thinLine(const Surface& s, int x1, int y1, int x2, int y2, uint32_t pixel);
+
+// The round pen of width w (> 1) stamped with its centre pixel at (x, y): the filled
+// ellipse of a w x w box whose left and top lie w / 2 before the centre.
+void penDisc(const Surface& s, int x, int y, int width, uint32_t pixel);
+
+// The body of a wide pen's segment from (x1, y1) to (x2, y2), without its ends.
+void penSegment(const Surface& s, int x1, int y1, int x2, int y2, int width, uint32_t pixel);
+
+// Even-odd fill of a closed polygon in device coordinates, pixel (x, y) filled when an
+// odd number of edges cross row y at or left of x, crossings rounded up (see
+// raster_polygon.cpp). Uses `scratch` for the edge list when count is large.
+void fillPolygon(const Surface& s, const POINT* points, int count, uint32_t pixel);
+
+// One quadrant of the integer ellipse inscribed in a width x height pixel box (both
+// > 2): the points (x, y) relative to the box's top-left with x >= width / 2 and
+// y >= height / 2, from the rightmost point of the middle row down to the bottom.
+// Writes at most width + height points and returns their count.
+int ellipseQuadrant(int width, int height, POINT* out);
+
+}  // namespace raster
+}  // namespace vis

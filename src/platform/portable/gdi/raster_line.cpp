@@ -1,0 +1,181 @@
+// Lines: the one-pixel Bresenham line with GDI's octant bias, clipped in error-term
+// space, and the wide round pen (a body plus a disc at each end).
+//
+// Not here: dashed or cosmetic styles (only PS_SOLID and PS_NULL exist in this layer).
+#include <stdint.h>
+#include <stdlib.h>
+
+#include "raster_internal.h"
+
+namespace vis {
+namespace raster {
+namespace {
+
+// Rounds n / d up, d > 0.
+inline int64_t ceilDiv(int64_t n, int64_t d) { return n >= 0 ? (n + d - 1) / d : -((-n) / d); }
+
+}  // namespace
+
+void fillBox(const Surface& s, int x0, int y0, int x1, int y1, uint32_t pixel) {
+  if (x0 < s.clipLeft) x0 = s.clipLeft;
+  if (x1 > s.clipRight) x1 = s.clipRight;
+  if (y0 < s.clipTop) y0 = s.clipTop;
+  if (y1 > s.clipBottom) y1 = s.clipBottom;
+  if (x0 >= x1 || y0 >= y1) return;
+  uint32_t* row = s.pixels + static_cast<ptrdiff_t>(y0) * s.stride + x0;
+  const int n = x1 - x0;
+  for (int y = y0; y < y1; ++y, row += s.stride) {
+    for (int i = 0; i < n; ++i) row[i] = pixel;
+  }
+}
+
+// The line's pixels, numbered j = 0 .. M-1 along the major axis (M = the major extent;
+// pixel M is the end point, which GDI leaves out). With m the minor extent, Bresenham's
+// decision after pixel j is "step the minor axis when err_j + bias > 0", where
+//   err_0 = 2m - M,  err_{j+1} = err_j + 2m - 2M [stepped],
+// so that err_j = 2m(j + 1) - M - 2M k_j, k_j being the minor steps taken before pixel j.
+// Solving the decision for k gives the closed form
+//   k_j = floor((2mj + M + bias - 1) / 2M),
+// by induction: k_{j+1} - k_j is 1 exactly when k_j < (2m(j+1) - M + bias) / 2M.
+// Clipping inverts that form to find the first and last j whose pixel is inside, and
+// the loop starts at the first with err_j recomputed; so a clipped line draws exactly
+// the pixels of the unclipped one that fall inside, as GDI's clipper does.
+//
+// The bias is 1 in the octants 3, 5, 6 and 8 (numbered clockwise from +x, y down): the
+// x-major lines going up and the y-major lines going left. Ties then round the other
+// way, which makes A->B and B->A cover the same pixels. Exact diagonals are y-major.
+void thinLine(const Surface& s, int x1, int y1, int x2, int y2, uint32_t pixel) {
+  const int dx = x2 - x1, dy = y2 - y1;
+  if (dy == 0) {
+    if (dx > 0) fillBox(s, x1, y1, x2, y1 + 1, pixel);
+    if (dx < 0) fillBox(s, x2 + 1, y1, x1 + 1, y1 + 1, pixel);
+    return;
+  }
+  if (dx == 0) {
+    if (dy > 0) fillBox(s, x1, y1, x1 + 1, y2, pixel);
+    if (dy < 0) fillBox(s, x1, y2 + 1, x1 + 1, y1 + 1, pixel);
+    return;
+  }
+  const bool xMajor = abs(dx) > abs(dy);
+  const int bias = (xMajor ? dy < 0 : dx < 0) ? 1 : 0;
+  // Major axis a, minor axis b, in device coordinates.
+  const int64_t M = xMajor ? abs(dx) : abs(dy);
+  const int64_t m = xMajor ? abs(dy) : abs(dx);
+  const int a0 = xMajor ? x1 : y1, b0 = xMajor ? y1 : x1;
+  const int sa = (xMajor ? dx : dy) > 0 ? 1 : -1;
+  const int sb = (xMajor ? dy : dx) > 0 ? 1 : -1;
+  const int aMin = xMajor ? s.clipLeft : s.clipTop, aMax = (xMajor ? s.clipRight : s.clipBottom) - 1;
+  const int bMin = xMajor ? s.clipTop : s.clipLeft, bMax = (xMajor ? s.clipBottom : s.clipRight) - 1;
+
+  int64_t first = 0, last = M - 1;
+  // Major axis: a0 + sa j within [aMin, aMax].
+  if (sa > 0) {
+    if (aMin - a0 > first) first = aMin - a0;
+    if (aMax - a0 < last) last = aMax - a0;
+  } else {
+    if (a0 - aMax > first) first = a0 - aMax;
+    if (a0 - aMin < last) last = a0 - aMin;
+  }
+  // Minor axis: b0 + sb k_j within [bMin, bMax], i.e. k_j within [kLow, kHigh].
+  const int64_t kLow = sb > 0 ? int64_t{bMin} - b0 : int64_t{b0} - bMax;
+  const int64_t kHigh = sb > 0 ? int64_t{bMax} - b0 : int64_t{b0} - bMin;
+  if (kHigh < 0) return;
+  if (kLow > 0) {
+    // k_j >= kLow  <=>  2mj >= 2M kLow - M - bias + 1
+    const int64_t j = ceilDiv(2 * M * kLow - M - bias + 1, 2 * m);
+    if (j > first) first = j;
+  }
+  {
+    // k_j <= kHigh  <=>  2mj < 2M (kHigh + 1) - M - bias + 1
+    const int64_t j = ceilDiv(2 * M * (kHigh + 1) - M - bias + 1, 2 * m) - 1;
+    if (j < last) last = j;
+  }
+  if (first > last) return;
+
+  const int64_t k = (2 * m * first + M + bias - 1) / (2 * M);
+  int64_t err = 2 * m * (first + 1) - M - 2 * M * k;
+  const int a = a0 + static_cast<int>(sa * first), b = b0 + static_cast<int>(sb * k);
+  const int x = xMajor ? a : b, y = xMajor ? b : a;
+  uint32_t* p = s.pixels + static_cast<ptrdiff_t>(y) * s.stride + x;
+  const ptrdiff_t majorStep = xMajor ? sa : static_cast<ptrdiff_t>(sa) * s.stride;
+  const ptrdiff_t minorStep = xMajor ? static_cast<ptrdiff_t>(sb) * s.stride : sb;
+  const int64_t stepped = 2 * m - 2 * M, straight = 2 * m;
+  for (int64_t n = last - first + 1; n > 0; --n) {
+    *p = pixel;
+    if (err + bias > 0) {
+      p += minorStep;
+      err += stepped;
+    } else {
+      err += straight;
+    }
+    p += majorStep;
+  }
+}
+
+// A wide segment's body. Axis-aligned ones are rectangles w pixels across, starting
+// w / 2 before the centre line and leaving out the far end (the end disc covers it).
+// Slanted ones are the parallelogram whose sides are offset from the centre line by
+// the pen's half-width, measured along x and y: with the width's projections
+//   wx = w |dy| / len,  wy = w |dx| / len,
+// one side lies round(wx / 2), round(wy / 2) away and the other round((wx + 1) / 2),
+// round((wy + 1) / 2), rounding halves up; the narrow side is to the left of the
+// direction of travel when it goes down-right, and the sides swap with the signs.
+// The parallelogram is filled with the polygon rule.
+void penSegment(const Surface& s, int x1, int y1, int x2, int y2, int width, uint32_t pixel) {
+  const int dx = x2 - x1, dy = y2 - y1;
+  if (dx == 0 && dy == 0) return;
+  if (dy == 0) {
+    const int top = y1 - width / 2;
+    fillBox(s, dx > 0 ? x1 : x2, top, dx > 0 ? x2 : x1, top + width, pixel);
+    return;
+  }
+  if (dx == 0) {
+    const int left = x1 - width / 2;
+    fillBox(s, left, dy > 0 ? y1 : y2, left + width, dy > 0 ? y2 : y1, pixel);
+    return;
+  }
+  const double len = hypotOf(dx, dy);
+  const double wx = width * abs(dy) / len, wy = width * abs(dx) / len;
+  POINT narrow = {roundHalfUp(wx / 2), roundHalfUp(wy / 2)};
+  POINT wide = {roundHalfUp((wx + 1) / 2), roundHalfUp((wy + 1) / 2)};
+  if (dx < 0) {
+    narrow.y = -narrow.y;
+    wide.y = -wide.y;
+  }
+  if (dy < 0) {
+    const POINT t = narrow;
+    narrow = wide;
+    wide = t;
+    narrow.x = -narrow.x;
+    wide.x = -wide.x;
+  }
+  const POINT quad[4] = {{x1 - narrow.x, y1 + narrow.y},
+                         {x1 + wide.x, y1 - wide.y},
+                         {x2 + wide.x, y2 - wide.y},
+                         {x2 - narrow.x, y2 + narrow.y}};
+  fillPolygon(s, quad, 4, pixel);
+}
+
+}  // namespace raster
+
+using namespace raster;
+
+void rasterLine(const RasterTarget& target, int x1, int y1, int x2, int y2, const RasterPen& pen) {
+  if (pen.null) return;
+  const Surface s = surfaceOf(target);
+  if (clipEmpty(s)) return;
+  x1 += s.originX;
+  x2 += s.originX;
+  y1 += s.originY;
+  y2 += s.originY;
+  if (pen.width <= 1) {
+    thinLine(s, x1, y1, x2, y2, pen.pixel);
+    return;
+  }
+  // A wide line is its body with a round cap at each end; a zero-length one is a dot.
+  penSegment(s, x1, y1, x2, y2, pen.width, pen.pixel);
+  penDisc(s, x1, y1, pen.width, pen.pixel);
+  if (x1 != x2 || y1 != y2) penDisc(s, x2, y2, pen.width, pen.pixel);
+}
+
+}  // namespace vis

@@ -1,0 +1,273 @@
+// Profile (INI) files: what our writer writes reads back with our reader, and a file
+// written by hand in Windows' style keeps everything a save does not touch.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <stdlib.h>
+#include <string.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "visplatform.h"
+
+namespace {
+
+class ProfileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/profile-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+    file = dir + "/plugin.ini";
+  }
+  void TearDown() override {
+    for (const std::string& name : entries()) unlink((dir + "/" + name).c_str());
+    rmdir(dir.c_str());
+  }
+  std::string read() const {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  void write(const std::string& text) const {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << text;
+  }
+  std::vector<std::string> entries() const {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+      while (dirent* e = readdir(d)) {
+        if (strcmp(e->d_name, ".") && strcmp(e->d_name, "..")) names.push_back(e->d_name);
+      }
+      closedir(d);
+    }
+    return names;
+  }
+  std::string get(const char* section, const char* key, const char* fallback = "?") const {
+    char out[64];
+    GetPrivateProfileStringA(section, key, fallback, out, sizeof out, file.c_str());
+    return out;
+  }
+  std::string dir, file;
+};
+
+TEST_F(ProfileTest, WrittenFileReadsBack) {
+  ASSERT_TRUE(WritePrivateProfileStringA("Zarvenn", "Screen_x", "50", file.c_str()));
+  ASSERT_TRUE(WritePrivateProfileStringA("Zarvenn", "Screen_y", "-60", file.c_str()));
+  ASSERT_TRUE(WritePrivateProfileStringA("Pellox", "Screen_x", "2147483647", file.c_str()));
+  ASSERT_TRUE(WritePrivateProfileStringA("zarvenn", "SCREEN_X", "51", file.c_str()));  // update
+  // Windows' layout: CR LF, a blank line between sections, the key's first spelling.
+  EXPECT_EQ(read(),
+            "[Zarvenn]\r\nScreen_x=51\r\nScreen_y=-60\r\n"
+            "\r\n"
+            "[Pellox]\r\nScreen_x=2147483647\r\n");
+  EXPECT_EQ(GetPrivateProfileIntA("Zarvenn", "Screen_x", 0, file.c_str()), 51u);
+  EXPECT_EQ(static_cast<int>(GetPrivateProfileIntA("ZARVENN", "screen_y", 0, file.c_str())), -60);
+  EXPECT_EQ(GetPrivateProfileIntA("Pellox", "Screen_x", 0, file.c_str()), 2147483647u);
+  EXPECT_EQ(GetPrivateProfileIntA("Pellox", "Screen_y", 99, file.c_str()), 99u);
+  // No temporary file is left beside it.
+  EXPECT_EQ(entries(), std::vector<std::string>{"plugin.ini"});
+}
+
+TEST_F(ProfileTest, HandWrittenFileKeepsWhatASaveDoesNotTouch) {
+  const std::string before =
+      "; written by hand\r\n"
+      "\r\n"
+      "[General]\r\n"
+      "  Volume = 80  \r\n"
+      "; a comment in a section\r\n"
+      "Screen_x=7\r\n"
+      "\r\n"
+      "[tovanel]\r\n"
+      "SCREEN_X = 1\r\n"
+      "Other=keep me\r\n"
+      "\r\n"
+      "\r\n"
+      "[Last]\r\n"
+      "k=v";  // no line end at the end
+  write(before);
+  ASSERT_TRUE(WritePrivateProfileStringA("Tovanel", "Screen_x", "300", file.c_str()));
+  ASSERT_TRUE(WritePrivateProfileStringA("Tovanel", "Screen_y", "200", file.c_str()));
+  EXPECT_EQ(read(),
+            "; written by hand\r\n"
+            "\r\n"
+            "[General]\r\n"
+            "  Volume = 80  \r\n"
+            "; a comment in a section\r\n"
+            "Screen_x=7\r\n"
+            "\r\n"
+            "[tovanel]\r\n"
+            "SCREEN_X=300\r\n"        // the key keeps its spelling
+            "Other=keep me\r\n"
+            "Screen_y=200\r\n"        // a new key after the section's last entry
+            "\r\n"
+            "\r\n"
+            "[Last]\r\n"
+            "k=v\r\n");
+  EXPECT_EQ(get("general", "volume"), "80");
+  EXPECT_EQ(get("General", "Screen_x"), "7");
+  EXPECT_EQ(get("Last", "K"), "v");
+}
+
+TEST_F(ProfileTest, ReadingRules) {
+  write("stray=before any section\n"
+        "[S]\n"
+        "plain=value\n"
+        "  spaced  =   padded value  \n"
+        "dq=\"quoted \"\n"
+        "sq='single'\n"
+        "odd=\"unbalanced\n"
+        "empty=\n"
+        ";commented=1\n"
+        "no equals sign\n"
+        "dup=first\n"
+        "dup=second\n"
+        "[s]\n"
+        "plain=second section of the same name\n"
+        "[ Spaced Section ]\n"
+        "k=in spaced\n");
+  struct Case {
+    const char* section;
+    const char* key;
+    const char* fallback;
+    std::string expected;
+    const char* note;
+  };
+  const Case cases[] = {
+      {"S", "plain", "?", "value", "plain"},
+      {"s", "PLAIN", "?", "value", "names ignore case; the first section wins"},
+      {"S", "spaced", "?", "padded value", "names and values trimmed"},
+      {"S", "dq", "?", "quoted ", "double quotes removed, inner blank kept"},
+      {"S", "sq", "?", "single", "single quotes removed"},
+      {"S", "odd", "?", "\"unbalanced", "an unmatched quote stays"},
+      {"S", "empty", "?", "", "an empty value is a value"},
+      {"S", ";commented", "?", "?", "comment lines are no entries"},
+      {"S", "no equals sign", "?", "?", "a line without '=' is no entry"},
+      {"S", "dup", "?", "first", "the first of two keys wins"},
+      {"S", "stray", "?", "?", "entries before any section belong to none"},
+      {"Spaced Section", "k", "?", "in spaced", "section names trimmed"},
+      {"Missing", "k", "fallback  ", "fallback", "the default loses trailing blanks"},
+      {"Missing", "k", nullptr, "", "a null default is empty"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(get(c.section, c.key, c.fallback), c.expected) << c.note;
+
+  // A value that does not fit is cut to size - 1 characters, and that is the result.
+  char small[4];
+  EXPECT_EQ(GetPrivateProfileStringA("S", "plain", "", small, sizeof small, file.c_str()), 3u);
+  EXPECT_STREQ(small, "val");
+  // A missing file reads as empty.
+  char out[8];
+  EXPECT_EQ(GetPrivateProfileStringA("S", "plain", "dflt", out, sizeof out,
+                                     (dir + "/missing.ini").c_str()),
+            4u);
+  EXPECT_STREQ(out, "dflt");
+}
+
+TEST_F(ProfileTest, IntegersReadAsWindowsReadsThem) {
+  struct Case {
+    const char* value;
+    int expected;
+    const char* note;
+  };
+  const Case cases[] = {
+      {"42", 42, "plain"},
+      {"-30", -30, "negative"},
+      {"+7", 7, "explicit plus"},
+      {"12abc", 12, "digits up to the first other character"},
+      {"abc", 0, "no digits: 0, not the default"},
+      {"", -5, "empty: the default"},
+      {"4294967297", 1, "wraps at 32 bits"},
+      {"0x10", 0, "decimal only"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(WritePrivateProfileStringA("N", "v", c.value, file.c_str()));
+    EXPECT_EQ(static_cast<int>(GetPrivateProfileIntA("N", "v", -5, file.c_str())), c.expected)
+        << c.note;
+  }
+  EXPECT_EQ(static_cast<int>(GetPrivateProfileIntA("N", "missing", -5, file.c_str())), -5);
+}
+
+TEST_F(ProfileTest, DeletionAndEnumeration) {
+  write("[A]\nk1=1\nk2=2\n\n[B]\nx=1\n\n[C]\ny=2\n");
+  ASSERT_TRUE(WritePrivateProfileStringA("A", "k1", nullptr, file.c_str()));  // delete a key
+  ASSERT_TRUE(WritePrivateProfileStringA("b", nullptr, nullptr, file.c_str()));  // a section
+  EXPECT_EQ(read(), "[A]\nk2=2\n\n[C]\ny=2\n");  // LF-only files stay LF-only
+  char list[32];
+  EXPECT_EQ(GetPrivateProfileStringA(nullptr, nullptr, "", list, sizeof list, file.c_str()), 4u);
+  EXPECT_EQ(std::string(list, 5), std::string("A\0C\0\0", 5));
+  EXPECT_EQ(GetPrivateProfileStringA("A", nullptr, "", list, sizeof list, file.c_str()), 3u);
+  EXPECT_EQ(std::string(list, 4), std::string("k2\0\0", 4));
+  // A list that does not fit ends in two terminators and reports size - 2.
+  char tiny[3];
+  EXPECT_EQ(GetPrivateProfileStringA("A", nullptr, "", tiny, sizeof tiny, file.c_str()), 1u);
+  EXPECT_EQ(std::string(tiny, 3), std::string("k\0\0", 3));
+}
+
+TEST_F(ProfileTest, FailedWritesLeaveTheFileAsItWas) {
+  write("[A]\r\nk=1\r\n");
+  struct Case {
+    const char* section;
+    const char* key;
+    const char* value;
+    std::string path;
+    const char* note;
+  };
+  const Case cases[] = {
+      {"A", "k", "2", dir + "/no/such/dir/x.ini", "missing directory"},
+      {"A", "k", "2", dir, "the path is a directory"},
+      {"A", "k", "2\r\n[Injected]", file, "a value with a line break"},
+      {"A\n", "k", "2", file, "a section with a line break"},
+      {"A]", "k", "2", file, "a section with ']'"},
+      {"A", "k=j", "2", file, "a key with '='"},
+      {nullptr, "k", "2", file, "no section"},
+      {"A", "k", "2", "", "no file name"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_FALSE(WritePrivateProfileStringA(c.section, c.key, c.value, c.path.c_str())) << c.note;
+    EXPECT_EQ(read(), "[A]\r\nk=1\r\n") << c.note;
+  }
+  EXPECT_EQ(entries(), std::vector<std::string>{"plugin.ini"});
+}
+
+TEST_F(ProfileTest, ReplacingKeepsThePermissions) {
+  write("[A]\nk=1\n");
+  ASSERT_EQ(chmod(file.c_str(), 0640), 0);
+  ASSERT_TRUE(WritePrivateProfileStringA("A", "k", "2", file.c_str()));
+  struct stat st;
+  ASSERT_EQ(stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST_F(ProfileTest, AWriterKilledMidWayLeavesAWholeFile) {
+  // A child process rewrites the file as fast as it can and is killed at some point;
+  // whenever that is, the file must be one of the versions it wrote, never a mix.
+  const std::string a(20000, 'a'), b(30000, 'b');
+  ASSERT_TRUE(WritePrivateProfileStringA("S", "k", a.c_str(), file.c_str()));
+  const std::string withA = read();
+  ASSERT_TRUE(WritePrivateProfileStringA("S", "k", b.c_str(), file.c_str()));
+  const std::string withB = read();
+  for (int round = 0; round < 3; ++round) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (int i = 0;; ++i) {
+        WritePrivateProfileStringA("S", "k", (i % 2 ? a : b).c_str(), file.c_str());
+      }
+    }
+    usleep(20000 + round * 7000);
+    kill(child, SIGKILL);
+    int status;
+    waitpid(child, &status, 0);
+    const std::string now = read();
+    EXPECT_TRUE(now == withA || now == withB) << "round " << round << ": " << now.size() << " bytes";
+  }
+}
+
+}  // namespace

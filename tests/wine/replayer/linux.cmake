@@ -1,0 +1,14 @@
+# Pixel parity of the portable raster with Wine's GDI: the test draws sweeps of
+# primitives on our layer, replays the trace with replayer.exe under Wine (one Wine start
+# for all of them) and compares pixel by pixel. The replayer comes from the mingw-i686
+# build (VIS_MINGW_BUILD_DIR); without it the test fails and says so.
+add_executable(test_wine_raster
+  ${CMAKE_CURRENT_LIST_DIR}/oracle.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/raster_parity_test.cpp)
+target_include_directories(test_wine_raster PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(test_wine_raster PRIVATE visplatform visdiff_core GTest::gtest GTest::gtest_main)
+# One CTest entry, so that the sweeps share one trace and one Wine start.
+add_test(NAME wine_raster_parity COMMAND test_wine_raster)
+set_tests_properties(wine_raster_parity PROPERTIES
+  TIMEOUT 600
+  ENVIRONMENT "VIS_REPLAYER=${VIS_MINGW_BUILD_DIR}/tests/wine/replayer.exe;VIS_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;VIS_TEST_OUTPUT=${CMAKE_BINARY_DIR}/test-output")
