@@ -2,12 +2,11 @@
 // outlined in the complement of its random fill; a bubble wider than 40 also gets a
 // ring of small satellites in random colours. The surface is cleared, and the bubbles
 // scattered afresh, only in silent frames, so the bubbles leave trails.
-#include "modules/module_common.h"  // first: sets the floating-point model
-
 #include <math.h>
 #include <stdint.h>
 
 #include "draw/draw_surface.h"
+#include "modules/module_common.h"
 #include "modules/modules.h"
 #include "state/vis_state.h"
 

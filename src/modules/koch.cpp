@@ -2,12 +2,11 @@
 // drawn as white one-pixel lines, each with a pen of its own. Only the leaves of the
 // subdivision are drawn, so a call at depth d draws exactly 4^d lines, in order along
 // the curve. It allocates nothing.
-#include "modules/module_common.h"  // first: sets the floating-point model
-
 #include <math.h>
 #include <stdint.h>
 
 #include "draw/draw_surface.h"
+#include "modules/module_common.h"
 #include "modules/modules.h"
 
 namespace {
@@ -29,8 +28,8 @@ struct Offsets {
   double p3x, p3y;  // u cos a, u sin a
 };
 
-// Not inlined, so every offset is rounded to a double in memory on every path, also
-// where the compiler would keep wider intermediates in registers.
+// Out of line: the cold path, once per new short segment or per long one. Every offset
+// is thus a double in memory on both paths, kept or fresh.
 __attribute__((noinline)) void computeOffsets(int64_t dx, int64_t dy, Offsets* out) {
   // Taken wide, so that saturated far-away coordinates cannot overflow; for
   // screen-sized values every square and the sum are exact in a double, which is what

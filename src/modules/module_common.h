@@ -2,15 +2,6 @@
 // and choosing the spectrum channel a particle listens to.
 #pragma once
 
-// The effects' rules are stated in IEEE double arithmetic: a coordinate truncated
-// toward zero changes with the last bit of a product. 32-bit x86 compilers default to
-// the x87 unit, which keeps 80-bit intermediates and rounds them at unpredictable
-// points, so there the code that includes this header (first, before any code of its
-// own) is compiled for SSE2 doubles instead. Builds that already do so are untouched.
-#if defined(__GNUC__) && defined(__i386__) && !defined(__SSE2_MATH__)
-#pragma GCC target("sse2", "fpmath=sse")
-#endif
-
 #include <stdint.h>
 
 #include "host/vis_header.h"

@@ -3,11 +3,10 @@
 // palette and can reverse it; band 0 of the louder channel turns all of them, and each
 // moves five steps along its heading per frame, leaving an orb after every step. The
 // surface is cleared only in silent frames, so the orbs leave trails.
-#include "modules/module_common.h"  // first: sets the floating-point model
-
 #include <math.h>
 
 #include "draw/draw_surface.h"
+#include "modules/module_common.h"
 #include "modules/modules.h"
 #include "state/vis_state.h"
 

@@ -3,11 +3,10 @@
 // bands of its channel around the particle's centre. The surface is cleared every
 // frame; silent frames scatter the stars and bring back particles beyond the right or
 // bottom edge.
-#include "modules/module_common.h"  // first: sets the floating-point model
-
 #include <math.h>
 
 #include "draw/draw_surface.h"
+#include "modules/module_common.h"
 #include "modules/modules.h"
 #include "state/vis_state.h"
 

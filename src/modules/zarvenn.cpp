@@ -2,11 +2,10 @@
 // background whose grey level follows band 0. Band 0 also turns every flake by the
 // same whole number of radians; two neighbouring bands per flake set its size, and the
 // size sets the depth of its curves.
-#include "modules/module_common.h"  // first: sets the floating-point model
-
 #include <math.h>
 
 #include "draw/draw_surface.h"
+#include "modules/module_common.h"
 #include "modules/modules.h"
 #include "state/vis_state.h"
 

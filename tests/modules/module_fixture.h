@@ -8,9 +8,6 @@
 // ReleaseDC are dropped.
 #pragma once
 
-// First, so that the tests' own double arithmetic follows the same model as the code.
-#include "modules/module_common.h"
-
 #include <gtest/gtest.h>
 
 #include <set>
