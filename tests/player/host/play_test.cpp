@@ -164,3 +164,39 @@ TEST(Play, ShowsTheEffectAndAnswersKeysInARealWindow) {
   EXPECT_NE(ini.find("[Zarvenn]"), std::string::npos) << ini;
   EXPECT_NE(ini.find("[Pellox]"), std::string::npos) << ini;
 }
+
+TEST(Play, CaptureVisualisesAnInputDevice) {
+  // SDL's dummy driver offers a silent input: the effect runs on silence, and Q quits.
+  XServer x;
+  ASSERT_TRUE(x.start()) << "Xvfb (scripts/deps.sh) did not start";
+  ScratchDir dir;
+  std::string out;
+  ASSERT_EQ(runCommand("cp '" VIS_PLUGIN_PATH "' '" + dir.file("vis_orlim.so") + "'", &out), 0);
+  pid_t player = fork();
+  if (player == 0) {
+    setenv("DISPLAY", x.display().c_str(), 1);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    int log = open(dir.file("play.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(log, 1);
+    dup2(log, 2);
+    std::string plugin = dir.file("vis_orlim.so");
+    execl(ORLIMVIS_BINARY, "orlimvis", "play", "-m", "Ambrith", "--capture", "--size", "160x120",
+          "--plugin", plugin.c_str(), (char*)nullptr);
+    _exit(127);
+  }
+  ASSERT_GT(player, 0);
+  std::string id;
+  EXPECT_EQ(x.run("timeout 10 xdotool search --sync --name '^Ambrith$'", &id), 0)
+      << readWholeFile(dir.file("play.log"));
+  id = trimmed(id.substr(0, id.find('\n')));
+  x.run("xdotool windowfocus --sync " + id + " key q", &out);
+  int status = -1;
+  for (int i = 0; i < 50 && waitpid(player, &status, WNOHANG) == 0; ++i) usleep(100000);
+  if (waitpid(player, nullptr, WNOHANG) == 0) {
+    kill(player, SIGKILL);
+    waitpid(player, nullptr, 0);
+  }
+  ASSERT_TRUE(WIFEXITED(status)) << readWholeFile(dir.file("play.log"));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_NE(readWholeFile(dir.file("play.log")).find("visualising"), std::string::npos);
+}
