@@ -66,9 +66,9 @@ bool Player::loadAudio(AudioClip* clip, std::string* error) {
   } else if (!loadAudioFile(options_.audio, &whole, error)) {
     return false;
   }
-  if (whole.sampleRate < 8000 || whole.sampleRate > 384000) {
+  if (whole.sampleRate < 1000 || whole.sampleRate > 768000) {
     *error = (whole.source.empty() ? "audio" : whole.source) + ": sample rate " +
-             std::to_string(whole.sampleRate) + " Hz is not supported (8000 to 384000)";
+             std::to_string(whole.sampleRate) + " Hz is not supported (1000 to 768000)";
     return false;
   }
   double length = whole.seconds();

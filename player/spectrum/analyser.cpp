@@ -46,7 +46,7 @@ struct SpectrumAnalyser {
 };
 
 SpectrumAnalyser* spectrumCreate(int sampleRate) {
-  if (sampleRate < 8000 || sampleRate > 384000) return nullptr;
+  if (sampleRate < 1000 || sampleRate > 768000) return nullptr;
   // 85 ms of audio or a little more: 4096 frames at 44.1 and 48 kHz, enough to tell
   // 30 Hz from 40.
   int length = 256;

@@ -24,7 +24,7 @@ enum { SPECTRUM_BANDS = 576 };
 
 struct SpectrumAnalyser;
 
-// A new analyser for audio at sampleRate (8000..384000), or null when FFTW cannot plan.
+// A new analyser for audio at sampleRate (1000..768000), or null when FFTW cannot plan.
 SpectrumAnalyser* spectrumCreate(int sampleRate);
 void spectrumDestroy(SpectrumAnalyser* analyser);
 
