@@ -90,6 +90,7 @@ bool AudioPlayback::open(const AudioClip* clip, std::string* error) {
     *error = std::string("cannot open audio output: ") + SDL_GetError();
     return false;
   }
+  deviceFrames_ = have.samples;
   feed();
   SDL_PauseAudioDevice(device_, 0);
   return true;
@@ -111,8 +112,9 @@ void AudioPlayback::feed() {
 
 int64_t AudioPlayback::position() const {
   if (!device_) return 0;
+  // Past the queue, one device buffer is still on its way to the speakers.
   int64_t queued = SDL_GetQueuedAudioSize(device_) / (int64_t)(2 * sizeof(float));
-  return std::max<int64_t>(0, next_ - queued);
+  return std::max<int64_t>(0, next_ - queued - deviceFrames_);
 }
 
 bool AudioPlayback::finished() const {

@@ -55,6 +55,7 @@ class AudioPlayback {
   const AudioClip* clip_ = nullptr;
   SDL_AudioDeviceID device_ = 0;
   int64_t next_ = 0;           // next clip frame to queue
+  int64_t deviceFrames_ = 0;   // frames of the device's own buffer
   bool paused_ = false;
 };
 
