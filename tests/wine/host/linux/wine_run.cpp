@@ -1,0 +1,176 @@
+// Wine runs and report parsing for the Linux-side tests of the Win32 host.
+#include "wine_run.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace winetest {
+
+namespace {
+
+bool onPath(const std::string& tool) {
+  const char* path = getenv("PATH");
+  std::stringstream dirs(path ? path : "");
+  std::string dir;
+  while (std::getline(dirs, dir, ':'))
+    if (!dir.empty() && access((dir + "/" + tool).c_str(), X_OK) == 0) return true;
+  return false;
+}
+
+const char* buildHint =
+    "build the mingw-i686 preset first: cmake --preset mingw-i686 && cmake --build "
+    "--preset mingw-i686 (make test does this)";
+
+RunResult runOnce(const std::string& program, const std::vector<std::string>& args) {
+  RunResult result;
+  const std::string dir = freshDir("wine-run-" + std::to_string(getpid()));
+  const std::string outPath = dir + "/stdout", errPath = dir + "/stderr";
+  // Wine's server outlives its last program by a few seconds; waiting for it inside
+  // the display's lifetime keeps a later run from meeting a server whose display died.
+  std::vector<std::string> argv = {"xvfb-run", "-a", "-s", "-screen 0 1280x1024x24", "sh", "-c",
+                                   "wine \"$@\"; status=$?; wineserver -w; exit $status", "sh",
+                                   program};
+  argv.insert(argv.end(), args.begin(), args.end());
+  pid_t pid = fork();
+  if (pid < 0) return result;
+  if (pid == 0) {
+    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int in = open("/dev/null", O_RDONLY);
+    if (out < 0 || err < 0 || in < 0) _exit(127);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    setenv("WINEPREFIX", VIS_WINE_PREFIX, 1);
+    setenv("WINEDEBUG", "-all", 1);
+    // No Mono or Gecko installer dialogs when the prefix is first made.
+    setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+    std::vector<char*> raw;
+    for (auto& a : argv) raw.push_back(const_cast<char*>(a.c_str()));
+    raw.push_back(nullptr);
+    execvp(raw[0], raw.data());
+    _exit(127);
+  }
+  int status = 0;
+  if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  result.out = readFile(outPath);
+  result.err = readFile(errPath);
+  return result;
+}
+
+}  // namespace
+
+std::string dllPath() { return std::string(VIS_MINGW_DIR) + "/vis_orlim.dll"; }
+
+std::string programPath(const std::string& name) {
+  return std::string(VIS_MINGW_DIR) + "/tests/wine/" + name;
+}
+
+std::string missingTools() {
+  std::string missing;
+  for (const char* tool : {"wine", "wineserver", "xvfb-run"})
+    if (!onPath(tool))
+      missing += std::string(tool) + " is not installed (make deps installs wine, wine32:i386 and xvfb); ";
+  if (std::string(VIS_MINGW_DIR).empty()) {
+    missing += std::string("VIS_MINGW_BUILD_DIR is not set; ") + buildHint;
+    return missing;
+  }
+  for (const std::string& file :
+       {dllPath(), programPath("vis_host.exe"), programPath("crt_rand.exe")})
+    if (!fs::exists(file)) missing += file + " is missing; " + buildHint + "; ";
+  return missing;
+}
+
+std::string windowsPath(const std::string& linuxPath) {
+  std::string w = "Z:" + fs::absolute(linuxPath).lexically_normal().string();
+  for (char& c : w)
+    if (c == '/') c = '\\';
+  return w;
+}
+
+std::string freshDir(const std::string& name) {
+  fs::path dir = fs::path(VIS_WINE_OUTPUT) / name;
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  return dir.string();
+}
+
+void copyFile(const std::string& from, const std::string& to) {
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream f(path, std::ios::binary);
+  f << bytes;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+RunResult runWine(const std::string& program, const std::vector<std::string>& args) {
+  RunResult r = runOnce(program, args);
+  // xvfb-run -a can lose a race for a display number against another test's server;
+  // a second attempt picks another.
+  if (r.status != 0 && r.err.find("Xvfb failed to start") != std::string::npos)
+    r = runOnce(program, args);
+  return r;
+}
+
+std::string Event::at(const std::string& key) const {
+  auto it = fields.find(key);
+  return it == fields.end() ? std::string() : it->second;
+}
+
+std::vector<Event> parseReport(const std::string& text) {
+  std::vector<Event> events;
+  std::stringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    Event e;
+    e.line = line;
+    size_t i = line.find(' ');
+    e.kind = line.substr(0, i);
+    while (i != std::string::npos && i < line.size()) {
+      while (i < line.size() && line[i] == ' ') ++i;
+      size_t eq = line.find('=', i);
+      if (eq == std::string::npos) break;
+      std::string key = line.substr(i, eq - i), value;
+      i = eq + 1;
+      if (i < line.size() && line[i] == '"') {
+        for (++i; i < line.size() && line[i] != '"'; ++i) {
+          if (line[i] == '\\' && i + 1 < line.size()) {
+            char c = line[++i];
+            value += c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+          } else {
+            value += line[i];
+          }
+        }
+        ++i;
+      } else {
+        size_t end = line.find(' ', i);
+        value = line.substr(i, end == std::string::npos ? std::string::npos : end - i);
+        i = end;
+      }
+      e.fields[key] = value;
+    }
+    events.push_back(e);
+  }
+  return events;
+}
+
+}  // namespace winetest
