@@ -83,8 +83,15 @@ int Player::play(std::string* error) {
     *error = "the plug-in's frame window has no pixels";
     return 1;
   }
+  // The window opens where the module's frame stands, that is where the plug-in saved
+  // it last time; from then on the frame follows the window.
+  RECT frame;
+  GetWindowRect(host_->frameWindow(), &frame);
   LiveWindow window;
-  if (!window.open(host_->frameTitle(), pixels.width, pixels.height, error)) return 1;
+  if (!window.open(host_->frameTitle(), frame.left, frame.top, pixels.width, pixels.height,
+                   error)) {
+    return 1;
+  }
 
   AudioPlayback playback;
   WallClock wallClock(sampleRate);

@@ -10,9 +10,9 @@ LiveWindow::~LiveWindow() {
   if (window_) SDL_DestroyWindow(window_);
 }
 
-bool LiveWindow::open(const std::string& title, int width, int height, std::string* error) {
-  window_ = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
-                             width, height, SDL_WINDOW_RESIZABLE);
+bool LiveWindow::open(const std::string& title, int x, int y, int width, int height,
+                      std::string* error) {
+  window_ = SDL_CreateWindow(title.c_str(), x, y, width, height, SDL_WINDOW_RESIZABLE);
   if (!window_) {
     *error = std::string("cannot open a window: ") + SDL_GetError();
     return false;

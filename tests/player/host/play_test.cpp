@@ -2,6 +2,7 @@
 // driver, real key events through XTEST (xdotool), and screenshots of the window.
 #include <fcntl.h>
 #include <signal.h>
+#include <string.h>
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
@@ -116,6 +117,18 @@ TEST(Play, ShowsTheEffectAndAnswersKeysInARealWindow) {
   id = trimmed(id.substr(0, id.find('\n')));
   ASSERT_EQ(x.run("xdotool windowfocus --sync " + id, &out), 0) << out;
   usleep(1500000);  // some frames of music
+  // Moved by hand: the frame, and so the position the plug-in saves, follows.
+  x.run("xdotool windowmove --sync " + id + " 210 130", &out);
+  usleep(200000);
+  std::string geometry;
+  x.run("xdotool getwindowgeometry --shell " + id, &geometry);
+  auto field = [&](const char* name) {
+    size_t at = geometry.find(name);
+    return at == std::string::npos ? std::string("?")
+                                   : geometry.substr(at + strlen(name),
+                                                     geometry.find('\n', at) - at - strlen(name));
+  };
+  std::string left = field("X="), top = field("Y=");
 
   // A screenshot of the window: its size, and more than a flat background in it.
   std::string shot = dir.file("shot.rgb");
@@ -160,9 +173,20 @@ TEST(Play, ShowsTheEffectAndAnswersKeysInARealWindow) {
   reaper.pid = -1;
   ASSERT_TRUE(WIFEXITED(status)) << readWholeFile(dir.file("play.log"));
   EXPECT_EQ(WEXITSTATUS(status), 0) << readWholeFile(dir.file("play.log"));
+  // Each module saved where the window stood: the frame followed the SDL window.
   std::string ini = readWholeFile(dir.file("plugin.ini"));
-  EXPECT_NE(ini.find("[Zarvenn]"), std::string::npos) << ini;
-  EXPECT_NE(ini.find("[Pellox]"), std::string::npos) << ini;
+  for (const char* section : {"[Zarvenn]", "[Pellox]"}) {
+    size_t at = ini.find(section);
+    ASSERT_NE(at, std::string::npos) << ini;
+    std::string body = ini.substr(at, ini.find('[', at + 1) - at);
+    auto value = [&](const char* key) {
+      size_t k = body.find(key);
+      return k == std::string::npos ? std::string("?")
+                                    : std::to_string(atoi(body.c_str() + k + strlen(key)));
+    };
+    EXPECT_EQ(value("Screen_x="), left) << body;
+    EXPECT_EQ(value("Screen_y="), top) << body;
+  }
 }
 
 TEST(Play, CaptureVisualisesAnInputDevice) {
