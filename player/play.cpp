@@ -4,6 +4,8 @@
 // the host acts on them there, as a media player does with keys its visualisation sees.
 #include <SDL.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
 #include <algorithm>
 #include <vector>
@@ -60,6 +62,14 @@ int Player::play(std::string* error) {
   SdlSession sdl(SDL_INIT_VIDEO | SDL_INIT_AUDIO);
   if (!sdl.ok) {
     *error = std::string("cannot start SDL: ") + SDL_GetError();
+    return 1;
+  }
+  // With no display SDL falls back to drawing off screen, which nobody would see; only
+  // an explicit choice of such a driver gets it.
+  const char* driver = SDL_GetCurrentVideoDriver();
+  if (driver && (!strcmp(driver, "offscreen") || !strcmp(driver, "dummy")) &&
+      !getenv("SDL_VIDEODRIVER")) {
+    *error = "play: no display to open a window on (DISPLAY is not set); use render";
     return 1;
   }
   AudioCapture capture;

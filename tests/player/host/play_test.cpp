@@ -224,3 +224,12 @@ TEST(Play, CaptureVisualisesAnInputDevice) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_NE(readWholeFile(dir.file("play.log")).find("visualising"), std::string::npos);
 }
+
+TEST(Play, RefusesToPlayWithoutADisplay) {
+  std::string out;
+  int status = runCommand("env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER "
+                          "SDL_AUDIODRIVER=dummy '" ORLIMVIS_BINARY "' play -m Pellox",
+                          &out);
+  EXPECT_NE(status, 0);
+  EXPECT_NE(out.find("orlimvis: play: no display"), std::string::npos) << out;
+}
