@@ -22,7 +22,7 @@ target_compile_definitions(test_wine_host PRIVATE
   VIS_MINGW_DIR="${VIS_MINGW_BUILD_DIR}"
   VIS_WINE_PREFIX="${VIS_WINE_PREFIX}"
   VIS_WINE_OUTPUT="${CMAKE_BINARY_DIR}/test-output/wine-host")
-target_link_libraries(test_wine_host PRIVATE visplugin_core GTest::gtest GTest::gtest_main)
+target_link_libraries(test_wine_host PRIVATE visplugin_core visdiff_core GTest::gtest GTest::gtest_main)
 
 add_test(NAME wine_prefix_setup COMMAND ${VIS_WINE_HOST_DIR}/linux/wine_prefix.sh ${VIS_WINE_PREFIX})
 set_tests_properties(wine_prefix_setup PROPERTIES

@@ -19,6 +19,7 @@
 #include "platform/portable/visplatform.h"
 #include "state/vis_state.h"
 #include "support/test_host.h"
+#include "visdiff.h"
 #include "wine_run.h"
 
 using namespace winetest;
@@ -71,13 +72,8 @@ void collectCall(void*, const char* line) {
   }
 }
 
-struct Image {
-  int width = 0, height = 0;
-  std::vector<uint32_t> pixels;  // 0x00RRGGBB
-};
-
 // Reads the binary PPM that vis_host writes; false with a reason on anything else.
-bool readPpm(const std::string& path, Image* image, std::string* error) {
+bool readPpm(const std::string& path, visdiff::Image* image, std::string* error) {
   std::string bytes = readFile(path);
   int w, h, max, consumed = 0;
   if (sscanf(bytes.c_str(), "P6 %d %d %d%n", &w, &h, &max, &consumed) != 3 || max != 255 ||
@@ -100,21 +96,15 @@ bool readPpm(const std::string& path, Image* image, std::string* error) {
   return true;
 }
 
-// Differing pixels between the portable surface and a Wine capture, with the first
-// few named.
-int countDifferences(const VisPixels& ours, const Image& wine, std::string* firstFew) {
-  int differ = 0;
-  char line[160];
-  for (int y = 0; y < wine.height; ++y)
-    for (int x = 0; x < wine.width; ++x) {
-      uint32_t a = ours.pixels[y * ours.stride + x] & 0xffffff, b = wine.pixels[y * wine.width + x];
-      if (a == b) continue;
-      if (++differ <= 5) {
-        snprintf(line, sizeof line, "  (%d, %d): portable %06x, Wine %06x\n", x, y, a, b);
-        *firstFew += line;
-      }
-    }
-  return differ;
+// The portable surface as an image the diff works on.
+visdiff::Image imageOf(const VisPixels& pixels) {
+  visdiff::Image image;
+  image.width = pixels.width;
+  image.height = pixels.height;
+  for (int y = 0; y < pixels.height; ++y)
+    for (int x = 0; x < pixels.width; ++x)
+      image.pixels.push_back(pixels.pixels[y * pixels.stride + x] & 0xffffff);
+  return image;
 }
 
 // The command sequence vis_host sends with --commands, and the video answer in force
@@ -182,20 +172,26 @@ TEST_P(PortableParity, SurfacesAndCommandsMatchTheDllUnderWine) {
     if (frame % kCompareEvery) continue;
     char name[64];
     snprintf(name, sizeof name, "/surface_%04d.ppm", frame);
-    Image wine;
+    visdiff::Image wine;
     std::string error;
     ASSERT_TRUE(readPpm(capture + name, &wine, &error)) << error;
-    VisPixels ours;
-    ASSERT_TRUE(visBitmapPixels(drawSurface.bitmap, &ours));
-    ASSERT_EQ(ours.width, wine.width);
-    ASSERT_EQ(ours.height, wine.height);
-    std::string firstFew;
-    int differ = countDifferences(ours, wine, &firstFew);
+    // Only the captures that show a difference are worth keeping, as a marked PNG.
+    remove((capture + name).c_str());
+    snprintf(name, sizeof name, "/window_%04d.ppm", frame);
+    remove((capture + name).c_str());
+    VisPixels pixels;
+    ASSERT_TRUE(visBitmapPixels(drawSurface.bitmap, &pixels));
+    const visdiff::Image ours = imageOf(pixels);
+    const visdiff::Diff diff = visdiff::diffImages(wine, ours, 5);
+    ASSERT_GE(diff.count, 0) << "sizes differ: Wine " << wine.width << "x" << wine.height
+                             << ", portable " << ours.width << "x" << ours.height;
     ++compared;
-    if (differ) {
+    if (diff.count) {
       ++differingFrames;
-      report += "frame " + std::to_string(frame) + ": " + std::to_string(differ) +
-                " pixels differ\n" + firstFew;
+      const std::string png = dir + "/frame_" + std::to_string(frame) + "_diff.png";
+      visdiff::writeDiffPng(png, wine, ours, &error);
+      report += "frame " + std::to_string(frame) + ": " + std::to_string(diff.count) +
+                " pixels differ (" + png + ")\n" + visdiff::describe(diff);
     }
   }
   EXPECT_EQ(compared, kFrames / kCompareEvery);

@@ -65,6 +65,7 @@ RunResult runOnce(const std::string& program, const std::vector<std::string>& ar
   if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) result.status = WEXITSTATUS(status);
   result.out = readFile(outPath);
   result.err = readFile(errPath);
+  fs::remove_all(dir);
   return result;
 }
 
