@@ -1,0 +1,34 @@
+// The command line of orlimvis: the commands, their options and the checks on values
+// that need nothing but the text (sizes, times, seeds). Checks that need the world (does
+// the file decode, does the module exist) happen where that is known.
+#pragma once
+
+#include <string>
+
+enum class Command { None, Help, List, Render, Play, Tune };
+
+struct Options {
+  Command command = Command::None;
+  std::string audio;         // empty: the built-in demo tune
+  std::string module;        // -m
+  std::string output;        // -o
+  std::string plugin;        // --plugin; empty: vis_orlim.so beside the program
+  int width = 0, height = 0; // --size; 0: the plug-in's own 640 x 480
+  bool seeded = false;
+  unsigned long seed = 0;    // --seed
+  double from = 0;           // --from, seconds
+  double duration = -1;      // --duration, seconds; < 0: to the end
+  double at = -1;            // --at, seconds; < 0: the default snapshot time
+  bool capture = false;      // --capture
+  std::string captureDevice; // --capture DEVICE
+};
+
+// Parses argv; on failure returns false with a one-line reason in *error.
+bool parseCommandLine(int argc, char** argv, Options* options, std::string* error);
+
+// "640x480" -> 640, 480. Each side 1..8192.
+bool parseSize(const std::string& text, int* width, int* height, std::string* error);
+// "90", "12.5", "1:30", "1:02:03.25", "7s" -> seconds (>= 0).
+bool parseTime(const std::string& text, double* seconds, std::string* error);
+
+const char* usageText();

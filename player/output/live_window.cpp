@@ -1,0 +1,151 @@
+#include "output/live_window.h"
+
+#include <algorithm>
+
+#include "progress.h"  // monotonicSeconds
+
+LiveWindow::~LiveWindow() {
+  if (texture_) SDL_DestroyTexture(texture_);
+  if (renderer_) SDL_DestroyRenderer(renderer_);
+  if (window_) SDL_DestroyWindow(window_);
+}
+
+bool LiveWindow::open(const std::string& title, int width, int height, std::string* error) {
+  window_ = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
+                             width, height, SDL_WINDOW_RESIZABLE);
+  if (!window_) {
+    *error = std::string("cannot open a window: ") + SDL_GetError();
+    return false;
+  }
+  renderer_ = SDL_CreateRenderer(window_, -1, 0);
+  if (!renderer_) {
+    *error = std::string("cannot draw in the window: ") + SDL_GetError();
+    return false;
+  }
+  title_ = title;
+  return true;
+}
+
+void LiveWindow::show(const FrameView& frame) {
+  if (!texture_ || textureWidth_ != frame.width || textureHeight_ != frame.height) {
+    if (texture_) SDL_DestroyTexture(texture_);
+    // 0x00RRGGBB words: SDL's XRGB8888 (RGB888) format.
+    texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING,
+                                 frame.width, frame.height);
+    textureWidth_ = frame.width;
+    textureHeight_ = frame.height;
+    if (!texture_) return;
+  }
+  SDL_UpdateTexture(texture_, nullptr, frame.pixels, frame.stride * 4);
+  SDL_RenderClear(renderer_);
+  SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
+  SDL_RenderPresent(renderer_);
+}
+
+void LiveWindow::setTitle(const std::string& title) {
+  if (title == title_) return;
+  title_ = title;
+  SDL_SetWindowTitle(window_, title.c_str());
+}
+
+void LiveWindow::toggleFullscreen() {
+  // Full screen as a borderless window over the whole display rather than SDL's
+  // window-manager full screen: it behaves the same with or without a window manager
+  // (a bare X server has none to honour the request).
+  if (!fullscreen_) {
+    SDL_GetWindowPosition(window_, &windowed_.x, &windowed_.y);
+    SDL_GetWindowSize(window_, &windowed_.w, &windowed_.h);
+    SDL_Rect bounds;
+    if (SDL_GetDisplayBounds(SDL_GetWindowDisplayIndex(window_), &bounds) != 0) return;
+    SDL_SetWindowBordered(window_, SDL_FALSE);
+    SDL_SetWindowPosition(window_, bounds.x, bounds.y);
+    SDL_SetWindowSize(window_, bounds.w, bounds.h);
+    SDL_RaiseWindow(window_);
+    fullscreen_ = true;
+  } else {
+    SDL_SetWindowBordered(window_, SDL_TRUE);
+    SDL_SetWindowSize(window_, windowed_.w, windowed_.h);
+    SDL_SetWindowPosition(window_, windowed_.x, windowed_.y);
+    fullscreen_ = false;
+  }
+}
+
+void LiveWindow::drawableSize(int* width, int* height) const {
+  SDL_GetRendererOutputSize(renderer_, width, height);
+}
+
+AudioPlayback::~AudioPlayback() {
+  if (device_) SDL_CloseAudioDevice(device_);
+}
+
+bool AudioPlayback::open(const AudioClip* clip, std::string* error) {
+  clip_ = clip;
+  SDL_AudioSpec want = {}, have = {};
+  want.freq = clip->sampleRate;
+  want.format = AUDIO_F32SYS;
+  want.channels = 2;
+  want.samples = 1024;
+  device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+  if (!device_) {
+    *error = std::string("cannot open audio output: ") + SDL_GetError();
+    return false;
+  }
+  feed();
+  SDL_PauseAudioDevice(device_, 0);
+  return true;
+}
+
+void AudioPlayback::feed() {
+  if (!device_) return;
+  const int64_t ahead = clip_->sampleRate / 5;
+  const int64_t bytesPerFrame = 2 * sizeof(float);
+  int64_t queued = SDL_GetQueuedAudioSize(device_) / bytesPerFrame;
+  while (queued < ahead && next_ < clip_->frameCount()) {
+    int64_t n = std::min<int64_t>(ahead - queued, clip_->frameCount() - next_);
+    n = std::max<int64_t>(n, std::min<int64_t>(1024, clip_->frameCount() - next_));
+    SDL_QueueAudio(device_, clip_->samples.data() + next_ * 2, (Uint32)(n * bytesPerFrame));
+    next_ += n;
+    queued += n;
+  }
+}
+
+int64_t AudioPlayback::position() const {
+  if (!device_) return 0;
+  int64_t queued = SDL_GetQueuedAudioSize(device_) / (int64_t)(2 * sizeof(float));
+  return std::max<int64_t>(0, next_ - queued);
+}
+
+bool AudioPlayback::finished() const {
+  return device_ && next_ >= clip_->frameCount() && SDL_GetQueuedAudioSize(device_) == 0;
+}
+
+void AudioPlayback::setPaused(bool paused) {
+  paused_ = paused;
+  if (device_) SDL_PauseAudioDevice(device_, paused ? 1 : 0);
+}
+
+void AudioPlayback::seek(int64_t frame) {
+  if (!device_) return;
+  SDL_ClearQueuedAudio(device_);
+  next_ = std::max<int64_t>(0, std::min(frame, clip_->frameCount()));
+  feed();
+}
+
+void WallClock::setPaused(bool paused) {
+  if (paused == paused_) return;
+  int64_t now = position();
+  paused_ = paused;
+  seek(now);
+}
+
+void WallClock::seek(int64_t frame) {
+  started_ = true;
+  pausedAt_ = std::max<int64_t>(0, frame);
+  origin_ = monotonicSeconds() - (double)pausedAt_ / rate_;
+}
+
+int64_t WallClock::position() const {
+  if (!started_) return 0;
+  if (paused_) return pausedAt_;
+  return (int64_t)((monotonicSeconds() - origin_) * rate_);
+}

@@ -1,0 +1,90 @@
+#include "output/png_writer.h"
+
+#include <errno.h>
+#include <png.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "output/output_file.h"
+
+namespace {
+struct PngFailure {
+  std::string message;
+};
+
+void onPngError(png_structp png, png_const_charp message) {
+  static_cast<PngFailure*>(png_get_error_ptr(png))->message = message;
+  png_longjmp(png, 1);
+}
+void onPngWarning(png_structp, png_const_charp) {}
+}  // namespace
+
+bool writePng(const std::string& path, const FrameView& frame, std::string* error) {
+  FILE* file = fopen(path.c_str(), "wb");
+  if (!file) {
+    *error = path + ": cannot be written: " + strerror(errno);
+    return false;
+  }
+  PngFailure failure;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, onPngError,
+                                            onPngWarning);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  if (!png || !info) {
+    png_destroy_write_struct(&png, nullptr);
+    fclose(file);
+    *error = path + ": libpng could not start";
+    return false;
+  }
+  std::vector<png_byte> row((size_t)frame.width * 3);
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    fclose(file);
+    *error = path + ": cannot write PNG: " + failure.message;
+    return false;
+  }
+  png_init_io(png, file);
+  // Frames are written by the thousand; a fast level keeps a folder of frames cheap.
+  png_set_compression_level(png, 3);
+  png_set_IHDR(png, info, (png_uint_32)frame.width, (png_uint_32)frame.height, 8,
+               PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  for (int y = 0; y < frame.height; ++y) {
+    const uint32_t* in = frame.pixels + (size_t)y * frame.stride;
+    png_byte* out = row.data();
+    for (int x = 0; x < frame.width; ++x) {
+      uint32_t c = in[x];
+      out[x * 3] = (png_byte)(c >> 16);
+      out[x * 3 + 1] = (png_byte)(c >> 8);
+      out[x * 3 + 2] = (png_byte)c;
+    }
+    png_write_row(png, row.data());
+  }
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  if (fclose(file) != 0) {
+    *error = path + ": cannot be written: " + strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+PngSequence::~PngSequence() {
+  for (const std::string& path : written_) {
+    unlink(path.c_str());
+  }
+}
+
+bool PngSequence::write(const FrameView& frame, std::string* error) {
+  char name[32];
+  snprintf(name, sizeof name, "frame_%06d.png", next_);
+  std::string final = folder_ + "/" + name;
+  PendingFile pending;
+  if (!pending.reserve(final, error)) return false;
+  if (!writePng(pending.temporaryPath(), frame, error)) return false;
+  if (!pending.commit(error)) return false;
+  written_.push_back(final);
+  ++next_;
+  return true;
+}

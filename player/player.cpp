@@ -1,0 +1,287 @@
+// The commands that need no display: list, tune and render, and the set-up every
+// command shares (plug-in, module, audio range, analyser, pinned clock).
+#include "player.h"
+
+#include <limits.h>
+#include <math.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "audio/demo_tune.h"
+#include "output/output_file.h"
+#include "output/png_writer.h"
+#include "output/video_writer.h"
+#include "progress.h"
+
+std::string defaultPluginPath() {
+  char self[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return "vis_orlim.so";
+  self[n] = '\0';
+  std::string path = self;
+  return path.substr(0, path.find_last_of('/') + 1) + "vis_orlim.so";
+}
+
+Player::~Player() {
+  host_.reset();  // quits a running module first: its position is saved
+  spectrumDestroy(analyser_);
+  if (clockPinned_) visSetSystemTimeOverride(nullptr);
+}
+
+int Player::run(std::string* error) {
+  switch (options_.command) {
+    case Command::List: return list(error);
+    case Command::Render: return render(error);
+    case Command::Play: return play(error);
+    case Command::Tune: return tune(error);
+    default:
+      fputs(usageText(), stdout);
+      return 0;
+  }
+}
+
+bool Player::loadPlugin(std::string* error) {
+  host_.reset(new PluginHost());
+  std::string path = options_.plugin.empty() ? defaultPluginPath() : options_.plugin;
+  return host_->load(path, error);
+}
+
+bool Player::pickModule(int* index, std::string* error) {
+  *index = host_->findModule(options_.module);
+  if (*index < 0) {
+    *error = "unknown module '" + options_.module + "' (valid: " + host_->moduleNames() +
+             ", or an index 0-" + std::to_string(host_->moduleCount() - 1) + ")";
+    return false;
+  }
+  return true;
+}
+
+bool Player::loadAudio(AudioClip* clip, std::string* error) {
+  AudioClip whole;
+  if (options_.audio.empty()) {
+    synthesiseDemoTune(DEMO_TUNE_SECONDS, &whole);
+  } else if (!loadAudioFile(options_.audio, &whole, error)) {
+    return false;
+  }
+  if (whole.sampleRate < 8000 || whole.sampleRate > 384000) {
+    *error = (whole.source.empty() ? "audio" : whole.source) + ": sample rate " +
+             std::to_string(whole.sampleRate) + " Hz is not supported (8000 to 384000)";
+    return false;
+  }
+  double length = whole.seconds();
+  if (options_.from >= length) {
+    char text[160];
+    snprintf(text, sizeof text, "--from %.3f s: beyond the end of the audio (%.3f s long)",
+             options_.from, length);
+    *error = text;
+    return false;
+  }
+  int64_t first = (int64_t)llround(options_.from * whole.sampleRate);
+  int64_t count = whole.frameCount() - first;
+  if (options_.duration > 0) {
+    count = std::min<int64_t>(count, (int64_t)llround(options_.duration * whole.sampleRate));
+  }
+  count = std::max<int64_t>(count, 1);
+  clip->sampleRate = whole.sampleRate;
+  clip->streamChannels = whole.streamChannels;
+  clip->source = whole.source;
+  clip->samples.assign(whole.samples.begin() + first * 2,
+                       whole.samples.begin() + (first + count) * 2);
+  return true;
+}
+
+bool Player::makeAnalyser(int sampleRate, std::string* error) {
+  spectrumDestroy(analyser_);
+  analyser_ = spectrumCreate(sampleRate);
+  if (!analyser_) {
+    *error = "cannot set up the spectrum analyser (FFTW) for " + std::to_string(sampleRate) +
+             " Hz";
+    return false;
+  }
+  return true;
+}
+
+void Player::pinClock() {
+  if (!options_.seeded) return;
+  // The plug-in seeds its generator from the milliseconds of the system time; a fixed
+  // time makes every init of a run, and every run, start from the same state.
+  SYSTEMTIME time = {};
+  time.wYear = 2000;
+  time.wMonth = 1;
+  time.wDayOfWeek = 6;
+  time.wDay = 1;
+  time.wMilliseconds = (WORD)(options_.seed % 1000);
+  visSetSystemTimeOverride(&time);
+  clockPinned_ = true;
+}
+
+int Player::list(std::string* error) {
+  if (!loadPlugin(error)) return 1;
+  printf("%s\n", host_->description());
+  for (int i = 0; i < host_->moduleCount(); ++i) {
+    printf("  %d  %s\n", i, host_->moduleName(i));
+  }
+  return 0;
+}
+
+int Player::tune(std::string* error) {
+  AudioClip clip;
+  synthesiseDemoTune(options_.duration > 0 ? options_.duration : DEMO_TUNE_SECONDS, &clip);
+  PendingFile file;
+  if (!file.reserve(options_.output, error)) return 1;
+  if (!writeWavRange(clip, 0, clip.frameCount(), file.temporaryPath(), error)) return 1;
+  if (!file.commit(error)) return 1;
+  printf("%s\n", options_.output.c_str());
+  return 0;
+}
+
+namespace {
+enum class Sink { Discard, Snapshot, Folder, Video };
+
+FrameView viewOf(const VisPixels& p) { return FrameView{p.pixels, p.width, p.height, p.stride}; }
+
+bool isFolder(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool endsWithPng(const std::string& path) {
+  return path.size() > 4 && (path.compare(path.size() - 4, 4, ".png") == 0 ||
+                             path.compare(path.size() - 4, 4, ".PNG") == 0);
+}
+}  // namespace
+
+int Player::render(std::string* error) {
+  // What the output is, decided (and checked) before any audio is decoded.
+  const std::string& out = options_.output;
+  Sink sink;
+  VideoFormat format = VideoFormat::Mp4;
+  std::string ffmpeg;
+  if (out == "/dev/null") {
+    sink = Sink::Discard;
+  } else if (isFolder(out)) {
+    sink = Sink::Folder;
+    if (!checkWritableFolder(out, error)) return 1;
+  } else if (endsWithPng(out)) {
+    sink = Sink::Snapshot;
+  } else if (videoFormatFor(out, &format)) {
+    sink = Sink::Video;
+    if (!checkWritableFolder(folderOf(out), error)) return 1;
+    ffmpeg = findOnPath("ffmpeg");
+    if (ffmpeg.empty()) {
+      *error = out + ": video output needs the ffmpeg program, which is not on the PATH";
+      return 1;
+    }
+  } else {
+    size_t slash = out.find_last_of('/');
+    if (out.back() == '/' || (out.find('.', slash == std::string::npos ? 0 : slash) ==
+                              std::string::npos)) {
+      *error = out + ": output folder does not exist";
+    } else {
+      *error = out + ": unknown output type (use .mp4, .mkv, .webm, .gif, .png or a folder)";
+    }
+    return 1;
+  }
+  if (options_.at >= 0 && sink != Sink::Snapshot) {
+    *error = "--at is only for a .png output";
+    return 1;
+  }
+  PendingFile snapshot;
+  if (sink == Sink::Snapshot && !snapshot.reserve(out, error)) return 1;
+
+  if (!loadPlugin(error)) return 1;
+  int index;
+  if (!pickModule(&index, error)) return 1;
+  AudioClip clip;
+  if (!loadAudio(&clip, error)) return 1;
+  if (!makeAnalyser(clip.sampleRate, error)) return 1;
+
+  // One frame per 25 ms of audio; the last, partial tick still gets its frame.
+  int64_t ticks = (clip.frameCount() * 40 + clip.sampleRate - 1) / clip.sampleRate;
+  int64_t snapshotTick = -1;
+  if (sink == Sink::Snapshot) {
+    double at = options_.at >= 0 ? options_.at : options_.from + std::min(5.0, clip.seconds() / 2);
+    double offset = at - options_.from;
+    if (offset < 0 || offset >= clip.seconds()) {
+      char text[160];
+      snprintf(text, sizeof text, "--at %.3f s: outside the rendered audio (%.3f to %.3f s)", at,
+               options_.from, options_.from + clip.seconds());
+      *error = text;
+      return 1;
+    }
+    snapshotTick = std::min<int64_t>((int64_t)floor(offset * 40), ticks - 1);
+    ticks = snapshotTick + 1;
+  }
+
+  pinClock();
+  host_->setPreferredFrameSize(options_.width, options_.height);
+  if (!host_->start(index, error)) return 1;
+  VisPixels pixels;
+  if (!host_->framePixels(&pixels)) {
+    *error = "the plug-in's frame window has no pixels";
+    return 1;
+  }
+
+  VideoWriter video;
+  std::string audioPath;
+  PendingFile audioFile;
+  if (sink == Sink::Video) {
+    // The rendered range of the audio, as decoded, muxed under the frames.
+    char name[64];
+    snprintf(name, sizeof name, "/orlimvis-audio-%d.wav", (int)getpid());
+    const char* tmp = getenv("TMPDIR");
+    if (!audioFile.reserve(std::string(tmp && *tmp ? tmp : "/tmp") + name, error)) return 1;
+    if (!writeWavRange(clip, 0, clip.frameCount(), audioFile.temporaryPath(), error)) return 1;
+    VideoSettings settings;
+    settings.width = pixels.width;
+    settings.height = pixels.height;
+    settings.audioPath = audioFile.temporaryPath();
+    if (!video.open(ffmpeg, out, format, settings, error)) return 1;
+  }
+  PngSequence frames(out);
+
+  ProgressLine progress(ticks, 0.025, isatty(2) != 0);
+  unsigned char spectrum[2][SPECTRUM_BANDS];
+  for (int64_t tick = 0; tick < ticks; ++tick) {
+    if (interruptRequested()) {
+      progress.finish();
+      *error = "interrupted; " + out + " was not written";
+      return 130;
+    }
+    spectrumAnalyseTick(analyser_, clip, tick, spectrum);
+    host_->renderFrame(spectrum, clip.streamChannels, clip.sampleRate);
+    if (sink == Sink::Video || sink == Sink::Folder) {
+      if (!host_->framePixels(&pixels)) {
+        *error = "the plug-in's frame window went away";
+        return 1;
+      }
+      bool ok = sink == Sink::Video ? video.writeFrame(viewOf(pixels), error)
+                                    : frames.write(viewOf(pixels), error);
+      if (!ok) {
+        progress.finish();
+        return 1;
+      }
+    }
+    progress.update(tick + 1);
+  }
+  progress.finish();
+
+  if (sink == Sink::Snapshot) {
+    if (!host_->framePixels(&pixels)) {
+      *error = "the plug-in's frame window has no pixels";
+      return 1;
+    }
+    if (!writePng(snapshot.temporaryPath(), viewOf(pixels), error)) return 1;
+  }
+  host_->stop();  // the module quits before the output is declared good
+  if (sink == Sink::Video && !video.finish(error)) {
+    *error = out + ": " + *error;
+    return 1;
+  }
+  if (sink == Sink::Snapshot && !snapshot.commit(error)) return 1;
+  frames.commit();
+  return 0;
+}

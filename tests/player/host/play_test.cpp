@@ -1,0 +1,166 @@
+// `orlimvis play` in a real X window: an Xvfb server of its own, SDL's dummy audio
+// driver, real key events through XTEST (xdotool), and screenshots of the window.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <vector>
+
+#include "../test_support.h"
+
+namespace {
+class XServer {
+ public:
+  bool start() {
+    for (int n = 91; n < 140; ++n) {
+      std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+      std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
+      if (fileExists(socket) || fileExists(lock)) continue;
+      std::string display = ":" + std::to_string(n);
+      pid_ = fork();
+      if (pid_ == 0) {
+        int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+        execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
+               "tcp", (char*)nullptr);
+        _exit(127);
+      }
+      for (int i = 0; i < 100; ++i) {
+        if (fileExists(socket)) {
+          display_ = display;
+          return true;
+        }
+        int status;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) break;  // lost a race for n
+        usleep(50000);
+      }
+      stop();
+    }
+    return false;
+  }
+  void stop() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+    pid_ = -1;
+  }
+  ~XServer() { stop(); }
+  // Runs a shell command against this display.
+  int run(const std::string& command, std::string* out) const {
+    return runCommand("DISPLAY=" + display_ + " " + command, out);
+  }
+  const std::string& display() const { return display_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_;
+};
+
+std::string trimmed(std::string s) {
+  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+  return s;
+}
+
+// Polls a command until its output contains `want`, for up to `seconds`.
+bool waitFor(const XServer& x, const std::string& command, const std::string& want,
+             double seconds, std::string* last) {
+  for (int i = 0; i < (int)(seconds * 10); ++i) {
+    x.run(command, last);
+    if (last->find(want) != std::string::npos) return true;
+    usleep(100000);
+  }
+  return false;
+}
+}  // namespace
+
+TEST(Play, ShowsTheEffectAndAnswersKeysInARealWindow) {
+  XServer x;
+  ASSERT_TRUE(x.start()) << "Xvfb (scripts/deps.sh) did not start";
+  ScratchDir dir;
+  std::string out;
+  ASSERT_EQ(runCommand("cp '" VIS_PLUGIN_PATH "' '" + dir.file("vis_orlim.so") + "'", &out), 0);
+
+  pid_t player = fork();
+  if (player == 0) {
+    setenv("DISPLAY", x.display().c_str(), 1);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    int log = open(dir.file("play.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(log, 1);
+    dup2(log, 2);
+    std::string plugin = dir.file("vis_orlim.so");
+    execl(ORLIMVIS_BINARY, "orlimvis", "play", "-m", "Zarvenn", "--size", "320x240", "--seed",
+          "5", "--plugin", plugin.c_str(), (char*)nullptr);
+    _exit(127);
+  }
+  ASSERT_GT(player, 0);
+  struct Reaper {
+    pid_t pid;
+    ~Reaper() {
+      if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+      }
+    }
+  } reaper{player};
+
+  // The window carries the frame's title, which the plug-in set to the module's name.
+  std::string id;
+  ASSERT_EQ(x.run("timeout 10 xdotool search --sync --name '^Zarvenn$'", &id), 0)
+      << readWholeFile(dir.file("play.log"));
+  id = trimmed(id.substr(0, id.find('\n')));
+  ASSERT_EQ(x.run("xdotool windowfocus --sync " + id, &out), 0) << out;
+  usleep(1500000);  // some frames of music
+
+  // A screenshot of the window: its size, and more than a flat background in it.
+  std::string shot = dir.file("shot.rgb");
+  ASSERT_EQ(x.run("xwd -silent -id " + id + " -out '" + dir.file("shot.xwd") + "'", &out), 0);
+  ASSERT_EQ(runCommand("ffmpeg -v error -i '" + dir.file("shot.xwd") + "' -frames:v 1 "
+                       "-f rawvideo -pix_fmt rgb24 -y '" + shot + "'", &out), 0) << out;
+  std::string pixels = readWholeFile(shot);
+  ASSERT_EQ(pixels.size(), 320u * 240u * 3u);
+  // Zarvenn draws white outlines over grey: at least two colours, the second of them
+  // on more than a few stray pixels.
+  std::map<uint32_t, long> colours;
+  for (size_t i = 0; i + 2 < pixels.size(); i += 3)
+    ++colours[(uint32_t)(uint8_t)pixels[i] << 16 | (uint32_t)(uint8_t)pixels[i + 1] << 8 |
+              (uint8_t)pixels[i + 2]];
+  std::vector<long> counts;
+  for (const auto& c : colours) counts.push_back(c.second);
+  std::sort(counts.rbegin(), counts.rend());
+  ASSERT_GE(counts.size(), 2u) << "the window shows no effect";
+  EXPECT_GT(counts[1], 320 * 240 / 100) << "the window shows no effect";
+  if (const char* keep = getenv("VIS_TEST_OUTPUT")) {
+    runCommand(std::string("mkdir -p '") + keep + "' && ffmpeg -v error -f rawvideo -pix_fmt "
+               "rgb24 -s 320x240 -i '" + shot + "' -y '" + keep + "/play-zarvenn.png'", &out);
+  }
+
+  // 2: quit Zarvenn, init Pellox; the title follows the new frame's.
+  x.run("xdotool key 2", &out);
+  EXPECT_TRUE(waitFor(x, "xdotool getwindowname " + id, "Pellox", 5, &out)) << out;
+  // F: full screen through the plug-in's command and the host's answer to its request.
+  x.run("xdotool key f", &out);
+  EXPECT_TRUE(waitFor(x, "xdotool getwindowgeometry " + id, "1024x768", 5, &out)) << out;
+  x.run("xdotool key f", &out);
+  EXPECT_TRUE(waitFor(x, "xdotool getwindowgeometry " + id, "320x240", 5, &out)) << out;
+  // Space, Left and Right: pause, seek; the player keeps running.
+  x.run("xdotool key space key space key Right key Left", &out);
+  usleep(300000);
+  EXPECT_EQ(waitpid(player, nullptr, WNOHANG), 0) << readWholeFile(dir.file("play.log"));
+
+  // Esc: the module quits properly (its position is saved) and the program ends.
+  x.run("xdotool key Escape", &out);
+  int status = -1;
+  for (int i = 0; i < 50 && waitpid(player, &status, WNOHANG) == 0; ++i) usleep(100000);
+  reaper.pid = -1;
+  ASSERT_TRUE(WIFEXITED(status)) << readWholeFile(dir.file("play.log"));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << readWholeFile(dir.file("play.log"));
+  std::string ini = readWholeFile(dir.file("plugin.ini"));
+  EXPECT_NE(ini.find("[Zarvenn]"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("[Pellox]"), std::string::npos) << ini;
+}

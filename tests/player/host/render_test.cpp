@@ -1,0 +1,166 @@
+// `orlimvis render` and `list` end to end: the program as a user runs it, its outputs
+// probed with ffprobe and read back, and every bad input refused with one line.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "../test_support.h"
+
+namespace {
+const std::string kProgram = ORLIMVIS_BINARY;
+
+// Runs orlimvis with the arguments; stdout and stderr are kept apart.
+int orlimvis(const std::string& args, std::string* err, std::string* out = nullptr,
+             const std::string& env = "") {
+  ScratchDir logs;
+  std::string command = env + " '" + kProgram + "' " + args + " >'" + logs.file("out") +
+                        "' 2>'" + logs.file("err") + "'";
+  std::string ignored;
+  int status = runCommand("{ " + command + "; }", &ignored);
+  *err = readWholeFile(logs.file("err"));
+  if (out) *out = readWholeFile(logs.file("out"));
+  return status;
+}
+
+std::string probe(const std::string& path, const std::string& entries) {
+  std::string out;
+  runCommand("ffprobe -v error -show_entries " + entries + " -of default=noprint_wrappers=1 '" +
+                 path + "'",
+             &out);
+  return out;
+}
+
+int lines(const std::string& text) { return (int)std::count(text.begin(), text.end(), '\n'); }
+}  // namespace
+
+TEST(Render, ListShowsTheHeaderAndModules) {
+  std::string err, out;
+  ASSERT_EQ(orlimvis("list", &err, &out), 0) << err;
+  EXPECT_EQ(out,
+            "Orlim's Visualizations Volume 1\n  0  Zarvenn\n  1  Pellox\n  2  Ambrith\n"
+            "  3  Tovanel\n");
+}
+
+TEST(Render, PngSnapshotIsByteIdenticalForTheSameSeed) {
+  ScratchDir dir;
+  std::string err;
+  const std::string common = " -m Pellox --size 160x120 --at 3 --seed 42 -o ";
+  ASSERT_EQ(orlimvis("render" + common + dir.file("a.png"), &err), 0) << err;
+  ASSERT_EQ(orlimvis("render" + common + dir.file("b.png"), &err), 0) << err;
+  EXPECT_EQ(err, "");  // quiet when stderr is not a terminal
+  std::string a = readWholeFile(dir.file("a.png")), b = readWholeFile(dir.file("b.png"));
+  ASSERT_GT(a.size(), 100u);
+  EXPECT_EQ(a, b);
+  std::string v = probe(dir.file("a.png"), "stream=width,height");
+  EXPECT_EQ(v, "width=160\nheight=120\n");
+  EXPECT_EQ(listFolder(dir.path()), "a.png\nb.png\n");
+}
+
+TEST(Render, Mp4HasTheRangesDurationFrameRateSizeAndAudio) {
+  ScratchDir dir;
+  std::string err;
+  ASSERT_EQ(orlimvis("render -m Zarvenn --from 9 --duration 2.5 --size 200x150 --seed 1 -o " +
+                         dir.file("clip.mp4"),
+                     &err),
+            0)
+      << err;
+  std::string streams = probe(dir.file("clip.mp4"),
+                              "stream=codec_type,codec_name,width,height,r_frame_rate");
+  EXPECT_NE(streams.find("codec_name=h264"), std::string::npos) << streams;
+  EXPECT_NE(streams.find("width=200\nheight=150"), std::string::npos) << streams;
+  EXPECT_NE(streams.find("r_frame_rate=40/1"), std::string::npos) << streams;
+  EXPECT_NE(streams.find("codec_type=audio"), std::string::npos) << streams;
+  double seconds = atof(probe(dir.file("clip.mp4"), "format=duration").substr(9).c_str());
+  EXPECT_NEAR(seconds, 2.5, 0.1);
+  std::string frames;
+  runCommand("ffprobe -v error -count_frames -select_streams v -show_entries "
+             "stream=nb_read_frames -of csv=p=0 '" + dir.file("clip.mp4") + "'",
+             &frames);
+  EXPECT_EQ(frames, "100\n");  // 2.5 s at one frame per 25 ms
+  EXPECT_EQ(listFolder(dir.path()), "clip.mp4\n");
+}
+
+TEST(Render, FolderGetsNumberedFrames) {
+  ScratchDir dir;
+  std::string err;
+  ASSERT_EQ(orlimvis("render -m Ambrith --duration 0.25 --size 64x48 -o " + dir.path(), &err), 0) << err;
+  std::string expected;
+  for (int i = 1; i <= 10; ++i) {
+    char name[32];
+    snprintf(name, sizeof name, "frame_%06d.png\n", i);
+    expected += name;
+  }
+  EXPECT_EQ(listFolder(dir.path()), expected);
+}
+
+TEST(Render, EachBadInputGetsOneLineAndLeavesNothing) {
+  ScratchDir dir;
+  std::string garbage = dir.file("garbage.wav");
+  std::ofstream(garbage) << "RIFF....WAVEfmt garbage that is not audio";
+  std::string notPlugin = dir.file("not-a-plugin.so");
+  std::ofstream(notPlugin) << "text";
+  std::string platform;
+  runCommand("ldd '" VIS_PLUGIN_PATH "' | awk '/libvisplatform/ {printf \"%s\", $3}'",
+             &platform);
+  std::string out = dir.file("out.mp4");
+  // arguments, extra environment, words the one line must contain
+  const struct { std::string args, env, says; } cases[] = {
+      {"/nonexistent/song.flac -m Pellox -o " + out, "", "/nonexistent/song.flac"},
+      {garbage + " -m Pellox -o " + out, "", "garbage.wav: cannot read audio"},
+      {"-m Foo -o " + out, "", "Zarvenn, Pellox, Ambrith, Tovanel"},
+      {"-m Pellox --size 0x0 -o " + out, "", "--size 0x0"},
+      {"-m Pellox --size abc -o " + out, "", "--size abc"},
+      {"-m Pellox --size 9000x100 -o " + out, "", "8192"},
+      {"-m Pellox -o /nonexistent/dir/out.mp4", "", "/nonexistent/dir: output folder does not exist"},
+      {"-m Pellox -o /nonexistent/dir/", "", "/nonexistent/dir/: output folder does not exist"},
+      {"-m Pellox -o /proc/orlimvis-test.png", "", "/proc/orlimvis-test.png: cannot be written"},
+      {"-m Pellox -o " + out, "PATH=/nonexistent", "ffmpeg"},
+      {"-m Pellox --plugin " + notPlugin + " -o " + out, "", "cannot load plug-in"},
+      {"-m Pellox --plugin " + dir.file("nothing.so") + " -o " + out, "", "nothing.so"},
+      {"-m Pellox --plugin " + platform + " -o " + out, "", "no winampVisGetHeader"},
+      {"-m Pellox --from 30 -o " + out, "", "beyond the end"},
+      {"-m Pellox --at 2 -o " + out, "", "--at"},
+      {"-m Pellox -o " + dir.file("out.avi"), "", "unknown output type"},
+  };
+  for (const auto& c : cases) {
+    std::string err;
+    int status = orlimvis("render " + c.args, &err, nullptr, c.env);
+    EXPECT_NE(status, 0) << c.args;
+    EXPECT_EQ(lines(err), 1) << c.args << "\n" << err;
+    EXPECT_EQ(err.rfind("orlimvis: ", 0), 0u) << err;
+    EXPECT_NE(err.find(c.says), std::string::npos) << c.args << "\n" << err;
+    EXPECT_EQ(listFolder(dir.path()), "garbage.wav\nnot-a-plugin.so\n") << c.args;
+  }
+}
+
+TEST(Render, InterruptedRenderLeavesNoOutputAndNoChild) {
+  ScratchDir dir;
+  std::string out = dir.file("long.mp4");
+  pid_t pid = fork();
+  if (pid == 0) {
+    int devnull = open("/dev/null", O_WRONLY);
+    dup2(devnull, 2);
+    execl(kProgram.c_str(), "orlimvis", "render", "-m", "Tovanel", "--size", "640x480", "-o",
+          out.c_str(), (char*)nullptr);
+    _exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  // Wait until the work is under way (ffmpeg's temporary file is there), then Ctrl-C.
+  for (int i = 0; i < 100 && listFolder(dir.path()).find(".part-") == std::string::npos; ++i)
+    usleep(50000);
+  usleep(300000);
+  kill(pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_NE(WEXITSTATUS(status), 0);
+  EXPECT_EQ(listFolder(dir.path()), "");
+  std::string children;
+  runCommand("ps -eo args | grep '^[^ ]*ffmpeg .*" + dir.path() + "' || true", &children);
+  EXPECT_EQ(children, "");
+}

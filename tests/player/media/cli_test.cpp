@@ -1,0 +1,116 @@
+// The command line: values that are checked from their text alone.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "cli.h"
+
+namespace {
+bool parse(std::vector<const char*> args, Options* o, std::string* error) {
+  args.insert(args.begin(), "orlimvis");
+  return parseCommandLine((int)args.size(), const_cast<char**>(args.data()), o, error);
+}
+}  // namespace
+
+TEST(Cli, Sizes) {
+  const struct { const char* text; bool ok; int w, h; } cases[] = {
+      {"640x480", true, 640, 480},
+      {"1x1", true, 1, 1},
+      {"8192x8192", true, 8192, 8192},  // the largest side allowed
+      {"320X200", true, 320, 200},
+      {"0x0", false, 0, 0},             // empty
+      {"0x480", false, 0, 0},
+      {"8193x100", false, 0, 0},        // larger than 8192 on a side
+      {"100x9000", false, 0, 0},
+      {"abc", false, 0, 0},
+      {"640", false, 0, 0},
+      {"640x", false, 0, 0},
+      {"x480", false, 0, 0},
+      {"-640x480", false, 0, 0},
+      {"640x-480", false, 0, 0},
+      {"640x480x2", false, 0, 0},
+      {"99999999999999999999x1", false, 0, 0},  // overflow
+  };
+  for (const auto& c : cases) {
+    int w = -1, h = -1;
+    std::string error;
+    EXPECT_EQ(parseSize(c.text, &w, &h, &error), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(w, c.w) << c.text;
+      EXPECT_EQ(h, c.h) << c.text;
+    } else {
+      EXPECT_NE(error.find(c.text), std::string::npos) << error;
+    }
+  }
+}
+
+TEST(Cli, Times) {
+  const struct { const char* text; bool ok; double seconds; } cases[] = {
+      {"0", true, 0},        {"12.5", true, 12.5},    {"7s", true, 7},
+      {"1:30", true, 90},    {"1:02:03.5", true, 3723.5}, {"0:59", true, 59},
+      {"-1", false, 0},      {"abc", false, 0},       {"", false, 0},
+      {"1:75", false, 0},    // seconds field of 60 or more
+      {"1.5:00", false, 0},  // fractions only in the last field
+      {"1:2:3:4", false, 0}, {"1:", false, 0},        {"nan", false, 0},
+      {"inf", false, 0},     {"+3", false, 0},
+  };
+  for (const auto& c : cases) {
+    double s = -1;
+    std::string error;
+    EXPECT_EQ(parseTime(c.text, &s, &error), c.ok) << "'" << c.text << "'";
+    if (c.ok) {
+      EXPECT_DOUBLE_EQ(s, c.seconds) << c.text;
+    }
+  }
+}
+
+TEST(Cli, Commands) {
+  Options o;
+  std::string e;
+  ASSERT_TRUE(parse({"render", "song.flac", "-m", "Pellox", "-o", "x.mp4", "--size", "320x240",
+                     "--seed", "42", "--from", "1:00", "--duration", "10"},
+                    &o, &e))
+      << e;
+  EXPECT_EQ(o.command, Command::Render);
+  EXPECT_EQ(o.audio, "song.flac");
+  EXPECT_EQ(o.module, "Pellox");
+  EXPECT_EQ(o.width, 320);
+  EXPECT_TRUE(o.seeded);
+  EXPECT_EQ(o.seed, 42u);
+  EXPECT_DOUBLE_EQ(o.from, 60);
+  EXPECT_DOUBLE_EQ(o.duration, 10);
+
+  Options p;
+  ASSERT_TRUE(parse({"play", "-m", "1", "--capture", "Monitor of Speakers"}, &p, &e)) << e;
+  EXPECT_TRUE(p.capture);
+  EXPECT_EQ(p.captureDevice, "Monitor of Speakers");
+  Options q;
+  ASSERT_TRUE(parse({"play", "-m", "1", "--capture", "--size", "64x64"}, &q, &e)) << e;
+  EXPECT_TRUE(q.capture);
+  EXPECT_EQ(q.captureDevice, "");
+
+  // Each rejected line, with a word its message must name.
+  const struct { std::vector<const char*> args; const char* named; } bad[] = {
+      {{}, "command"},
+      {{"draw"}, "draw"},
+      {{"render", "-o", "x.mp4"}, "-m"},
+      {{"render", "-m", "Pellox"}, "-o"},
+      {{"render", "-m", "Pellox", "-o"}, "-o"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--size", "0x0"}, "0x0"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--size", "abc"}, "abc"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--seed", "-3"}, "--seed"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--from", "soon"}, "--from"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--duration", "0"}, "--duration"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--bogus"}, "--bogus"},
+      {{"render", "a.wav", "b.wav", "-m", "P", "-o", "x.mp4"}, "b.wav"},
+      {{"play", "a.wav", "-m", "P", "--capture"}, "capture"},
+      {{"play", "-m", "P", "-o", "x.mp4"}, "-o"},
+      {{"list", "extra"}, "extra"},
+  };
+  for (const auto& c : bad) {
+    Options r;
+    std::string error;
+    EXPECT_FALSE(parse(c.args, &r, &error)) << c.named;
+    EXPECT_NE(error.find(c.named), std::string::npos) << error;
+  }
+}
