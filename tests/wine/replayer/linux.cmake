@@ -22,3 +22,27 @@ add_test(NAME wine_raster_parity COMMAND test_wine_raster)
 set_tests_properties(wine_raster_parity PROPERTIES
   TIMEOUT 600
   ENVIRONMENT "VIS_REPLAYER=${VIS_MINGW_BUILD_DIR}/tests/wine/replayer.exe;VIS_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;VIS_TEST_OUTPUT=${CMAKE_BINARY_DIR}/test-output")
+
+# The four effects at length (every frame of every scenario checked against Wine's
+# GDI; one Wine start per scenario, two at a time): tests/wine/replayer/effects_parity_test.cpp.
+find_package(Threads REQUIRED)
+add_executable(test_wine_effects
+  ${CMAKE_CURRENT_LIST_DIR}/oracle.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/effects_parity_test.cpp
+  ${CMAKE_SOURCE_DIR}/tests/modules/synthetic_music.cpp)
+target_include_directories(test_wine_effects PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_CURRENT_LIST_DIR}
+                           ${CMAKE_SOURCE_DIR}/tests/modules)
+target_link_libraries(test_wine_effects PRIVATE visplugin_core visplatform visdiff_core
+                      GTest::gtest GTest::gtest_main Threads::Threads)
+add_test(NAME wine_effects_parity COMMAND test_wine_effects)
+set_tests_properties(wine_effects_parity PROPERTIES
+  TIMEOUT 600
+  ENVIRONMENT "VIS_REPLAYER=${VIS_MINGW_BUILD_DIR}/tests/wine/replayer.exe;VIS_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;VIS_TEST_OUTPUT=${CMAKE_BINARY_DIR}/test-output")
+
+# vis_wine_bench: the effects' worst-case frames timed on the portable raster and, as a
+# trace, through Wine's GDI (scripts/bench_wine.sh runs it). Built, not a test.
+add_executable(vis_wine_bench
+  ${CMAKE_CURRENT_LIST_DIR}/oracle.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/wine_bench.cpp)
+target_include_directories(vis_wine_bench PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(vis_wine_bench PRIVATE visplugin_core visplatform visdiff_core)

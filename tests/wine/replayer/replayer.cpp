@@ -2,7 +2,13 @@
 // real GDI (Windows or Wine) over 32-bit memory bitmaps, and dumps the pixels that were
 // presented, so that the portable raster can be compared pixel by pixel with GDI's.
 //
-//   replayer.exe TRACE OUT
+//   replayer.exe [--time] TRACE OUT
+//
+// With --time, the trace is read into memory before the replay starts and the replayer
+// prints on stdout how long the replay took, measured with QueryPerformanceCounter:
+// "replay: LINES lines, loop MS ms, gdi MS ms, DUMPS dumps", where loop is the whole
+// loop over the lines (tokenizing included) and gdi the GDI calls alone (each call
+// timed on its own, dumps excluded). Without it, nothing is printed on success.
 //
 // Trace format: one call per line, numbers decimal, colours hex (0x00BBGGRR). "#N" is the
 // trace serial of a GDI object (never reused; #0 is a null or failed handle, replayed as
@@ -19,6 +25,7 @@
 //   LineTo #dc x y                     BitBlt #dst x y w h #src sx sy 0xROP
 //   Polygon #dc count x y x y ...      (long point lists go on in lines starting "+")
 //   Dump #dc x y w h                   (test directive: dump a block of a DC's pixels)
+//   Digest #dc x y w h                 (test directive: a hash of the block instead)
 //
 // Blank lines and lines starting with "//" are ignored. A window of the trace becomes a
 // memory DC holding a DIB section of its client size, created at its first GetDC or
@@ -27,7 +34,10 @@
 //
 // Every BitBlt onto a window DC is a presentation: after performing it, the replayer
 // dumps the pixels of the destination block it wrote (the source block as it landed).
-// "Dump" dumps a block of any DC directly.
+// "Dump" dumps a block of any DC directly. "Digest" reads the same block the same way
+// but writes a 4 x 1 record in its place: the 64-bit FNV-1a hash of its pixels (each
+// pixel 0x00RRGGBB as four little-endian bytes, rows top-down), 16 bits per word, low
+// word first, so that long runs can check every frame without dumping every frame.
 //
 // Dump file: the 8 bytes "VISDUMP1", then per dump a little-endian int32 width, int32
 // height and width x height uint32 pixels 0x00RRGGBB, rows top-down. The file is written
@@ -56,7 +66,32 @@ struct Window {
   int height = 0;
 };
 
+// The replay's clock (--time): the GDI calls' total, in counter ticks.
+struct Clock {
+  bool on = false;
+  LONGLONG gdi = 0;
+  LONGLONG now() const {
+    if (!on) return 0;
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return t.QuadPart;
+  }
+  void add(LONGLONG start) {
+    if (on) gdi += now() - start;
+  }
+};
+
+// One GDI call, timed when the replay is.
+#define TIMED(call)                   \
+  do {                                \
+    const LONGLONG started_ = timer.now(); \
+    call;                             \
+    timer.add(started_);              \
+  } while (0)
+
 struct Replayer {
+  Clock timer;
+  long dumps = 0;
   std::map<unsigned, HGDIOBJ> objects;  // trace serial -> handle
   std::map<unsigned, Window> windows;
   std::map<unsigned, unsigned> windowOfDc;  // serial of a window DC -> window id
@@ -76,7 +111,7 @@ struct Replayer {
   }
 
   bool windowDc(unsigned id, int width, int height, unsigned serial);
-  bool dump(HDC source, int x, int y, int width, int height);
+  bool dump(HDC source, int x, int y, int width, int height, bool digest = false);
   bool line(const std::string& text, FILE* in);
 };
 
@@ -170,7 +205,7 @@ bool Replayer::windowDc(unsigned id, int width, int height, unsigned serial) {
 }
 
 // Copies a block of a DC through a top-down 32-bit DIB section and appends it.
-bool Replayer::dump(HDC source, int x, int y, int width, int height) {
+bool Replayer::dump(HDC source, int x, int y, int width, int height, bool digest) {
   if (width <= 0 || height <= 0 || width > 16384 || height > 16384) {
     return fail("dump block size out of range");
   }
@@ -192,9 +227,23 @@ bool Replayer::dump(HDC source, int x, int y, int width, int height) {
   for (int i = 0; i < width * height; ++i) p[i] = outside;
   if (source) BitBlt(dc, 0, 0, width, height, source, x, y, SRCCOPY);
   GdiFlush();
-  output.push_back(static_cast<uint32_t>(width));
-  output.push_back(static_cast<uint32_t>(height));
-  for (int i = 0; i < width * height; ++i) output.push_back(p[i] & 0x00ffffffu);
+  if (digest) {
+    uint64_t hash = 14695981039346656037ULL;
+    for (int i = 0; i < width * height; ++i) {
+      const uint32_t v = p[i] & 0x00ffffffu;
+      for (int b = 0; b < 4; ++b) {
+        hash ^= (v >> (8 * b)) & 0xffu;
+        hash *= 1099511628211ULL;
+      }
+    }
+    output.push_back(4);
+    output.push_back(1);
+    for (int k = 0; k < 4; ++k) output.push_back(static_cast<uint32_t>(hash >> (16 * k)) & 0xffffu);
+  } else {
+    output.push_back(static_cast<uint32_t>(width));
+    output.push_back(static_cast<uint32_t>(height));
+    for (int i = 0; i < width * height; ++i) output.push_back(p[i] & 0x00ffffffu);
+  }
   SelectObject(dc, old);
   DeleteDC(dc);
   DeleteObject(dib);
@@ -211,21 +260,21 @@ bool Replayer::line(const std::string& text, FILE* in) {
     if (!t.ok || !t.word("=")) return fail("expected \"#N = Call\"");
     HGDIOBJ made = nullptr;
     if (t.word("GetStockObject")) {
-      made = GetStockObject(t.integer());
+      TIMED(made = GetStockObject(t.integer()));
     } else if (t.word("CreatePen")) {
       const int style = t.integer();
       const int width = t.integer();
       const COLORREF color = static_cast<COLORREF>(t.number());
-      made = CreatePen(style, width, color);
+      TIMED(made = CreatePen(style, width, color));
     } else if (t.word("CreateSolidBrush")) {
-      made = CreateSolidBrush(static_cast<COLORREF>(t.number()));
+      TIMED(made = CreateSolidBrush(static_cast<COLORREF>(t.number())));
     } else if (t.word("CreateBitmap")) {
       const int w = t.integer(), h = t.integer(), planes = t.integer(), bpp = t.integer();
       if (t.ok && static_cast<long long>(w) * h > (1LL << 26)) return fail("bitmap too large");
-      if (t.ok) made = CreateBitmap(w, h, planes, bpp, nullptr);
+      if (t.ok) TIMED(made = CreateBitmap(w, h, planes, bpp, nullptr));
     } else if (t.word("CreateCompatibleDC")) {
       const unsigned reference = t.object();
-      if (t.ok) made = CreateCompatibleDC(reference ? dc(reference) : nullptr);
+      if (t.ok) TIMED(made = CreateCompatibleDC(reference ? dc(reference) : nullptr));
     } else if (t.word("GetDC") || t.word("BeginPaint")) {
       const unsigned id = t.window();
       const int w = t.integer(), h = t.integer();
@@ -243,16 +292,16 @@ bool Replayer::line(const std::string& text, FILE* in) {
   if (t.word("SelectObject")) {
     const unsigned d = t.object(), o = t.object();
     if (!t.ok || !t.atEnd()) return fail("bad arguments");
-    SelectObject(dc(d), handle(o));
+    TIMED(SelectObject(dc(d), handle(o)));
   } else if (t.word("DeleteObject")) {
     const unsigned o = t.object();
     if (!t.ok || !t.atEnd()) return fail("bad arguments");
-    DeleteObject(handle(o));
+    TIMED(DeleteObject(handle(o)));
   } else if (t.word("DeleteDC")) {
     const unsigned d = t.object();
     if (!t.ok || !t.atEnd()) return fail("bad arguments");
     if (windowOfDc.count(d)) return fail("DeleteDC of a window DC");
-    DeleteDC(dc(d));
+    TIMED(DeleteDC(dc(d)));
     objects.erase(d);
   } else if (t.word("ReleaseDC") || t.word("EndPaint")) {
     t.window();
@@ -269,16 +318,16 @@ bool Replayer::line(const std::string& text, FILE* in) {
     r.bottom = t.integer();
     const unsigned b = t.object();
     if (!t.ok || !t.atEnd()) return fail("bad arguments");
-    FillRect(dc(d), &r, static_cast<HBRUSH>(handle(b)));
+    TIMED(FillRect(dc(d), &r, static_cast<HBRUSH>(handle(b))));
   } else if (t.word("Ellipse") || t.word("Rectangle")) {
     const bool ellipse = text.find("Ellipse") != std::string::npos;
     const unsigned d = t.object();
     const int l = t.integer(), tp = t.integer(), r = t.integer(), b = t.integer();
     if (!t.ok || !t.atEnd()) return fail("bad arguments");
     if (ellipse) {
-      Ellipse(dc(d), l, tp, r, b);
+      TIMED(Ellipse(dc(d), l, tp, r, b));
     } else {
-      Rectangle(dc(d), l, tp, r, b);
+      TIMED(Rectangle(dc(d), l, tp, r, b));
     }
   } else if (t.word("MoveToEx") || t.word("LineTo")) {
     const bool move = text.find("MoveToEx") != std::string::npos;
@@ -286,9 +335,9 @@ bool Replayer::line(const std::string& text, FILE* in) {
     const int x = t.integer(), y = t.integer();
     if (!t.ok || !t.atEnd()) return fail("bad arguments");
     if (move) {
-      MoveToEx(dc(d), x, y, nullptr);
+      TIMED(MoveToEx(dc(d), x, y, nullptr));
     } else {
-      LineTo(dc(d), x, y);
+      TIMED(LineTo(dc(d), x, y));
     }
   } else if (t.word("BitBlt")) {
     const unsigned d = t.object();
@@ -297,7 +346,7 @@ bool Replayer::line(const std::string& text, FILE* in) {
     const int sx = t.integer(), sy = t.integer();
     const DWORD rop = static_cast<DWORD>(t.number());
     if (!t.ok || !t.atEnd()) return fail("bad arguments");
-    BitBlt(dc(d), x, y, w, h, dc(s), sx, sy, rop);
+    TIMED(BitBlt(dc(d), x, y, w, h, dc(s), sx, sy, rop));
     auto it = windowOfDc.find(d);
     if (it != windowOfDc.end() && w > 0 && h > 0) {
       // The block as it landed in the window, clipped to the client area.
@@ -334,12 +383,14 @@ bool Replayer::line(const std::string& text, FILE* in) {
       }
     }
     if (!t.ok || !t.atEnd()) return fail("bad polygon points");
-    Polygon(dc(d), count ? points.data() : nullptr, count);
-  } else if (t.word("Dump")) {
+    TIMED(Polygon(dc(d), count ? points.data() : nullptr, count));
+  } else if (t.word("Dump") || t.word("Digest")) {
+    const bool digest = text.find("Digest") != std::string::npos;
     const unsigned d = t.object();
     const int x = t.integer(), y = t.integer(), w = t.integer(), h = t.integer();
     if (!t.ok || !t.atEnd()) return fail("bad arguments");
-    return dump(dc(d), x, y, w, h);
+    ++dumps;
+    return dump(dc(d), x, y, w, h, digest);
   } else {
     return fail("unknown call");
   }
@@ -349,8 +400,13 @@ bool Replayer::line(const std::string& text, FILE* in) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool timed = argc == 4 && strcmp(argv[1], "--time") == 0;
+  if (timed) {
+    --argc;
+    ++argv;
+  }
   if (argc != 3) {
-    fprintf(stderr, "usage: replayer TRACE OUT\n");
+    fprintf(stderr, "usage: replayer [--time] TRACE OUT\n");
     return 2;
   }
   FILE* in = fopen(argv[1], "rb");
@@ -359,6 +415,27 @@ int main(int argc, char** argv) {
     return 1;
   }
   Replayer replayer;
+  std::vector<char> whole;
+  if (timed) {
+    // The whole file becomes the stream's buffer, filled by the first read here, so
+    // the timed loop reads from memory.
+    fseek(in, 0, SEEK_END);
+    const long size = ftell(in);
+    fseek(in, 0, SEEK_SET);
+    if (size < 0 || size > 0x70000000L) {
+      fprintf(stderr, "replayer: cannot size %s\n", argv[1]);
+      fclose(in);
+      return 1;
+    }
+    whole.resize(static_cast<size_t>(size) + 2);
+    setvbuf(in, whole.data(), _IOFBF, whole.size());
+    const int first = fgetc(in);
+    if (first != EOF) ungetc(first, in);
+    replayer.timer.on = true;
+  }
+  LARGE_INTEGER frequency, loopStart, loopEnd;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&loopStart);
   std::string text;
   char buffer[1024];
   bool good = true;
@@ -370,6 +447,7 @@ int main(int argc, char** argv) {
     ++replayer.lineNumber;
     good = replayer.line(text, in);
   }
+  QueryPerformanceCounter(&loopEnd);
   if (good && ferror(in)) {
     replayer.error = "read error";
     good = false;
@@ -392,6 +470,12 @@ int main(int argc, char** argv) {
                              replayer.output.size();
   }
   written = (fclose(out) == 0) && written;
+  if (timed && written) {
+    const double ms = 1000.0 / static_cast<double>(frequency.QuadPart);
+    printf("replay: %ld lines, loop %.3f ms, gdi %.3f ms, %ld dumps\n", replayer.lineNumber,
+           static_cast<double>(loopEnd.QuadPart - loopStart.QuadPart) * ms,
+           static_cast<double>(replayer.timer.gdi) * ms, replayer.dumps);
+  }
   if (!written || !MoveFileExA(part.c_str(), argv[2], MOVEFILE_REPLACE_EXISTING)) {
     remove(part.c_str());
     fprintf(stderr, "replayer: cannot write %s\n", argv[2]);
