@@ -43,6 +43,8 @@ set_tests_properties(wine_effects_parity PROPERTIES
 # trace, through Wine's GDI (scripts/bench_wine.sh runs it). Built, not a test.
 add_executable(vis_wine_bench
   ${CMAKE_CURRENT_LIST_DIR}/oracle.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/wine_bench.cpp)
-target_include_directories(vis_wine_bench PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_CURRENT_LIST_DIR})
+  ${CMAKE_CURRENT_LIST_DIR}/wine_bench.cpp
+  ${CMAKE_SOURCE_DIR}/tests/modules/synthetic_music.cpp)
+target_include_directories(vis_wine_bench PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_CURRENT_LIST_DIR}
+                           ${CMAKE_SOURCE_DIR}/tests/modules)
 target_link_libraries(vis_wine_bench PRIVATE visplugin_core visplatform visdiff_core)
