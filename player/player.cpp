@@ -225,19 +225,25 @@ int Player::render(std::string* error) {
   }
 
   VideoWriter video;
-  std::string audioPath;
   PendingFile audioFile;
   if (sink == Sink::Video) {
-    // The rendered range of the audio, as decoded, muxed under the frames.
-    char name[64];
-    snprintf(name, sizeof name, "/orlimvis-audio-%d.wav", (int)getpid());
-    const char* tmp = getenv("TMPDIR");
-    if (!audioFile.reserve(std::string(tmp && *tmp ? tmp : "/tmp") + name, error)) return 1;
-    if (!writeWavRange(clip, 0, clip.frameCount(), audioFile.temporaryPath(), error)) return 1;
+    // Under the frames, the same range of the same file; the demo tune, which has no
+    // file, is written out for ffmpeg first.
     VideoSettings settings;
     settings.width = pixels.width;
     settings.height = pixels.height;
-    settings.audioPath = audioFile.temporaryPath();
+    if (!clip.source.empty()) {
+      settings.audioPath = clip.source;
+      settings.audioStart = options_.from;
+      settings.audioDuration = clip.seconds();
+    } else {
+      char name[64];
+      snprintf(name, sizeof name, "/orlimvis-audio-%d.wav", (int)getpid());
+      const char* tmp = getenv("TMPDIR");
+      if (!audioFile.reserve(std::string(tmp && *tmp ? tmp : "/tmp") + name, error)) return 1;
+      if (!writeWavRange(clip, 0, clip.frameCount(), audioFile.temporaryPath(), error)) return 1;
+      settings.audioPath = audioFile.temporaryPath();
+    }
     if (!video.open(ffmpeg, out, format, settings, error)) return 1;
   }
   PngSequence frames(out);

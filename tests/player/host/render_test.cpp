@@ -112,6 +112,26 @@ TEST(Render, Mp4HasTheRangesDurationFrameRateSizeAndAudio) {
   EXPECT_EQ(listFolder(dir.path()), "again.mp4\nclip.mp4\n");
 }
 
+TEST(Render, VideoOfAFileCarriesTheSameRangeOfThatFile) {
+  ScratchDir dir;
+  std::string err, out;
+  // A name ffmpeg would take for a protocol, were it not passed as a file.
+  std::string song = dir.file("mix:one.wav");
+  ASSERT_EQ(orlimvis("tune '" + song + "' --duration 6", &err, &out), 0) << err;
+  ASSERT_EQ(orlimvis("render '" + song + "' -m Pellox --from 2 --duration 1.5 --size 96x64 -o '" +
+                         dir.file("v:1.mkv") + "'",
+                     &err),
+            0)
+      << err;
+  std::string audio;
+  runCommand("ffprobe -v error -select_streams a -show_entries stream=duration,channels "
+             "-of default=noprint_wrappers=1 '" + dir.file("v:1.mkv") + "'", &audio);
+  EXPECT_NE(audio.find("channels=2"), std::string::npos) << audio;
+  double seconds = atof(probe("file:" + dir.file("v:1.mkv"), "format=duration").substr(9).c_str());
+  EXPECT_NEAR(seconds, 1.5, 0.1);
+  EXPECT_EQ(listFolder(dir.path()), "mix:one.wav\nv:1.mkv\n");
+}
+
 TEST(Render, FolderGetsNumberedFrames) {
   ScratchDir dir;
   std::string err;
