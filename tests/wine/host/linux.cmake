@@ -4,7 +4,7 @@
 # make test builds first. A missing tool or build fails the tests with a message.
 set(VIS_WINE_HOST_DIR ${CMAKE_CURRENT_LIST_DIR})
 # One prefix per build folder, shared by every test that runs Wine.
-set(VIS_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine-prefix)
+set(VIS_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 
 add_executable(test_dll_tables ${CMAKE_SOURCE_DIR}/tests/dll/dll_tables_test.cpp)
 target_compile_definitions(test_dll_tables PRIVATE VIS_MINGW_DIR="${VIS_MINGW_BUILD_DIR}")
@@ -14,17 +14,26 @@ gtest_discover_tests(test_dll_tables DISCOVERY_TIMEOUT 60)
 add_executable(test_wine_host
   ${VIS_WINE_HOST_DIR}/linux/wine_run.cpp
   ${VIS_WINE_HOST_DIR}/linux/wine_host_test.cpp
-  ${VIS_WINE_HOST_DIR}/linux/crt_rand_test.cpp)
-target_include_directories(test_wine_host PRIVATE ${VIS_WINE_HOST_DIR}/linux)
+  ${VIS_WINE_HOST_DIR}/linux/crt_rand_test.cpp
+  ${VIS_WINE_HOST_DIR}/linux/portable_parity_test.cpp
+  ${CMAKE_SOURCE_DIR}/tests/support/test_host.cpp)
+target_include_directories(test_wine_host PRIVATE ${VIS_WINE_HOST_DIR}/linux ${CMAKE_SOURCE_DIR}/tests)
 target_compile_definitions(test_wine_host PRIVATE
   VIS_MINGW_DIR="${VIS_MINGW_BUILD_DIR}"
   VIS_WINE_PREFIX="${VIS_WINE_PREFIX}"
   VIS_WINE_OUTPUT="${CMAKE_BINARY_DIR}/test-output/wine-host")
-target_link_libraries(test_wine_host PRIVATE visplugin_core GTest::gtest GTest::gtest_main)
+target_link_libraries(test_wine_host PRIVATE visplugin_core visdiff_core GTest::gtest GTest::gtest_main)
 
 add_test(NAME wine_prefix_setup COMMAND ${VIS_WINE_HOST_DIR}/linux/wine_prefix.sh ${VIS_WINE_PREFIX})
 set_tests_properties(wine_prefix_setup PROPERTIES
   FIXTURES_SETUP vis_wine_prefix RESOURCE_LOCK vis_wine_prefix TIMEOUT 300)
 # Wine runs share the prefix and its server; they go one at a time.
 gtest_discover_tests(test_wine_host DISCOVERY_TIMEOUT 60
-  PROPERTIES FIXTURES_REQUIRED vis_wine_prefix RESOURCE_LOCK vis_wine_prefix TIMEOUT 300)
+  PROPERTIES FIXTURES_REQUIRED vis_wine_prefix RESOURCE_LOCK vis_wine_prefix TIMEOUT 300
+             ENVIRONMENT "VIS_TEST_OUTPUT=${CMAKE_BINARY_DIR}/test-output")
+# The raster parity test (tests/wine/replayer) starts Wine in the same prefix; it waits
+# for the prefix and never runs beside these.
+if(TEST wine_raster_parity)
+  set_tests_properties(wine_raster_parity PROPERTIES
+    FIXTURES_REQUIRED vis_wine_prefix RESOURCE_LOCK vis_wine_prefix)
+endif()

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -64,6 +65,7 @@ RunResult runOnce(const std::string& program, const std::vector<std::string>& ar
   if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) result.status = WEXITSTATUS(status);
   result.out = readFile(outPath);
   result.err = readFile(errPath);
+  fs::remove_all(dir);
   return result;
 }
 
@@ -171,6 +173,95 @@ std::vector<Event> parseReport(const std::string& text) {
     events.push_back(e);
   }
   return events;
+}
+
+// The events from "phase name=<name>" up to the next phase marker (or the end).
+std::vector<Event> phase(const std::vector<Event>& events, const std::string& name) {
+  std::vector<Event> out;
+  bool in = false;
+  for (const Event& e : events) {
+    if (e.kind == "phase") {
+      in = e.at("name") == name;
+      continue;
+    }
+    if (in) out.push_back(e);
+  }
+  return out;
+}
+
+std::vector<Event> ofKind(const std::vector<Event>& events, const std::string& kind) {
+  std::vector<Event> out;
+  for (const Event& e : events)
+    if (e.kind == kind) out.push_back(e);
+  return out;
+}
+
+const Event* first(const std::vector<Event>& events, const std::string& kind) {
+  for (const Event& e : events)
+    if (e.kind == kind) return &e;
+  return nullptr;
+}
+
+// The requests as "code/wparam" words, in order.
+std::vector<std::string> requestWords(const std::vector<Event>& events) {
+  std::vector<std::string> out;
+  for (const Event& e : ofKind(events, "request")) out.push_back(e.at("code") + "/" + e.at("wparam"));
+  return out;
+}
+
+// 100 frames of spectrum, each 576 bands of channel 0 then 576 of channel 1:
+//   0..9    silence (band 0 of both channels 0: the effects' silent-frame rules fire)
+//   10..19  every band at 255
+//   20..99  music-like: bass loudest, falling towards the treble, beating with the
+//           frame, never silent; frame 50 has channel 0's band 0 at 0 but channel 1's
+//           not, which is not a silent frame.
+std::string spectrumFrames() {
+  std::string bytes;
+  unsigned state = 12345;
+  for (int frame = 0; frame < 100; ++frame) {
+    for (int ch = 0; ch < 2; ++ch) {
+      for (int band = 0; band < 576; ++band) {
+        int v;
+        if (frame < 10) {
+          v = 0;
+        } else if (frame < 20) {
+          v = 255;
+        } else {
+          state = state * 1103515245u + 12345u;
+          int noise = (state >> 16) % 40;
+          int envelope = 230 - band * 200 / 576;
+          int beat = (frame % 8) < 2 ? 25 : 0;
+          v = std::min(255, std::max(1, envelope - noise + beat - ch * 10));
+          if (frame == 50 && ch == 0 && band == 0) v = 0;
+        }
+        bytes += static_cast<char>(v);
+      }
+    }
+  }
+  return bytes;
+}
+
+// Runs vis_host on the copy of the DLL in dir (so that each test has its own
+// "plugin.ini"), with the spectrum frames above.
+HostRun runHost(const std::string& dir, std::vector<std::string> args) {
+  HostRun run;
+  run.dir = dir;
+  const std::string spectrum = dir + "/spectrum.bin";
+  writeFile(spectrum, spectrumFrames());
+  std::vector<std::string> all = {"--dll", windowsPath(dir + "/vis_orlim.dll"),
+                                  "--report", windowsPath(dir + "/report.txt"),
+                                  "--spectrum", windowsPath(spectrum)};
+  all.insert(all.end(), args.begin(), args.end());
+  run.result = runWine(programPath("vis_host.exe"), all);
+  run.report = readFile(dir + "/report.txt");
+  run.events = parseReport(run.report);
+  return run;
+}
+
+std::string newTestDir(const std::string& name) {
+  std::string dir = freshDir(name);
+  copyFile(dllPath(), dir + "/vis_orlim.dll");
+  return dir;
 }
 
 }  // namespace winetest

@@ -50,4 +50,42 @@ struct Event {
 
 std::vector<Event> parseReport(const std::string& text);
 
+// The events from "phase name=<name>" up to the next phase marker (or the end).
+std::vector<Event> phase(const std::vector<Event>& events, const std::string& name);
+std::vector<Event> ofKind(const std::vector<Event>& events, const std::string& kind);
+const Event* first(const std::vector<Event>& events, const std::string& kind);  // or null
+// The requests as "code/wparam" words, in order.
+std::vector<std::string> requestWords(const std::vector<Event>& events);
+
+// The tests' spectrum: 100 frames of 1152 bytes (see the definition for what they hold).
+std::string spectrumFrames();
+
+struct HostRun {
+  std::string dir;
+  RunResult result;
+  std::vector<Event> events;
+  std::string report;
+};
+
+// A fresh folder holding a copy of the DLL, so that each test has its own plugin.ini.
+std::string newTestDir(const std::string& name);
+
+// Runs vis_host on the DLL copy in dir with the spectrum frames above (written to
+// dir/spectrum.bin) and the given arguments; the report is dir/report.txt.
+HostRun runHost(const std::string& dir, std::vector<std::string> args);
+
 }  // namespace winetest
+
+// Fails the test, saying what is missing, unless Wine, Xvfb and the mingw build are there.
+#define REQUIRE_WINE_TOOLS()                                   \
+  do {                                                         \
+    std::string missing = ::winetest::missingTools();            \
+    ASSERT_TRUE(missing.empty()) << "cannot run: " << missing; \
+  } while (0)
+
+#define ASSERT_RAN(run)                                                                    \
+  ASSERT_EQ((run).result.status, 0) << "vis_host failed\nstderr:\n"                      \
+                                    << (run).result.err << "\nreport:\n" << (run).report; \
+  ASSERT_FALSE((run).events.empty()) << "no report written"; \
+  ASSERT_EQ((run).events.back().kind, "end") << "report cut short:\n" << (run).report
+

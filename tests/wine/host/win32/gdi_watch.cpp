@@ -20,6 +20,10 @@ typedef BOOL(WINAPI* DeleteObjectFn)(HGDIOBJ);
 typedef BOOL(WINAPI* DeleteDCFn)(HDC);
 typedef BOOL(WINAPI* BitBltFn)(HDC, int, int, int, int, HDC, int, int, DWORD);
 typedef void(WINAPI* GetSystemTimeFn)(LPSYSTEMTIME);
+typedef BOOL(WINAPI* MoveToExFn)(HDC, int, int, LPPOINT);
+typedef BOOL(WINAPI* LineToFn)(HDC, int, int);
+typedef BOOL(WINAPI* EllipseFn)(HDC, int, int, int, int);
+typedef BOOL(WINAPI* PolygonFn)(HDC, const POINT*, int);
 
 CreatePenFn realCreatePen;
 CreateSolidBrushFn realCreateSolidBrush;
@@ -29,6 +33,12 @@ DeleteObjectFn realDeleteObject;
 DeleteDCFn realDeleteDC;
 BitBltFn realBitBlt;
 GetSystemTimeFn realGetSystemTime;
+MoveToExFn realMoveToEx;
+LineToFn realLineTo;
+EllipseFn realEllipse;
+PolygonFn realPolygon;
+
+bool tracing() { return gdiWatch.traceRender >= 0 && gdiWatch.currentRender == gdiWatch.traceRender; }
 
 void emit(const std::string& line) {
   if (gdiWatch.sink) gdiWatch.sink(line);
@@ -121,6 +131,35 @@ void WINAPI watchGetSystemTime(LPSYSTEMTIME time) {
   if (gdiWatch.overrideTime) time->wMilliseconds = gdiWatch.overrideMillis;
 }
 
+// The geometry of the traced render, in the portable layer's trace wording without
+// the DC serial, so that the two can be compared call by call.
+BOOL WINAPI watchMoveToEx(HDC dc, int x, int y, LPPOINT previous) {
+  if (tracing()) emit("gdi_call text=\"MoveToEx " + std::to_string(x) + " " + std::to_string(y) + "\"");
+  return realMoveToEx(dc, x, y, previous);
+}
+
+BOOL WINAPI watchLineTo(HDC dc, int x, int y) {
+  if (tracing()) emit("gdi_call text=\"LineTo " + std::to_string(x) + " " + std::to_string(y) + "\"");
+  return realLineTo(dc, x, y);
+}
+
+BOOL WINAPI watchEllipse(HDC dc, int left, int top, int right, int bottom) {
+  if (tracing())
+    emit("gdi_call text=\"Ellipse " + std::to_string(left) + " " + std::to_string(top) + " " +
+         std::to_string(right) + " " + std::to_string(bottom) + "\"");
+  return realEllipse(dc, left, top, right, bottom);
+}
+
+BOOL WINAPI watchPolygon(HDC dc, const POINT* points, int count) {
+  if (tracing()) {
+    std::string text = "Polygon " + std::to_string(count);
+    for (int i = 0; i < count; ++i)
+      text += " " + std::to_string(points[i].x) + " " + std::to_string(points[i].y);
+    emit("gdi_call text=\"" + text + "\"");
+  }
+  return realPolygon(dc, points, count);
+}
+
 struct Wrapper {
   const char* dll;
   const char* name;
@@ -137,6 +176,10 @@ const Wrapper wrappers[] = {
     {"gdi32.dll", "DeleteObject", (void*)watchDeleteObject, (void**)&realDeleteObject},
     {"gdi32.dll", "DeleteDC", (void*)watchDeleteDC, (void**)&realDeleteDC},
     {"gdi32.dll", "BitBlt", (void*)watchBitBlt, (void**)&realBitBlt},
+    {"gdi32.dll", "MoveToEx", (void*)watchMoveToEx, (void**)&realMoveToEx},
+    {"gdi32.dll", "LineTo", (void*)watchLineTo, (void**)&realLineTo},
+    {"gdi32.dll", "Ellipse", (void*)watchEllipse, (void**)&realEllipse},
+    {"gdi32.dll", "Polygon", (void*)watchPolygon, (void**)&realPolygon},
     {"kernel32.dll", "GetSystemTime", (void*)watchGetSystemTime, (void**)&realGetSystemTime},
 };
 

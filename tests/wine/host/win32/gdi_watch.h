@@ -30,6 +30,7 @@ struct GdiWatch {
   std::vector<std::string> untracked;    // GDI32 Create* imports the watcher does not wrap
   int patched = 0;                       // import slots redirected
   int currentRender = -1;
+  int traceRender = -1;                  // render whose drawing calls are reported
   HDC surfaceDc = nullptr;               // the last memory DC the plug-in made
   int windowBlits = 0;                   // BitBlt calls whose target is not a memory DC
   int windowBlitsThisRender = 0;

@@ -12,9 +12,12 @@
 // Usage: vis_host --dll PATH --report FILE [--list] [--module N] [--frames N]
 //          [--interval MS] [--spectrum FILE] [--no-factory] [--video N]
 //          [--time-ms N] [--commands] [--keys] [--resize X,Y,W,H] [--config]
-//          [--capture DIR]
+//          [--capture DIR] [--capture-every N] [--trace-frame N]
 // The spectrum file holds frames of 1152 bytes (channel 0's 576 bands, then channel
-// 1's); the frames are used in order and repeat.
+// 1's); the frames are used in order and repeat. --capture writes, every N-th frame
+// (every frame by default), the window's pixels as read from its DC and the plug-in's
+// surface, as window_NNNN.ppm and surface_NNNN.ppm. --trace-frame reports the
+// MoveToEx, LineTo, Ellipse and Polygon calls of one render.
 #include <windows.h>
 
 #include <stdarg.h>
@@ -51,6 +54,8 @@ struct Options {
   int resizeX = 0, resizeY = 0, resizeW = 0, resizeH = 0;
   bool config = false;
   std::string capture;
+  int captureEvery = 1;
+  int traceFrame = -1;
 };
 
 bool parseInt(const char* text, int* out) {
@@ -88,7 +93,7 @@ bool parseOptions(int argc, char** argv, Options* o, std::string* error) {
       (a == "--dll" ? o->dll : a == "--report" ? o->report : a == "--spectrum" ? o->spectrum
                                                                               : o->capture) = v;
     } else if (a == "--module" || a == "--frames" || a == "--interval" || a == "--video" ||
-               a == "--time-ms") {
+               a == "--time-ms" || a == "--capture-every" || a == "--trace-frame") {
       if (!value(&v)) return false;
       int n;
       if (!parseInt(v, &n) || n < 0) {
@@ -99,6 +104,14 @@ bool parseOptions(int argc, char** argv, Options* o, std::string* error) {
       if (a == "--frames") o->frames = n;
       if (a == "--interval") o->interval = n;
       if (a == "--video") o->video = n;
+      if (a == "--trace-frame") o->traceFrame = n;
+      if (a == "--capture-every") {
+        if (n < 1) {
+          *error = "--capture-every wants at least 1";
+          return false;
+        }
+        o->captureEvery = n;
+      }
       if (a == "--time-ms") {
         o->fixTime = true;
         o->timeMs = n;
@@ -478,10 +491,14 @@ void captureFrame(int frame) {
   for (int i = 0; i < windowCapture.width * windowCapture.height; ++i)
     if ((windowCapture.pixels[i] & 0xffffff) == markerColor) ++marked;
   if (marked) ++totals.marked;
-  if (!options.capture.empty()) {
+  if (!options.capture.empty() && frame % options.captureEvery == 0) {
     char name[64];
-    snprintf(name, sizeof name, "\\frame_%04d.ppm", frame);
+    snprintf(name, sizeof name, "\\window_%04d.ppm", frame);
     writePpm(options.capture + name, windowCapture);
+    if (surfaceCapture.dc) {
+      snprintf(name, sizeof name, "\\surface_%04d.ppm", frame);
+      writePpm(options.capture + name, surfaceCapture);
+    }
   }
 }
 
@@ -778,6 +795,7 @@ int main(int argc, char** argv) {
   videoAnswer = options.video;
   gdiWatch.sink = event;
   gdiWatch.overrideTime = options.fixTime;
+  gdiWatch.traceRender = options.traceFrame;
   gdiWatch.overrideMillis = static_cast<WORD>(options.timeMs);
 
   plugin = LoadLibraryA(options.dll.c_str());
