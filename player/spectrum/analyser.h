@@ -3,7 +3,8 @@
 // of cava's: create for a sample rate, execute on samples, destroy; all its state is in
 // its own object and it knows nothing of files, devices or plug-ins.
 //
-// The mapping: each channel is windowed (Hann, 85 to 170 ms) and transformed with FFTW.
+// The mapping: each channel is windowed (Hann, a power of two of at least 85 ms of
+// audio, centred on the frame) and transformed with FFTW.
 // Bands 1 to 575 are spaced logarithmically from 45 Hz up to 16 kHz (or just below the
 // Nyquist frequency), a band taking the strongest bin within it, or the level
 // interpolated at its centre where it is narrower than a bin; band 0 is the whole bass,
