@@ -16,33 +16,33 @@
 namespace {
 class XServer {
  public:
+  // Xvfb picks a free display itself (-displayfd) and reports its number, so tests
+  // running side by side never race for the same one.
   bool start() {
-    for (int n = 91; n < 140; ++n) {
-      std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-      std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-      if (fileExists(socket) || fileExists(lock)) continue;
-      std::string display = ":" + std::to_string(n);
-      pid_ = fork();
-      if (pid_ == 0) {
-        int devnull = open("/dev/null", O_WRONLY);
-        dup2(devnull, 1);
-        dup2(devnull, 2);
-        execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
-               "tcp", (char*)nullptr);
-        _exit(127);
-      }
-      for (int i = 0; i < 100; ++i) {
-        if (fileExists(socket)) {
-          display_ = display;
-          return true;
-        }
-        int status;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) break;  // lost a race for n
-        usleep(50000);
-      }
-      stop();
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(fds[0]);
+      int devnull = open("/dev/null", O_WRONLY);
+      dup2(devnull, 1);
+      dup2(devnull, 2);
+      std::string fd = std::to_string(fds[1]);
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
+             "-nolisten", "tcp", (char*)nullptr);
+      _exit(127);
     }
-    return false;
+    close(fds[1]);
+    std::string number;
+    char c;
+    while (pid_ > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(fds[0]);
+    if (number.empty()) {
+      stop();
+      return false;
+    }
+    display_ = ":" + number;
+    return true;
   }
   void stop() {
     if (pid_ > 0) {
