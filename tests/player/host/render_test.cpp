@@ -15,9 +15,24 @@
 namespace {
 const std::string kProgram = ORLIMVIS_BINARY;
 
-// Runs orlimvis with the arguments; stdout and stderr are kept apart.
-int orlimvis(const std::string& args, std::string* err, std::string* out = nullptr,
+// A copy of the plug-in for renders, so that the settings file it writes beside itself
+// is this test's, not the one beside the build's plug-in.
+const std::string& pluginCopy() {
+  static ScratchDir dir;
+  static std::string path;
+  if (path.empty()) {
+    path = dir.file("vis_orlim.so");
+    std::string out;
+    runCommand("cp '" VIS_PLUGIN_PATH "' '" + path + "'", &out);
+  }
+  return path;
+}
+
+// Runs orlimvis with the arguments; stdout and stderr are kept apart. A render gets the
+// plug-in copy first (a later --plugin in args still wins).
+int orlimvis(std::string args, std::string* err, std::string* out = nullptr,
              const std::string& env = "") {
+  if (args.rfind("render ", 0) == 0) args.insert(7, "--plugin '" + pluginCopy() + "' ");
   ScratchDir logs;
   std::string command = env + " '" + kProgram + "' " + args + " >'" + logs.file("out") +
                         "' 2>'" + logs.file("err") + "'";
@@ -72,7 +87,7 @@ TEST(Render, ProgressLineOnATerminal) {
   // script(1) gives the program a terminal; the line is redrawn with carriage returns.
   ScratchDir dir;
   std::string out;
-  ASSERT_EQ(runCommand("script -qfec \"'" + kProgram + "' render -m Tovanel --duration 1 "
+  ASSERT_EQ(runCommand("script -qfec \"'" + kProgram + "' render -m Tovanel --duration 1 --plugin '" + pluginCopy() + "' "
                        "--size 64x64 -o '" + dir.file("t.png") + "' --at 0.9\" /dev/null",
                        &out),
             0)
@@ -189,12 +204,13 @@ TEST(Render, EachBadInputGetsOneLineAndLeavesNothing) {
 TEST(Render, InterruptedRenderLeavesNoOutputAndNoChild) {
   ScratchDir dir;
   std::string out = dir.file("long.mp4");
+  pluginCopy();  // made here, not in the child
   pid_t pid = fork();
   if (pid == 0) {
     int devnull = open("/dev/null", O_WRONLY);
     dup2(devnull, 2);
     execl(kProgram.c_str(), "orlimvis", "render", "-m", "Tovanel", "--size", "640x480", "-o",
-          out.c_str(), (char*)nullptr);
+          out.c_str(), "--plugin", pluginCopy().c_str(), (char*)nullptr);
     _exit(127);
   }
   ASSERT_GT(pid, 0);
