@@ -40,6 +40,11 @@ void spectrumExecute(SpectrumAnalyser* analyser, const float* window, int frameB
 // Frames of a 25 ms tick: tick k covers clip frames [tickStart(k), tickStart(k + 1)).
 inline int64_t tickStart(int64_t tick, int sampleRate) { return tick * sampleRate / 40; }
 
+// The window the analyser reads for a tick: it starts at frame *first (which may be
+// before 0) and the tick's own frames are window frames [*begin, *end).
+void spectrumTickWindow(const SpectrumAnalyser* analyser, int64_t tick, int sampleRate,
+                        int64_t* first, int* begin, int* end);
+
 // Analyses tick `tick` of the clip, the window centred on it, zeros outside the clip.
 void spectrumAnalyseTick(SpectrumAnalyser* analyser, const AudioClip& clip, int64_t tick,
                          unsigned char out[2][SPECTRUM_BANDS]);
