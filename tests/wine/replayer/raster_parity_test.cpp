@@ -703,10 +703,13 @@ void checkSweep(const std::string& name) {
         }
       }
     }
+    // A PNG of each differing canvas; none left from an earlier run for the others.
+    const std::string png = oracle::outputDir() + "/" + name + "-" + std::to_string(i) + ".png";
     if (diff.count > 0) {
       std::string error;
-      const std::string png = oracle::outputDir() + "/" + name + "-" + std::to_string(i) + ".png";
       EXPECT_TRUE(visdiff::writeDiffPng(png, wine, ours, &error)) << error;
+    } else {
+      remove(png.c_str());
     }
   }
   printf("[parity] %s: %d cases, %d differ; %ld pixels, %ld identical, %ld differ\n", name.c_str(),

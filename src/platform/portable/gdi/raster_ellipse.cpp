@@ -28,7 +28,9 @@ int ellipseQuadrant(int width, int height, POINT* out) {
   int x = static_cast<int>(a), y = height / 2;
   int count = 0;
   const int limit = width + height;
-  while (x >= width / 2 && count < limit) {
+  // The walk never leaves the box (checked for every box up to 260 a side and for
+  // extreme shapes); the row bound keeps the mirrored rows inside it regardless.
+  while (x >= width / 2 && y < height && count < limit) {
     out[count++] = {x, y};
     const int64_t e2 = 2 * err;
     if (e2 >= dx) {
@@ -158,10 +160,9 @@ POINT* pointBuffer(size_t count, POINT* stack, size_t stackCount) {
 
 // The pen along the closed outline: the union of the pen's disc stamped at every
 // outline pixel and of the segment body between neighbours (a one-pixel pen's disc is
-// the pixel itself). Bodies between neighbours
-// in one row or column lie inside the discs; diagonal ones stick out a little and are
-// stamped from a table; a pair further apart (which the quadrant walk never produces)
-// gets its body drawn directly.
+// the pixel itself). Bodies between neighbours in one row or column lie inside the
+// discs; diagonal ones stick out a little and are stamped from a table; a pair further
+// apart (which the quadrant walk never produces) gets its body drawn directly.
 //
 // Painting every disc would write each ring pixel about w times. Instead each half of
 // the outline (the left one and the right one, each a y-monotone chain of 8-connected
@@ -318,11 +319,15 @@ void rasterRectangleDevice(const Surface& s, int left, int top, int right, int b
                            const RasterPen& pen, const RasterBrush& brush);
 
 // GDI's Ellipse: the box is made ordered; a box 0 pixels wide or high draws nothing and
-// one of 1 or 2 is drawn as Rectangle. Otherwise the interior (the pixels strictly
-// between the outline's left and right pixels of each row) is filled first, and the
-// outline, the quadrant mirrored about the box's centre, is drawn over it as a closed
-// figure: a one-pixel pen draws the outline's pixels, a wide pen a disc at each of them
-// and its body between neighbours; either way as row spans.
+// one of 1 or 2 is drawn as Rectangle. Otherwise the interior (each row from the
+// outline's leftmost to its rightmost pixel, so that without a pen the figure keeps the
+// outline's extent) is filled first, and the outline, the quadrant mirrored about the
+// box's centre, is drawn over it as a closed figure: a one-pixel pen draws the
+// outline's pixels, a wide pen a disc at each of them and its body between neighbours.
+//
+// Rows the quadrant walk never reaches (narrow, tall boxes, where it meets the middle
+// column before the bottom row) get neither interior nor outline; Wine leaves the same
+// rows of its interior unwritten (and so shows whatever memory held there).
 void rasterEllipse(const RasterTarget& target, int left, int top, int right, int bottom,
                    const RasterPen& pen, const RasterBrush& brush) {
   const Surface s = surfaceOf(target);
