@@ -64,12 +64,18 @@ int64_t ClipSource::read(float* out, int64_t frames) {
 }
 
 const float* AudioFeed::window(int64_t first, int length) {
-  // Drop what lies before the window, then read until it is covered or the source ends.
+  // Forget what lies before the window; the buffer is compacted only once the
+  // forgotten part is the larger one, so frames are moved about once, not every tick.
+  // (A window that starts past everything read so far drops only what was read; the
+  // frames in between are read below and dropped on the next call.)
   if (first > base_) {
-    int64_t drop = std::min<int64_t>(first - base_, (int64_t)buffer_.size() / 2);
-    buffer_.erase(buffer_.begin(), buffer_.begin() + drop * 2);
+    int64_t drop = std::min(first - base_, total() - base_);
     base_ += drop;
-    if (buffer_.empty()) base_ = std::max(base_, first);
+    dead_ += drop;
+    if ((size_t)dead_ * 4 > buffer_.size()) {
+      buffer_.erase(buffer_.begin(), buffer_.begin() + dead_ * 2);
+      dead_ = 0;
+    }
   }
   const int64_t want = first + length;
   while (!ended_ && total() < want) {
@@ -80,13 +86,17 @@ const float* AudioFeed::window(int64_t first, int length) {
     buffer_.resize(at + (size_t)got * 2);
     if (got < n) ended_ = true;
   }
-  out_.assign((size_t)length * 2, 0.0f);
-  for (int i = 0; i < length; ++i) {
-    int64_t at = first + i;
-    if (at >= base_ && at < total()) {
-      out_[(size_t)i * 2] = buffer_[(size_t)(at - base_) * 2];
-      out_[(size_t)i * 2 + 1] = buffer_[(size_t)(at - base_) * 2 + 1];
-    }
+  // The stretch the buffer has, copied whole; zeros before and after it.
+  out_.resize((size_t)length * 2);
+  int64_t from = std::max(first, base_), to = std::min(want, total());
+  float* out = out_.data();
+  if (to <= from) {
+    std::fill(out, out + (size_t)length * 2, 0.0f);
+    return out;
   }
-  return out_.data();
+  std::fill(out, out + (size_t)(from - first) * 2, 0.0f);
+  const float* in = buffer_.data() + (size_t)(dead_ + from - base_) * 2;
+  std::copy(in, in + (size_t)(to - from) * 2, out + (size_t)(from - first) * 2);
+  std::fill(out + (size_t)(to - first) * 2, out + (size_t)length * 2, 0.0f);
+  return out;
 }

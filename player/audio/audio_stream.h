@@ -66,12 +66,13 @@ class AudioFeed {
   const float* window(int64_t first, int length);
   // Every frame of the source has been read, and there were this many.
   bool ended() const { return ended_; }
-  int64_t total() const { return base_ + (int64_t)buffer_.size() / 2; }
+  int64_t total() const { return base_ - dead_ + (int64_t)buffer_.size() / 2; }
 
  private:
   AudioSource* source_;
-  std::vector<float> buffer_;  // frames [base_, total())
+  std::vector<float> buffer_;  // frames [base_ - dead_, total()); the first dead_ are spent
   std::vector<float> out_;
   int64_t base_ = 0;
+  int64_t dead_ = 0;
   bool ended_ = false;
 };
