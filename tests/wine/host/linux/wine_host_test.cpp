@@ -348,3 +348,50 @@ TEST(WineHost, SavedPositionsAreReadBackPerModule) {
   EXPECT_EQ(ini, (std::vector<std::string>{"[Ambrith]", "Screen_x=140", "Screen_y=90",
                                            "[Tovanel]", "Screen_x=50", "Screen_y=50"}));
 }
+
+// Two modules one after the other in one process, as a host switches effects: the
+// second init succeeds (the first quit unregistered the window class), and the values
+// init does not reset come along: the toggle the first run set, and the frame corner
+// it left, which the second module (no section of its own yet) opens at.
+TEST(WineHost, SecondModuleInOneProcessInheritsSharedValues) {
+  REQUIRE_WINE_TOOLS();
+  std::string dir = newTestDir("wine-host-two-modules");
+  HostRun run = runHost(dir, {"--module", "3", "--frames", "10", "--interval", "0", "--resize",
+                              "123,77,800,600", "--then-module", "0"});
+  ASSERT_RAN(run);
+  SCOPED_TRACE("report:\n" + run.report);
+  EXPECT_TRUE(requestWords(phase(run.events, "carry")).empty());
+  EXPECT_EQ(requestWords(phase(run.events, "quit")), (std::vector<std::string>{"611/0"}));
+
+  auto init = phase(run.events, "second_init");
+  EXPECT_EQ(requestWords(init), (std::vector<std::string>{"505/0", "611/vis"}));
+  EXPECT_TRUE(ofKind(init, "messagebox").empty()) << "the class was left registered";
+  ASSERT_NE(first(init, "init"), nullptr);
+  EXPECT_EQ(first(init, "init")->at("result"), "0");
+  const Event* factory = first(init, "factory");
+  ASSERT_NE(factory, nullptr);
+  EXPECT_EQ(factory->at("left") + "," + factory->at("top") + "," + factory->at("right") + "," +
+                factory->at("bottom"),
+            "123,77,763,557")
+      << "640 x 480 again, at the corner the first run left";
+  EXPECT_EQ(first(init, "frame_text")->at("text"), "Zarvenn");
+  const Event* renders = first(phase(run.events, "second_render"), "renders");
+  ASSERT_NE(renders, nullptr);
+  EXPECT_EQ(renders->at("count"), "5");
+  EXPECT_EQ(renders->at("leaking_renders") + renders->at("mismatched") + renders->at("marked"), "000");
+  EXPECT_EQ(requestWords(phase(run.events, "second_toggle")), (std::vector<std::string>{"628/1"}));
+
+  auto quit = phase(run.events, "second_quit");
+  EXPECT_EQ(requestWords(quit), (std::vector<std::string>{"611/0"}));
+  EXPECT_EQ(first(quit, "class_registered")->at("value"), "0");
+  const Event* gdi = first(quit, "gdi");
+  ASSERT_NE(gdi, nullptr);
+  EXPECT_EQ(gdi->at("live_pens") + gdi->at("live_brushes") + gdi->at("live_bitmaps") +
+                gdi->at("live_memdcs"),
+            "0000");
+  std::vector<std::string> ini;
+  for (const Event& e : ofKind(quit, "ini_line"))
+    if (!e.at("text").empty()) ini.push_back(e.at("text"));
+  EXPECT_EQ(ini, (std::vector<std::string>{"[Tovanel]", "Screen_x=123", "Screen_y=77",
+                                           "[Zarvenn]", "Screen_x=123", "Screen_y=77"}));
+}
