@@ -858,7 +858,20 @@ int main(int argc, char** argv) {
     RegisterClassA(&mainClass);
     mainWindow = CreateWindowExA(0, "VisHostMain", "vis_host", WS_OVERLAPPEDWINDOW, 0, 0, 200,
                                  100, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (!mainWindow) {
+      eventf("error text=%s code=%lu", quoted("cannot create the host window").c_str(),
+             GetLastError());
+      fclose(reportFile);
+      fprintf(stderr, "vis_host: cannot create the host window (no display?), error %lu\n",
+              GetLastError());
+      return 3;
+    }
     cbtHook = SetWindowsHookExA(WH_CBT, cbtProc, nullptr, GetCurrentThreadId());
+    if (!cbtHook) {
+      fclose(reportFile);
+      fprintf(stderr, "vis_host: cannot install the message box hook, error %lu\n", GetLastError());
+      return 3;
+    }
     status = runModule(options.module, false);
     if (status == 0 && options.thenModule >= 0) {
       phasePrefix = "second_";
