@@ -395,3 +395,35 @@ TEST(WineHost, SecondModuleInOneProcessInheritsSharedValues) {
   EXPECT_EQ(ini, (std::vector<std::string>{"[Tovanel]", "Screen_x=123", "Screen_y=77",
                                            "[Zarvenn]", "Screen_x=123", "Screen_y=77"}));
 }
+
+// Bad invocations end with a message and a non-zero status, before anything runs.
+TEST(WineHost, RefusesBadInput) {
+  REQUIRE_WINE_TOOLS();
+  std::string dir = newTestDir("wine-host-bad-input");
+  writeFile(dir + "/short.bin", std::string(1000, '\1'));  // not a whole 1152-byte frame
+  const std::string dll = windowsPath(dir + "/vis_orlim.dll");
+  const std::string report = windowsPath(dir + "/report.txt");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* message;
+  } cases[] = {
+      // a spectrum file that is not whole frames
+      {{"--dll", dll, "--report", report, "--spectrum", windowsPath(dir + "/short.bin")}, 2,
+       "not a whole non-zero number of 1152-byte frames"},
+      // a spectrum file that does not exist
+      {{"--dll", dll, "--report", report, "--spectrum", windowsPath(dir + "/none.bin")}, 2,
+       "cannot open the spectrum file"},
+      // no DLL at that path
+      {{"--dll", windowsPath(dir + "/missing.dll"), "--report", report, "--list"}, 3,
+       "LoadLibraryA"},
+      // a negative module index, and an unknown option
+      {{"--dll", dll, "--report", report, "--list", "--module", "-1"}, 2, "non-negative"},
+      {{"--dll", dll, "--report", report, "--lsit"}, 2, "unknown argument --lsit"},
+  };
+  for (const Case& c : cases) {
+    RunResult r = runWine(programPath("vis_host.exe"), c.args);
+    EXPECT_EQ(r.status, c.status) << c.message << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+}
