@@ -4,6 +4,7 @@
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 
 enum { MAX_SIDE = 8192 };
 
@@ -189,6 +190,8 @@ bool parseCommandLine(int argc, char** argv, Options* o, std::string* error) {
       break;
     case Command::Tune:
       if (o->output.empty()) return *error = "tune: OUT.wav is required", false;
+      if (o->output.size() < 5 || strcasecmp(o->output.c_str() + o->output.size() - 4, ".wav"))
+        return *error = "tune: " + o->output + ": the tune is written as WAV; name it .wav", false;
       break;
     default:
       break;

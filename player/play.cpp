@@ -4,6 +4,8 @@
 // the host acts on them there, as a media player does with keys its visualisation sees.
 #include <SDL.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
 #include <algorithm>
 #include <vector>
@@ -62,6 +64,14 @@ int Player::play(std::string* error) {
     *error = std::string("cannot start SDL: ") + SDL_GetError();
     return 1;
   }
+  // With no display SDL falls back to drawing off screen, which nobody would see; only
+  // an explicit choice of such a driver gets it.
+  const char* driver = SDL_GetCurrentVideoDriver();
+  if (driver && (!strcmp(driver, "offscreen") || !strcmp(driver, "dummy")) &&
+      !getenv("SDL_VIDEODRIVER")) {
+    *error = "play: no display to open a window on (DISPLAY is not set); use render";
+    return 1;
+  }
   AudioCapture capture;
   int sampleRate = clip.sampleRate;
   int channels = clip.streamChannels;
@@ -83,8 +93,15 @@ int Player::play(std::string* error) {
     *error = "the plug-in's frame window has no pixels";
     return 1;
   }
+  // The window opens where the module's frame stands, that is where the plug-in saved
+  // it last time; from then on the frame follows the window.
+  RECT frame;
+  GetWindowRect(host_->frameWindow(), &frame);
   LiveWindow window;
-  if (!window.open(host_->frameTitle(), pixels.width, pixels.height, error)) return 1;
+  if (!window.open(host_->frameTitle(), frame.left, frame.top, pixels.width, pixels.height,
+                   error)) {
+    return 1;
+  }
 
   AudioPlayback playback;
   WallClock wallClock(sampleRate);

@@ -66,9 +66,9 @@ bool Player::loadAudio(AudioClip* clip, std::string* error) {
   } else if (!loadAudioFile(options_.audio, &whole, error)) {
     return false;
   }
-  if (whole.sampleRate < 8000 || whole.sampleRate > 384000) {
+  if (whole.sampleRate < 1000 || whole.sampleRate > 768000) {
     *error = (whole.source.empty() ? "audio" : whole.source) + ": sample rate " +
-             std::to_string(whole.sampleRate) + " Hz is not supported (8000 to 384000)";
+             std::to_string(whole.sampleRate) + " Hz is not supported (1000 to 768000)";
     return false;
   }
   double length = whole.seconds();
@@ -85,11 +85,10 @@ bool Player::loadAudio(AudioClip* clip, std::string* error) {
     count = std::min<int64_t>(count, (int64_t)llround(options_.duration * whole.sampleRate));
   }
   count = std::max<int64_t>(count, 1);
-  clip->sampleRate = whole.sampleRate;
-  clip->streamChannels = whole.streamChannels;
-  clip->source = whole.source;
-  clip->samples.assign(whole.samples.begin() + first * 2,
-                       whole.samples.begin() + (first + count) * 2);
+  // Cut in place rather than copy: a long file is held once, not twice.
+  whole.samples.resize((size_t)(first + count) * 2);
+  whole.samples.erase(whole.samples.begin(), whole.samples.begin() + first * 2);
+  *clip = std::move(whole);
   return true;
 }
 

@@ -38,6 +38,8 @@ ffmpeg -v error -nostdin -y -i "$clip" -filter_complex "$cqt" -map "[v]" -map 0:
   "$work/showcqt.mp4"; t2=$(now)
 printf '  ffmpeg showcqt     analysis+drawing %s   with H.264 %s\n' \
   "$(factor "$t0" "$t1")" "$(factor "$t1" "$t2")"
+echo "goals: at least 100x without encoding; with H.264 faster than showcqt with H.264"
+echo "(the machine's other load counts: compare figures from one run only)"
 
 if [ -x "$root/build/linux/bench/bench" ]; then
   echo

@@ -13,6 +13,7 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kBeat = 0.5;  // 120 bpm
 constexpr double kBar = 4 * kBeat;
+constexpr double kDrive = 2.0;
 
 // A small deterministic noise source (xorshift32), so the tune never depends on rand().
 struct Noise {
@@ -156,8 +157,9 @@ void synthesiseDemoTune(double seconds, AudioClip* clip) {
       gain = 0.0;
     }
     gain *= std::min(1.0, (seconds - t) / 0.3);
-    clip->samples[(size_t)i * 2] = (float)(tanh(mix.left[(size_t)i] * gain) * 0.9);
-    clip->samples[(size_t)i * 2 + 1] = (float)(tanh(mix.right[(size_t)i] * gain) * 0.9);
+    // Driven hard into the clipper, as mastered music is: loud, peaks rounded off.
+    clip->samples[(size_t)i * 2] = (float)(tanh(mix.left[(size_t)i] * kDrive * gain) * 0.9);
+    clip->samples[(size_t)i * 2 + 1] = (float)(tanh(mix.right[(size_t)i] * kDrive * gain) * 0.9);
   }
   clip->sampleRate = mix.rate;
   clip->streamChannels = 2;

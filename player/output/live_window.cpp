@@ -10,9 +10,9 @@ LiveWindow::~LiveWindow() {
   if (window_) SDL_DestroyWindow(window_);
 }
 
-bool LiveWindow::open(const std::string& title, int width, int height, std::string* error) {
-  window_ = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
-                             width, height, SDL_WINDOW_RESIZABLE);
+bool LiveWindow::open(const std::string& title, int x, int y, int width, int height,
+                      std::string* error) {
+  window_ = SDL_CreateWindow(title.c_str(), x, y, width, height, SDL_WINDOW_RESIZABLE);
   if (!window_) {
     *error = std::string("cannot open a window: ") + SDL_GetError();
     return false;
@@ -90,6 +90,7 @@ bool AudioPlayback::open(const AudioClip* clip, std::string* error) {
     *error = std::string("cannot open audio output: ") + SDL_GetError();
     return false;
   }
+  deviceFrames_ = have.samples;
   feed();
   SDL_PauseAudioDevice(device_, 0);
   return true;
@@ -111,8 +112,9 @@ void AudioPlayback::feed() {
 
 int64_t AudioPlayback::position() const {
   if (!device_) return 0;
+  // Past the queue, one device buffer is still on its way to the speakers.
   int64_t queued = SDL_GetQueuedAudioSize(device_) / (int64_t)(2 * sizeof(float));
-  return std::max<int64_t>(0, next_ - queued);
+  return std::max<int64_t>(0, next_ - queued - deviceFrames_);
 }
 
 bool AudioPlayback::finished() const {

@@ -17,7 +17,8 @@ class LiveWindow {
   LiveWindow& operator=(const LiveWindow&) = delete;
   ~LiveWindow();
 
-  bool open(const std::string& title, int width, int height, std::string* error);
+  // A window whose client area is width x height at screen position (x, y).
+  bool open(const std::string& title, int x, int y, int width, int height, std::string* error);
   void show(const FrameView& frame);
   void setTitle(const std::string& title);
   void toggleFullscreen();
@@ -55,6 +56,7 @@ class AudioPlayback {
   const AudioClip* clip_ = nullptr;
   SDL_AudioDeviceID device_ = 0;
   int64_t next_ = 0;           // next clip frame to queue
+  int64_t deviceFrames_ = 0;   // frames of the device's own buffer
   bool paused_ = false;
 };
 

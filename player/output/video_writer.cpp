@@ -88,8 +88,10 @@ bool VideoWriter::open(const std::string& ffmpeg, const std::string& path, Video
   if (withAudio) {
     args.insert(args.end(), {"-i", settings.audioPath, "-map", "0:v", "-map", "1:a"});
   }
-  // 4:2:0 chroma needs even sizes; odd ones get one black column or row of padding.
-  const char* padEven = "pad=ceil(iw/2)*2:ceil(ih/2)*2";
+  // 4:2:0 chroma needs even sizes; odd ones get one black column or row of padding
+  // (even ones skip the filter, which would cost a copy per frame).
+  bool odd = (width_ | height_) & 1;
+  const char* padEven = odd ? "pad=ceil(iw/2)*2:ceil(ih/2)*2" : "null";
   switch (format) {
     case VideoFormat::Mp4:
     case VideoFormat::Mkv:
@@ -109,7 +111,11 @@ bool VideoWriter::open(const std::string& ffmpeg, const std::string& path, Video
       args.insert(args.end(), {"-f", "webm"});
       break;
     case VideoFormat::Gif:
-      args.insert(args.end(), {"-filter_complex", "[0:v]split[a][b];[a]palettegen[p];[b][p]paletteuse",
+      // A palette per frame: one palette for the whole clip would make ffmpeg hold
+      // every frame in memory until the last one has been seen.
+      args.insert(args.end(), {"-filter_complex",
+                               "[0:v]split[a][b];[a]palettegen=stats_mode=single[p];"
+                               "[b][p]paletteuse=new=1",
                                "-f", "gif"});
       break;
   }

@@ -10,10 +10,16 @@
 #include <vector>
 
 namespace {
-constexpr double kLowestHz = 30.0;
+constexpr double kLowestHz = 45.0;
+// Band 0 is the bass as a whole, 20 to 80 Hz: the effects read band 0 as the beat (and
+// as the silence test), so it has to see a kick drum or a bass line wherever its
+// fundamental lies; bands 1 onwards resolve the same range finely.
+constexpr double kBassLowHz = 20.0;
+constexpr double kBassHighHz = 80.0;
 constexpr double kHighestHz = 16000.0;
-constexpr double kFloorDb = -72.0;
-constexpr double kCeilingDb = -18.0;
+// Level 255 is a sine at -14 dB of full scale (after the tilt); levels are proportional
+// to amplitude below it.
+constexpr double kFullLevelDb = -14.0;
 constexpr double kTiltDbPerOctave = 3.0;
 constexpr float kSilence = 1.0f / 65536.0f;  // half a 16-bit step
 
@@ -22,7 +28,7 @@ struct Band {
   int lowBin;             // for a band narrower than a bin: interpolate between
   double fraction;        //   lowBin and lowBin + 1 at this fraction
   bool interpolate;
-  double tiltDb;
+  double gain;  // the tilt, times 255 over the full level
 };
 }  // namespace
 
@@ -40,7 +46,7 @@ struct SpectrumAnalyser {
 };
 
 SpectrumAnalyser* spectrumCreate(int sampleRate) {
-  if (sampleRate < 8000 || sampleRate > 384000) return nullptr;
+  if (sampleRate < 1000 || sampleRate > 768000) return nullptr;
   // 85 ms of audio or a little more: 4096 frames at 44.1 and 48 kHz, enough to tell
   // 30 Hz from 40.
   int length = 256;
@@ -76,6 +82,12 @@ SpectrumAnalyser* spectrumCreate(int sampleRate) {
     double f = kLowestHz * pow(ratio, b);
     a->centre[(size_t)b] = f;
     double lowEdge = f / sqrt(ratio), highEdge = f * sqrt(ratio);
+    if (b == 0) {
+      lowEdge = kBassLowHz;
+      highEdge = std::min(kBassHighHz, top);
+      f = sqrt(lowEdge * highEdge);
+      a->centre[0] = f;
+    }
     Band& band = a->bands[(size_t)b];
     band.firstBin = (int)ceil(lowEdge / binHz);
     band.lastBin = std::min((int)floor(highEdge / binHz), length / 2);
@@ -83,7 +95,8 @@ SpectrumAnalyser* spectrumCreate(int sampleRate) {
     double position = f / binHz;
     band.lowBin = std::min((int)position, length / 2 - 1);
     band.fraction = position - band.lowBin;
-    band.tiltDb = kTiltDbPerOctave * log2(f / 1000.0);
+    double tiltDb = kTiltDbPerOctave * log2(f / 1000.0);
+    band.gain = 255.0 * pow(10.0, (tiltDb - kFullLevelDb) / 20.0);
   }
   return a;
 }
@@ -138,9 +151,8 @@ void spectrumExecute(SpectrumAnalyser* a, const float* window, int frameBegin, i
           level = std::max(level, a->magnitude[(size_t)k]);
         }
       }
-      double db = 20.0 * log10(std::max(level, 1e-12)) + band.tiltDb;
-      double value = 255.0 * (db - kFloorDb) / (kCeilingDb - kFloorDb);
-      out[channel][b] = (unsigned char)std::max(0.0, std::min(255.0, value));
+      double value = level * band.gain;
+      out[channel][b] = (unsigned char)std::min(255.0, value);
     }
     if (out[channel][0] == 0) out[channel][0] = 1;
   }

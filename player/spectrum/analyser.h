@@ -4,14 +4,16 @@
 // its own object and it knows nothing of files, devices or plug-ins.
 //
 // The mapping: each channel is windowed (Hann, 85 to 170 ms) and transformed with FFTW.
-// The 576 bands are spaced logarithmically from 30 Hz up to 16 kHz (or just below the
-// Nyquist frequency), a band taking the strongest bin within it, or the interpolated
-// level at its centre where it is narrower than a bin. Levels are taken in decibels
-// relative to a full-scale sine, tilted up by 3 dB per octave above 1 kHz (down below)
-// to offset the fall of a typical music spectrum, and mapped linearly from -72 dB
-// (level 0) to -18 dB (level 255). A frame whose own samples are all below 16-bit
-// resolution is silence: every band is 0. Any other frame has at least 1 in band 0, so
-// "band 0 is zero" means silence, as the effects expect.
+// Bands 1 to 575 are spaced logarithmically from 45 Hz up to 16 kHz (or just below the
+// Nyquist frequency), a band taking the strongest bin within it, or the level
+// interpolated at its centre where it is narrower than a bin; band 0 is the whole bass,
+// the strongest bin from 20 to 80 Hz, since the effects read it as the beat. A level is
+// proportional to amplitude, tilted up by 3 dB per octave above 1 kHz (down below) to
+// offset the falling spectrum of music, with 255 for a sine at -14 dB of full scale
+// (louder is held at 255): most bands of music sit low and its peaks reach the top, as
+// the effects' sizes (often 4 pixels per level) expect. A frame whose own samples are
+// all below half a 16-bit step is silence: every band is 0. Any other frame has at
+// least 1 in band 0, so "band 0 is zero" means silence, as the effects expect.
 #pragma once
 
 #include <stdint.h>
@@ -22,7 +24,7 @@ enum { SPECTRUM_BANDS = 576 };
 
 struct SpectrumAnalyser;
 
-// A new analyser for audio at sampleRate (8000..384000), or null when FFTW cannot plan.
+// A new analyser for audio at sampleRate (1000..768000), or null when FFTW cannot plan.
 SpectrumAnalyser* spectrumCreate(int sampleRate);
 void spectrumDestroy(SpectrumAnalyser* analyser);
 

@@ -16,6 +16,8 @@ void buildSurface(int width, int height) {
   ReleaseDC(visState.visWindow, windowDc);
   drawSurface.bitmap = CreateBitmap(width, height, 1, 32, nullptr);
   drawSurface.previous = static_cast<HBITMAP>(SelectObject(drawSurface.dc, drawSurface.bitmap));
+  drawSurface.defaultPen = GetStockObject(BLACK_PEN);
+  drawSurface.defaultBrush = GetStockObject(WHITE_BRUSH);
 }
 
 void releaseSurface(void) {
@@ -73,12 +75,12 @@ HBRUSH newBackBrush(COLORREF color) {
 // DC, so the DC's default object goes back in first; nothing is drawn in between, so
 // the picture is the same.
 void deletePenSlot(void) {
-  SelectObject(drawSurface.dc, GetStockObject(BLACK_PEN));
+  SelectObject(drawSurface.dc, drawSurface.defaultPen);
   DeleteObject(drawSurface.pen);
 }
 
 void deleteFillBrushSlot(void) {
-  SelectObject(drawSurface.dc, GetStockObject(WHITE_BRUSH));
+  SelectObject(drawSurface.dc, drawSurface.defaultBrush);
   DeleteObject(drawSurface.fillBrush);
 }
 

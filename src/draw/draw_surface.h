@@ -17,6 +17,8 @@ struct DrawSurface {
   HPEN pen;             // pen slot
   HBRUSH fillBrush;     // fill-brush slot
   HBRUSH backBrush;     // background-brush slot
+  HGDIOBJ defaultPen;   // the DC's own pen and brush, put back before a deletion
+  HGDIOBJ defaultBrush;
 };
 
 extern DrawSurface drawSurface;

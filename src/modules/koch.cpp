@@ -28,8 +28,8 @@ struct Offsets {
   double p3x, p3y;  // u cos a, u sin a
 };
 
-// Not inlined, so every offset is rounded to a double in memory on every path, also
-// where the compiler would keep wider intermediates in registers.
+// Out of line: the cold path, once per new short segment or per long one. Every offset
+// is thus a double in memory on both paths, kept or fresh.
 __attribute__((noinline)) void computeOffsets(int64_t dx, int64_t dy, Offsets* out) {
   // Taken wide, so that saturated far-away coordinates cannot overflow; for
   // screen-sized values every square and the sum are exact in a double, which is what

@@ -202,7 +202,6 @@ TEST_F(LifecycleTest, TwoModulesKeepSeparatePositions) {
   host.pump();
   EXPECT_EQ(host.readSettings(),
             "[Tovanel]\r\nScreen_x=50\r\nScreen_y=50\r\n"
-            "\r\n"
             "[Ambrith]\r\nScreen_x=300\r\nScreen_y=200\r\n");
 
   // Each module comes back where it stood, whatever ran in between.

@@ -36,13 +36,20 @@ struct Call {
 
 class TraceRecorder {
  public:
-  TraceRecorder() { visSetTraceSink(&TraceRecorder::sink, this); }
+  TraceRecorder() {
+    visSetTraceSink(&TraceRecorder::sink, this);
+    // The surface may hold its stock objects from before the trace began: learn their
+    // ids from the trace of a lookup of every stock object.
+    for (int index = WHITE_BRUSH; index <= NULL_PEN; ++index) GetStockObject(index);
+    for (const std::string& line : lines_) stock_.insert(parse(line).result);
+    lines_.clear();
+  }
   ~TraceRecorder() { visSetTraceSink(nullptr, nullptr); }
 
   // The effect's own calls, in order.
   std::vector<Call> calls() const {
     std::vector<Call> out;
-    std::set<unsigned> stock;
+    std::set<unsigned> stock = stock_;
     for (const std::string& line : lines_) {
       Call call = parse(line);
       if (call.name == "GetStockObject") {
@@ -65,6 +72,7 @@ class TraceRecorder {
   static void sink(void* context, const char* line) {
     static_cast<TraceRecorder*>(context)->lines_.emplace_back(line);
   }
+  std::set<unsigned> stock_;
   static Call parse(const std::string& line) {
     std::istringstream in(line);
     Call call;

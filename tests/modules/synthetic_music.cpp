@@ -61,7 +61,7 @@ double sample(int64_t n, int ch) {
   const double hat = 0.12 * exp(-inEighth / 0.04) * noise(n * 2 + ch);
   const double snare =
       (beat % 2 == 1) ? exp(-inBeat / 0.09) * (0.3 * noise(n * 3 + 7) + 0.2 * sin(2 * kPi * 185.0 * t)) : 0;
-  const double hiss = 0.01 * noise(n * 5 + 11 * ch);
+  const double hiss = 0.004 * noise(n * 5 + 11 * ch);
   const double drums = snare + hiss;
   // Channel 1 carries more melody and hat, channel 0 more chord.
   return ch == 0 ? kick + bass + drums + 1.2 * chord + 0.7 * melody + 0.7 * hat
@@ -101,10 +101,10 @@ void syntheticMusicFrame(int frame, unsigned char out[MUSIC_CHANNELS][MUSIC_BAND
         if (index >= kWindow) index -= kWindow;
       }
       // A full-scale sine gives a magnitude of about kWindow / 4 under a Hann window;
-      // 0 dB there maps to 255 and -90 dB to 0.
+      // 0 dB there maps to 255 and -84 dB to 0.
       const double magnitude = sqrt(re * re + im * im) / (kWindow / 4.0);
       const double db = 20 * log10(magnitude + 1e-12);
-      double level = (db + 90.0) * (255.0 / 90.0);
+      double level = (db + 84.0) * (255.0 / 84.0);
       if (level < 1) level = 1;  // music is never digital silence
       if (level > 255) level = 255;
       out[ch][band] = static_cast<unsigned char>(level);

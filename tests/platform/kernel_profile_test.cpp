@@ -1,5 +1,6 @@
 // Profile (INI) files: what our writer writes reads back with our reader, and a file
-// written by hand in Windows' style keeps everything a save does not touch.
+// written by hand in Windows' style keeps everything a save does not touch. The
+// reading rules and integer conversions were checked against Wine 8 on the same files.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -63,10 +64,9 @@ TEST_F(ProfileTest, WrittenFileReadsBack) {
   ASSERT_TRUE(WritePrivateProfileStringA("Zarvenn", "Screen_y", "-60", file.c_str()));
   ASSERT_TRUE(WritePrivateProfileStringA("Pellox", "Screen_x", "2147483647", file.c_str()));
   ASSERT_TRUE(WritePrivateProfileStringA("zarvenn", "SCREEN_X", "51", file.c_str()));  // update
-  // Windows' layout: CR LF, a blank line between sections, the key's first spelling.
+  // The layout Wine writes: CR LF, sections one after another, the key's first spelling.
   EXPECT_EQ(read(),
             "[Zarvenn]\r\nScreen_x=51\r\nScreen_y=-60\r\n"
-            "\r\n"
             "[Pellox]\r\nScreen_x=2147483647\r\n");
   EXPECT_EQ(GetPrivateProfileIntA("Zarvenn", "Screen_x", 0, file.c_str()), 51u);
   EXPECT_EQ(static_cast<int>(GetPrivateProfileIntA("ZARVENN", "screen_y", 0, file.c_str())), -60);
@@ -184,7 +184,14 @@ TEST_F(ProfileTest, IntegersReadAsWindowsReadsThem) {
       {"abc", 0, "no digits: 0, not the default"},
       {"", -5, "empty: the default"},
       {"4294967297", 1, "wraps at 32 bits"},
-      {"0x10", 0, "decimal only"},
+      {"2147483648", -2147483647 - 1, "wraps into the sign"},
+      {"0x10", 16, "hexadecimal prefix"},
+      {"0X10", 0, "prefixes are lower case only"},
+      {"0o17", 15, "octal prefix"},
+      {"0b101", 5, "binary prefix"},
+      {"-0x10", -16, "sign before the prefix"},
+      {"0x1g", 1, "digits of the base only"},
+      {"--3", 0, "one sign"},
   };
   for (const Case& c : cases) {
     ASSERT_TRUE(WritePrivateProfileStringA("N", "v", c.value, file.c_str()));

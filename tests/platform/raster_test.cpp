@@ -441,4 +441,25 @@ TEST(RasterCopy, OverlappingCopiesReadBeforeWriting) {
   }
 }
 
+// Absurd arguments neither hang nor crash: a box beyond any screen draws nothing, a
+// pen a million pixels wide is drawn at the cap, coordinates far off the canvas clip.
+TEST(RasterLimits, AbsurdArgumentsStayBounded) {
+  Canvas c(16, 12);
+  c.use(1);
+  EXPECT_TRUE(Ellipse(c.dc(), -2000000, -2000000, 2000000, 2000000));
+  EXPECT_EQ(c.all(kMarkerPixel).size(), 16u * 12u);
+  c.use(1000000);
+  c.line(5, 5, 6, 6);
+  EXPECT_TRUE(c.all(kMarkerPixel).empty());  // the capped pen still covers the canvas
+  c.clear();
+  c.use(1);
+  c.line(-2000000000, -1000000000, 2000000000, 1000000000);  // through (0, 0) at slope 1/2
+  EXPECT_EQ(c.at(0, 0), kPenPixel);
+  EXPECT_EQ(c.at(2, 1), kPenPixel);
+  const POINT far[] = {{-2000000000, 5}, {2000000000, 5}, {2000000000, 7}, {-2000000000, 7}};
+  c.use(-1);
+  Polygon(c.dc(), far, 4);
+  EXPECT_EQ(c.all(kBrushPixel).size(), 32u);  // rows 5 and 6, whole width
+}
+
 }  // namespace

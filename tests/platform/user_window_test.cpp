@@ -112,19 +112,29 @@ TEST_F(UserWindowTest, CreationSendsItsMessagesInWindowsOrder) {
   logged.clear();
   HWND child = make(WS_CHILD | WS_VISIBLE, 5, 6, 50, 40, top);
   ASSERT_NE(child, nullptr);
-  // A visible child: the same, then shown; showing moves and sizes nothing, so no
-  // second WM_SIZE follows.
-  const std::vector<UINT> visible = {WM_NCCREATE, WM_CREATE,           WM_SIZE,
-                                     WM_MOVE,     WM_SHOWWINDOW,       WM_WINDOWPOSCHANGING,
-                                     WM_WINDOWPOSCHANGED};
-  EXPECT_EQ(messagesOf(child), visible);
+  // A visible child of a hidden window: the same, then WM_SHOWWINDOW alone, since
+  // nothing on screen changes.
+  const std::vector<UINT> underHidden = {WM_NCCREATE, WM_CREATE, WM_SIZE, WM_MOVE,
+                                         WM_SHOWWINDOW};
+  EXPECT_EQ(messagesOf(child), underHidden);
   EXPECT_EQ(logged[2].lParam, MAKELPARAM(50, 40));
   EXPECT_EQ(logged[4].wParam, static_cast<WPARAM>(TRUE));
-  EXPECT_EQ(lastChanged.flags & (SWP_SHOWWINDOW | SWP_NOSIZE | SWP_NOMOVE),
-            static_cast<UINT>(SWP_SHOWWINDOW | SWP_NOSIZE | SWP_NOMOVE));
   EXPECT_FALSE(IsWindowVisible(child));  // its top level is hidden
   ShowWindow(top, SW_SHOWNORMAL);
   EXPECT_TRUE(IsWindowVisible(child));
+
+  logged.clear();
+  HWND second = make(WS_CHILD | WS_VISIBLE, 1, 2, 30, 20, top);
+  // A visible child of a visible window is shown through SetWindowPos; showing moves
+  // and sizes nothing, so no second WM_SIZE follows.
+  const std::vector<UINT> underVisible = {WM_NCCREATE,   WM_CREATE,           WM_SIZE,
+                                          WM_MOVE,       WM_SHOWWINDOW,       WM_WINDOWPOSCHANGING,
+                                          WM_WINDOWPOSCHANGED};
+  EXPECT_EQ(messagesOf(second), underVisible);
+  // 0x0800 and 0x1000: SWP_NOCLIENTSIZE and SWP_NOCLIENTMOVE, which the reader of
+  // WM_WINDOWPOSCHANGED finds set when neither changed.
+  const UINT unchanged = SWP_SHOWWINDOW | SWP_NOSIZE | SWP_NOMOVE | 0x0800 | 0x1000;
+  EXPECT_EQ(lastChanged.flags & unchanged, unchanged);
 }
 
 TEST_F(UserWindowTest, FailedCreationReturnsNullAndLeavesNoWindow) {
@@ -204,7 +214,7 @@ TEST_F(UserWindowTest, SetWindowPosReportsWhatChanged) {
        {WM_WINDOWPOSCHANGING, WM_WINDOWPOSCHANGED, WM_SIZE}, "size only"},
       {5, 5, 60, 60, SWP_NOZORDER,
        {WM_WINDOWPOSCHANGING, WM_WINDOWPOSCHANGED, WM_SIZE, WM_MOVE}, "both: size, then move"},
-      {5, 5, 60, 60, SWP_NOZORDER, {WM_WINDOWPOSCHANGING, WM_WINDOWPOSCHANGED}, "no change"},
+      {5, 5, 60, 60, SWP_NOZORDER, {WM_WINDOWPOSCHANGING}, "no change: no WM_WINDOWPOSCHANGED"},
   };
   for (const Case& c : cases) {
     logged.clear();
@@ -311,8 +321,10 @@ TEST_F(UserWindowTest, ShowHideAndForeground) {
   EXPECT_FALSE(IsWindowVisible(child));
   EXPECT_EQ(messagesOf(top).front(), static_cast<UINT>(WM_SHOWWINDOW));
 
-  EXPECT_TRUE(SetForegroundWindow(child));
-  EXPECT_EQ(GetForegroundWindow(), top);  // the foreground is a top level
+  EXPECT_TRUE(SetForegroundWindow(top));
+  EXPECT_EQ(GetForegroundWindow(), top);
+  EXPECT_FALSE(SetForegroundWindow(child));  // only a top level can be the foreground
+  EXPECT_EQ(GetForegroundWindow(), top);
   DestroyWindow(top);
   EXPECT_EQ(GetForegroundWindow(), nullptr);
   EXPECT_FALSE(SetForegroundWindow(top));

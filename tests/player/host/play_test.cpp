@@ -2,6 +2,7 @@
 // driver, real key events through XTEST (xdotool), and screenshots of the window.
 #include <fcntl.h>
 #include <signal.h>
+#include <string.h>
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
@@ -116,6 +117,18 @@ TEST(Play, ShowsTheEffectAndAnswersKeysInARealWindow) {
   id = trimmed(id.substr(0, id.find('\n')));
   ASSERT_EQ(x.run("xdotool windowfocus --sync " + id, &out), 0) << out;
   usleep(1500000);  // some frames of music
+  // Moved by hand: the frame, and so the position the plug-in saves, follows.
+  x.run("xdotool windowmove --sync " + id + " 210 130", &out);
+  usleep(200000);
+  std::string geometry;
+  x.run("xdotool getwindowgeometry --shell " + id, &geometry);
+  auto field = [&](const char* name) {
+    size_t at = geometry.find(name);
+    return at == std::string::npos ? std::string("?")
+                                   : geometry.substr(at + strlen(name),
+                                                     geometry.find('\n', at) - at - strlen(name));
+  };
+  std::string left = field("X="), top = field("Y=");
 
   // A screenshot of the window: its size, and more than a flat background in it.
   std::string shot = dir.file("shot.rgb");
@@ -160,7 +173,63 @@ TEST(Play, ShowsTheEffectAndAnswersKeysInARealWindow) {
   reaper.pid = -1;
   ASSERT_TRUE(WIFEXITED(status)) << readWholeFile(dir.file("play.log"));
   EXPECT_EQ(WEXITSTATUS(status), 0) << readWholeFile(dir.file("play.log"));
+  // Each module saved where the window stood: the frame followed the SDL window.
   std::string ini = readWholeFile(dir.file("plugin.ini"));
-  EXPECT_NE(ini.find("[Zarvenn]"), std::string::npos) << ini;
-  EXPECT_NE(ini.find("[Pellox]"), std::string::npos) << ini;
+  for (const char* section : {"[Zarvenn]", "[Pellox]"}) {
+    size_t at = ini.find(section);
+    ASSERT_NE(at, std::string::npos) << ini;
+    std::string body = ini.substr(at, ini.find('[', at + 1) - at);
+    auto value = [&](const char* key) {
+      size_t k = body.find(key);
+      return k == std::string::npos ? std::string("?")
+                                    : std::to_string(atoi(body.c_str() + k + strlen(key)));
+    };
+    EXPECT_EQ(value("Screen_x="), left) << body;
+    EXPECT_EQ(value("Screen_y="), top) << body;
+  }
+}
+
+TEST(Play, CaptureVisualisesAnInputDevice) {
+  // SDL's dummy driver offers a silent input: the effect runs on silence, and Q quits.
+  XServer x;
+  ASSERT_TRUE(x.start()) << "Xvfb (scripts/deps.sh) did not start";
+  ScratchDir dir;
+  std::string out;
+  ASSERT_EQ(runCommand("cp '" VIS_PLUGIN_PATH "' '" + dir.file("vis_orlim.so") + "'", &out), 0);
+  pid_t player = fork();
+  if (player == 0) {
+    setenv("DISPLAY", x.display().c_str(), 1);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    int log = open(dir.file("play.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(log, 1);
+    dup2(log, 2);
+    std::string plugin = dir.file("vis_orlim.so");
+    execl(ORLIMVIS_BINARY, "orlimvis", "play", "-m", "Ambrith", "--capture", "--size", "160x120",
+          "--plugin", plugin.c_str(), (char*)nullptr);
+    _exit(127);
+  }
+  ASSERT_GT(player, 0);
+  std::string id;
+  EXPECT_EQ(x.run("timeout 10 xdotool search --sync --name '^Ambrith$'", &id), 0)
+      << readWholeFile(dir.file("play.log"));
+  id = trimmed(id.substr(0, id.find('\n')));
+  x.run("xdotool windowfocus --sync " + id + " key q", &out);
+  int status = -1;
+  for (int i = 0; i < 50 && waitpid(player, &status, WNOHANG) == 0; ++i) usleep(100000);
+  if (waitpid(player, nullptr, WNOHANG) == 0) {
+    kill(player, SIGKILL);
+    waitpid(player, nullptr, 0);
+  }
+  ASSERT_TRUE(WIFEXITED(status)) << readWholeFile(dir.file("play.log"));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_NE(readWholeFile(dir.file("play.log")).find("visualising"), std::string::npos);
+}
+
+TEST(Play, RefusesToPlayWithoutADisplay) {
+  std::string out;
+  int status = runCommand("env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER "
+                          "SDL_AUDIODRIVER=dummy '" ORLIMVIS_BINARY "' play -m Pellox",
+                          &out);
+  EXPECT_NE(status, 0);
+  EXPECT_NE(out.find("orlimvis: play: no display"), std::string::npos) << out;
 }

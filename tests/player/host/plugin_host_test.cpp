@@ -220,3 +220,26 @@ TEST(HostLoad, LibrariesThatAreNotPluginsAreRefusedWithTheReason) {
   EXPECT_FALSE(host.load(platform, &error));
   EXPECT_NE(error.find("no winampVisGetHeader"), std::string::npos) << error;
 }
+
+TEST_F(HostCore, AFailedInitIsReportedWithThePluginsMessageAndLeavesNoFrame) {
+  std::string error;
+  ASSERT_TRUE(host.start(0, &error)) << error;
+  HINSTANCE instance = host.module(0)->moduleInstance;
+  host.stop();
+  // The plug-in's class name taken already for its instance: its init must fail.
+  WNDCLASSA taken = {};
+  taken.lpfnWndProc = DefWindowProcA;
+  taken.hInstance = instance;
+  taken.lpszClassName = "SimpleVis";
+  ASSERT_TRUE(RegisterClassA(&taken));
+  EXPECT_FALSE(host.start(1, &error));
+  EXPECT_NE(error.find("Pellox"), std::string::npos) << error;
+  EXPECT_NE(error.find("Error registering window class"), std::string::npos) << error;
+  EXPECT_FALSE(host.running());
+  EXPECT_EQ(host.frameWindow(), nullptr);
+  ASSERT_TRUE(UnregisterClassA("SimpleVis", instance));
+  // And the next start is clean.
+  ASSERT_TRUE(host.start(1, &error)) << error;
+  EXPECT_EQ(host.frameTitle(), "Pellox");
+  host.stop();
+}

@@ -58,7 +58,27 @@ TEST(Render, PngSnapshotIsByteIdenticalForTheSameSeed) {
   EXPECT_EQ(a, b);
   std::string v = probe(dir.file("a.png"), "stream=width,height");
   EXPECT_EQ(v, "width=160\nheight=120\n");
-  EXPECT_EQ(listFolder(dir.path()), "a.png\nb.png\n");
+  // Another seed reaches the plug-in's generator: other colours, other bytes.
+  ASSERT_EQ(orlimvis("render -m Pellox --size 160x120 --at 3 --seed 43 -o " + dir.file("c.png"),
+                     &err),
+            0)
+      << err;
+  EXPECT_NE(readWholeFile(dir.file("c.png")), a);
+  EXPECT_EQ(listFolder(dir.path()), "a.png\nb.png\nc.png\n");
+}
+
+TEST(Render, ProgressLineOnATerminal) {
+  // script(1) gives the program a terminal; the line is redrawn with carriage returns.
+  ScratchDir dir;
+  std::string out;
+  ASSERT_EQ(runCommand("script -qfec \"'" + kProgram + "' render -m Tovanel --duration 1 "
+                       "--size 64x64 -o '" + dir.file("t.png") + "' --at 0.9\" /dev/null",
+                       &out),
+            0)
+      << out;
+  EXPECT_NE(out.find("\rorlimvis: frame 37/37"), std::string::npos) << out;
+  EXPECT_NE(out.find("x real time"), std::string::npos) << out;
+  EXPECT_NE(out.find("0:00 left"), std::string::npos) << out;
 }
 
 TEST(Render, Mp4HasTheRangesDurationFrameRateSizeAndAudio) {

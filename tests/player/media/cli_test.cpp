@@ -106,6 +106,8 @@ TEST(Cli, Commands) {
       {{"play", "a.wav", "-m", "P", "--capture"}, "capture"},
       {{"play", "-m", "P", "-o", "x.mp4"}, "-o"},
       {{"list", "extra"}, "extra"},
+      {{"tune"}, "OUT.wav"},
+      {{"tune", "tune.flac"}, "tune.flac"},
   };
   for (const auto& c : bad) {
     Options r;

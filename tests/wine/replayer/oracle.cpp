@@ -46,23 +46,37 @@ void Recorder::deleteCanvas(Canvas* canvas) {
   *canvas = Canvas();
 }
 
+visdiff::Image Recorder::block(const Canvas& canvas, int x, int y, int width, int height) const {
+  VisPixels view;
+  visdiff::Image image;
+  image.width = width;
+  image.height = height;
+  image.pixels.assign(static_cast<size_t>(width) * height, 0xdeadbeef);
+  if (visBitmapPixels(canvas.bitmap, &view)) {
+    for (int r = 0; r < height; ++r) {
+      for (int c = 0; c < width; ++c) {
+        image.pixels[static_cast<size_t>(r) * width + c] =
+            view.pixels[static_cast<size_t>(y + r) * view.stride + x + c] & 0x00ffffffu;
+      }
+    }
+  }
+  return image;
+}
+
+unsigned Recorder::lastSerialOf(const std::string& call) const {
+  const std::string key = " = " + call + " ";
+  size_t at = trace_.rfind(key);
+  if (at == std::string::npos) return 0;
+  const size_t start = trace_.rfind('\n', at);
+  const size_t hash = start == std::string::npos ? 0 : start + 1;
+  return trace_[hash] == '#' ? static_cast<unsigned>(strtoul(trace_.c_str() + hash + 1, nullptr, 10)) : 0;
+}
+
 int Recorder::dump(const Canvas& canvas) {
   char line[96];
   snprintf(line, sizeof line, "Dump #%u 0 0 %d %d\n", canvas.dcId, canvas.width, canvas.height);
   trace_ += line;
-  VisPixels view;
-  visdiff::Image image;
-  image.width = canvas.width;
-  image.height = canvas.height;
-  image.pixels.assign(static_cast<size_t>(canvas.width) * canvas.height, 0xdeadbeef);
-  if (visBitmapPixels(canvas.bitmap, &view)) {
-    for (int y = 0; y < canvas.height; ++y) {
-      for (int x = 0; x < canvas.width; ++x) {
-        image.pixels[static_cast<size_t>(y) * canvas.width + x] =
-            view.pixels[static_cast<size_t>(y) * view.stride + x] & 0x00ffffffu;
-      }
-    }
-  }
+  visdiff::Image image = block(canvas, 0, 0, canvas.width, canvas.height);
   ours_.push_back(std::move(image));
   return static_cast<int>(ours_.size()) - 1;
 }

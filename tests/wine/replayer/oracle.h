@@ -37,6 +37,18 @@ class Recorder {
   // Appends a "Dump" of the whole canvas and keeps our pixels; returns the image index.
   int dump(const Canvas& canvas);
 
+  // A line written straight into the trace (for calls our layer does not make here,
+  // such as a window's DC), and an image the replayer is expected to dump for it.
+  void appendLine(const std::string& line) { trace_ += line + "\n"; }
+  int expectImage(visdiff::Image image) {
+    ours_.push_back(std::move(image));
+    return static_cast<int>(ours_.size()) - 1;
+  }
+  // The serial of the object made by the latest "#N = <call> ..." line, 0 if none.
+  unsigned lastSerialOf(const std::string& call) const;
+  // A block of a canvas's pixels as it is now.
+  visdiff::Image block(const Canvas& canvas, int x, int y, int width, int height) const;
+
   const std::string& trace() const { return trace_; }
   const std::vector<visdiff::Image>& ours() const { return ours_; }
 

@@ -27,14 +27,17 @@ constexpr uint32_t kMaxObjects = 1u << kIndexBits;  // Windows' own quota is 10,
 
 enum DcKind : uint8_t { kMemoryDc, kWindowDc };
 
+// Pens and brushes never change, so each keeps the form the raster takes as well.
 struct PenData {
   int style;
   int width;
   COLORREF color;
+  RasterPen raster;
 };
 struct BrushData {
   int style;
   COLORREF color;
+  RasterBrush raster;
 };
 struct BitmapData {
   uint32_t* pixels;
@@ -42,6 +45,9 @@ struct BitmapData {
   int height;
   HDC selectedIn;  // a bitmap can be selected into one DC at a time
 };
+// A DC caches what a primitive needs from its selection: the raster form of its pen and
+// brush, and for a memory DC the pixels of its bitmap (a bitmap cannot be freed while
+// selected, so the pointer stays valid). Every selection refreshes the cache.
 struct DcData {
   DcKind kind;
   HWND window;
@@ -49,6 +55,9 @@ struct DcData {
   HGDIOBJ brush;
   HGDIOBJ bitmap;
   POINT position;
+  RasterPen penRaster;
+  RasterBrush brushRaster;
+  RasterTarget target;  // memory DCs only
 };
 
 struct GdiObject {
@@ -91,7 +100,7 @@ WindowIdFn windowIdFn = nullptr;
 
 inline GdiObject* slot(uint32_t index) { return &table().objects[index]; }
 
-inline GdiObject* lookup(const void* handle) {
+__attribute__((always_inline)) inline GdiObject* lookup(const void* handle) {
   const uintptr_t raw = reinterpret_cast<uintptr_t>(handle);
   const uint32_t value = static_cast<uint32_t>(raw);
   if (raw != value) return nullptr;
@@ -101,12 +110,12 @@ inline GdiObject* lookup(const void* handle) {
   return (object->handle == value && object->type != 0) ? object : nullptr;
 }
 
-GdiObject* lookupType(const void* handle, uint8_t type) {
+inline GdiObject* lookupType(const void* handle, uint8_t type) {
   GdiObject* object = lookup(handle);
   return (object && object->type == type) ? object : nullptr;
 }
 
-GdiObject* lookupDc(HDC dc) {
+__attribute__((always_inline)) inline GdiObject* lookupDc(HDC dc) {
   GdiObject* object = lookup(dc);
   return (object && (object->type == OBJ_MEMDC || object->type == OBJ_DC)) ? object : nullptr;
 }
@@ -167,7 +176,7 @@ void ensureStock() {
                                 {NULL_BRUSH, 0, BS_NULL}};
   for (const BrushStock& b : brushes) {
     GdiObject* o = allocate(OBJ_BRUSH);
-    o->brush = {b.style, b.color};
+    o->brush = {b.style, b.color, {b.style == BS_NULL, pixelFromColorref(b.color)}};
     makeStock(o);
     t.stock[b.index] = handleOf(o);
   }
@@ -181,7 +190,7 @@ void ensureStock() {
                            {NULL_PEN, 0, PS_NULL}};
   for (const PenStock& p : pens) {
     GdiObject* o = allocate(OBJ_PEN);
-    o->pen = {p.style, 0, p.color};
+    o->pen = {p.style, 0, p.color, {p.style == PS_NULL, 0, pixelFromColorref(p.color)}};
     makeStock(o);
     t.stock[p.index] = handleOf(o);
   }
@@ -193,7 +202,7 @@ void ensureStock() {
 }
 
 // Takes one selection off an object, freeing it if its deletion was deferred.
-void deselect(HGDIOBJ handle) {
+inline void deselect(HGDIOBJ handle) {
   GdiObject* object = lookup(handle);
   if (!object) return;
   if (object->selections > 0) --object->selections;
@@ -201,18 +210,28 @@ void deselect(HGDIOBJ handle) {
   if (object->selections == 0 && object->deletePending) release(object);
 }
 
+void cacheTarget(GdiObject* dc, const GdiObject* bitmap) {
+  const BitmapData& b = bitmap->bitmap;
+  dc->dc.target = {b.pixels, b.width, b.height, b.width, 0, 0, {0, 0, b.width, b.height}};
+}
+
 GdiObject* newDc(DcKind kind, HWND window) {
   ensureStock();
   GdiObject* object = allocate(kind == kMemoryDc ? OBJ_MEMDC : OBJ_DC);
   if (!object) return nullptr;
   Table& t = table();
-  object->dc = {kind, window, t.stock[BLACK_PEN], t.stock[WHITE_BRUSH], nullptr, {0, 0}};
+  GdiObject* pen = lookup(t.stock[BLACK_PEN]);
+  GdiObject* brush = lookup(t.stock[WHITE_BRUSH]);
+  object->dc = {kind,   window,  t.stock[BLACK_PEN], t.stock[WHITE_BRUSH], nullptr, {0, 0},
+                pen->pen.raster, brush->brush.raster, {}};
   if (kind == kMemoryDc) {
     object->dc.bitmap = t.defaultBitmap;
-    lookup(t.defaultBitmap)->selections++;
+    GdiObject* bitmap = lookup(t.defaultBitmap);
+    bitmap->selections++;
+    cacheTarget(object, bitmap);
   }
-  lookup(object->dc.pen)->selections++;
-  lookup(object->dc.brush)->selections++;
+  pen->selections++;
+  brush->selections++;
   return object;
 }
 
@@ -224,28 +243,16 @@ void freeDc(GdiObject* dc) {
   if (bitmap) deselect(bitmap);
 }
 
-bool targetOf(GdiObject* dc, RasterTarget* out) {
-  if (dc->dc.kind == kWindowDc) {
-    return dc->dc.window && windowResolver && windowResolver(dc->dc.window, out);
-  }
-  GdiObject* bitmap = lookup(dc->dc.bitmap);
-  if (!bitmap) return false;
-  *out = {bitmap->bitmap.pixels, bitmap->bitmap.width, bitmap->bitmap.height,
-          bitmap->bitmap.width, 0, 0, {0, 0, bitmap->bitmap.width, bitmap->bitmap.height}};
-  return true;
+// The pixels a DC draws into: its bitmap's for a memory DC; for a window DC whatever
+// the window system says now (into scratch), or null when there is nothing to draw on.
+inline const RasterTarget* targetOf(GdiObject* dc, RasterTarget* scratch) {
+  if (dc->dc.kind == kMemoryDc) return &dc->dc.target;
+  const bool ok = dc->dc.window && windowResolver && windowResolver(dc->dc.window, scratch);
+  return ok ? scratch : nullptr;
 }
 
-RasterPen penOf(GdiObject* dc) {
-  GdiObject* pen = lookup(dc->dc.pen);
-  if (!pen || pen->pen.style == PS_NULL) return {true, 0, 0};
-  return {false, pen->pen.width, pixelFromColorref(pen->pen.color)};
-}
-
-RasterBrush brushOf(GdiObject* dc) {
-  GdiObject* brush = lookup(dc->dc.brush);
-  if (!brush || brush->brush.style == BS_NULL) return {true, 0};
-  return {false, pixelFromColorref(brush->brush.color)};
-}
+inline const RasterPen& penOf(const GdiObject* dc) { return dc->dc.penRaster; }
+inline const RasterBrush& brushOf(const GdiObject* dc) { return dc->dc.brushRaster; }
 
 }  // namespace
 
@@ -317,7 +324,11 @@ HPEN WINAPI CreatePen(int style, int width, COLORREF color) {
   GdiObject* object = nullptr;
   if (style == PS_SOLID || style == PS_NULL) {
     object = allocate(OBJ_PEN);
-    if (object) object->pen = {style, width < 0 ? -width : width, color & 0x00ffffffu};
+    if (object) {
+      const int w = width < 0 ? -width : width;
+      const COLORREF c = color & 0x00ffffffu;
+      object->pen = {style, w, c, {style == PS_NULL, w, pixelFromColorref(c)}};
+    }
   }
   HPEN pen = object ? static_cast<HPEN>(handleOf(object)) : nullptr;
   if (traceOn) trace("#%u = CreatePen %d %d 0x%08x", traceId(pen), style, width, color);
@@ -327,7 +338,10 @@ HPEN WINAPI CreatePen(int style, int width, COLORREF color) {
 HBRUSH WINAPI CreateSolidBrush(COLORREF color) {
   ensureStock();
   GdiObject* object = allocate(OBJ_BRUSH);
-  if (object) object->brush = {BS_SOLID, color & 0x00ffffffu};
+  if (object) {
+    const COLORREF c = color & 0x00ffffffu;
+    object->brush = {BS_SOLID, c, {false, pixelFromColorref(c)}};
+  }
   HBRUSH brush = object ? static_cast<HBRUSH>(handleOf(object)) : nullptr;
   if (traceOn) trace("#%u = CreateSolidBrush 0x%08x", traceId(brush), color);
   return brush;
@@ -405,7 +419,14 @@ HGDIOBJ WINAPI SelectObject(HDC dcHandle, HGDIOBJ handle) {
   if (previous == handle) return previous;
   *current = handle;
   ++object->selections;
-  if (object->type == OBJ_BITMAP && !object->stock) object->bitmap.selectedIn = dcHandle;
+  switch (object->type) {
+    case OBJ_PEN: dc->dc.penRaster = object->pen.raster; break;
+    case OBJ_BRUSH: dc->dc.brushRaster = object->brush.raster; break;
+    default:
+      if (!object->stock) object->bitmap.selectedIn = dcHandle;
+      cacheTarget(dc, object);
+      break;
+  }
   deselect(previous);  // may free a pen or brush whose deletion was deferred
   return previous;
 }
@@ -441,10 +462,9 @@ int WINAPI FillRect(HDC dcHandle, const RECT* rect, HBRUSH brushHandle) {
           rect->right, rect->bottom, brush ? brush->serial : 0);
   }
   if (!dc || !brush || !rect) return 0;
-  RasterTarget target;
-  if (brush->brush.style != BS_NULL && targetOf(dc, &target)) {
-    rasterFillRect(target, *rect, pixelFromColorref(brush->brush.color));
-  }
+  RasterTarget scratch;
+  const RasterTarget* target = brush->brush.raster.null ? nullptr : targetOf(dc, &scratch);
+  if (target) rasterFillRect(*target, *rect, brush->brush.raster.pixel);
   return 1;
 }
 
@@ -452,9 +472,9 @@ BOOL WINAPI Ellipse(HDC dcHandle, int left, int top, int right, int bottom) {
   GdiObject* dc = lookupDc(dcHandle);
   if (traceOn) trace("Ellipse #%u %d %d %d %d", dc ? dc->serial : 0, left, top, right, bottom);
   if (!dc) return FALSE;
-  RasterTarget target;
-  if (targetOf(dc, &target)) {
-    rasterEllipse(target, left, top, right, bottom, penOf(dc), brushOf(dc));
+  RasterTarget scratch;
+  if (const RasterTarget* target = targetOf(dc, &scratch)) {
+    rasterEllipse(*target, left, top, right, bottom, penOf(dc), brushOf(dc));
   }
   return TRUE;
 }
@@ -463,9 +483,9 @@ BOOL WINAPI Rectangle(HDC dcHandle, int left, int top, int right, int bottom) {
   GdiObject* dc = lookupDc(dcHandle);
   if (traceOn) trace("Rectangle #%u %d %d %d %d", dc ? dc->serial : 0, left, top, right, bottom);
   if (!dc) return FALSE;
-  RasterTarget target;
-  if (targetOf(dc, &target)) {
-    rasterRectangle(target, left, top, right, bottom, penOf(dc), brushOf(dc));
+  RasterTarget scratch;
+  if (const RasterTarget* target = targetOf(dc, &scratch)) {
+    rasterRectangle(*target, left, top, right, bottom, penOf(dc), brushOf(dc));
   }
   return TRUE;
 }
@@ -487,8 +507,10 @@ BOOL WINAPI Polygon(HDC dcHandle, const POINT* points, int count) {
     trace("%s", line);
   }
   if (!dc || !points || count < 2) return FALSE;
-  RasterTarget target;
-  if (targetOf(dc, &target)) rasterPolygon(target, points, count, penOf(dc), brushOf(dc));
+  RasterTarget scratch;
+  if (const RasterTarget* target = targetOf(dc, &scratch)) {
+    rasterPolygon(*target, points, count, penOf(dc), brushOf(dc));
+  }
   return TRUE;
 }
 
@@ -505,11 +527,10 @@ BOOL WINAPI LineTo(HDC dcHandle, int x, int y) {
   GdiObject* dc = lookupDc(dcHandle);
   if (traceOn) trace("LineTo #%u %d %d", dc ? dc->serial : 0, x, y);
   if (!dc) return FALSE;
-  RasterTarget target;
-  const RasterPen pen = penOf(dc);
-  if (!pen.null && targetOf(dc, &target)) {
-    rasterLine(target, dc->dc.position.x, dc->dc.position.y, x, y, pen);
-  }
+  RasterTarget scratch;
+  const RasterPen& pen = penOf(dc);
+  const RasterTarget* target = pen.null ? nullptr : targetOf(dc, &scratch);
+  if (target) rasterLine(*target, dc->dc.position.x, dc->dc.position.y, x, y, pen);
   dc->dc.position = {x, y};
   return TRUE;
 }
@@ -523,17 +544,19 @@ BOOL WINAPI BitBlt(HDC destHandle, int x, int y, int width, int height, HDC sour
           height, source ? source->serial : 0, sourceX, sourceY, rop);
   }
   if (!dest || !source || rop != SRCCOPY) return FALSE;
-  RasterTarget to, from;
-  if (targetOf(dest, &to) && targetOf(source, &from)) {
-    rasterCopy(to, x, y, width, height, from, sourceX, sourceY);
-  }
+  RasterTarget toScratch, fromScratch;
+  const RasterTarget* to = targetOf(dest, &toScratch);
+  const RasterTarget* from = targetOf(source, &fromScratch);
+  if (to && from) rasterCopy(*to, x, y, width, height, *from, sourceX, sourceY);
   return TRUE;
 }
 
 COLORREF WINAPI GetPixel(HDC dcHandle, int x, int y) {
   GdiObject* dc = lookupDc(dcHandle);
-  RasterTarget t;
-  if (!dc || !targetOf(dc, &t)) return CLR_INVALID;
+  RasterTarget scratch;
+  const RasterTarget* target = dc ? targetOf(dc, &scratch) : nullptr;
+  if (!target) return CLR_INVALID;
+  const RasterTarget& t = *target;
   const int dx = x + t.originX, dy = y + t.originY;
   if (dx < t.clip.left || dx >= t.clip.right || dy < t.clip.top || dy >= t.clip.bottom) {
     return CLR_INVALID;

@@ -73,21 +73,23 @@ void rasterCopy(const RasterTarget& dest, int x, int y, int width, int height,
   const Surface d = surfaceOf(dest), src = surfaceOf(source);
   // A negative extent counts back from one past the given corner, for both blocks
   // alike (no mirroring): the block is [x + width + 1, x + 1), as GDI orders it.
-  if (width < 0) {
-    x += width + 1;
-    sourceX += width + 1;
-    width = -width;
+  int64_t width64 = width, height64 = height, x64 = x, y64 = y, sx64 = sourceX, sy64 = sourceY;
+  if (width64 < 0) {
+    x64 += width64 + 1;
+    sx64 += width64 + 1;
+    width64 = -width64;
   }
-  if (height < 0) {
-    y += height + 1;
-    sourceY += height + 1;
-    height = -height;
+  if (height64 < 0) {
+    y64 += height64 + 1;
+    sy64 += height64 + 1;
+    height64 = -height64;
   }
-  int dx0 = x + d.originX, dy0 = y + d.originY;
-  int sx0 = sourceX + src.originX, sy0 = sourceY + src.originY;
-  int w = width, h = height;
-  // Clip the left/top edges against both, then the extents.
-  int cut = 0;
+  // Clip in 64 bits (a far-off block's corners overflow an int): the left and top edges
+  // against both clips, then the extents.
+  int64_t dx0 = x64 + d.originX, dy0 = y64 + d.originY;
+  int64_t sx0 = sx64 + src.originX, sy0 = sy64 + src.originY;
+  int64_t w = width64, h = height64;
+  int64_t cut = 0;
   if (d.clipLeft - dx0 > cut) cut = d.clipLeft - dx0;
   if (src.clipLeft - sx0 > cut) cut = src.clipLeft - sx0;
   dx0 += cut;
@@ -105,16 +107,17 @@ void rasterCopy(const RasterTarget& dest, int x, int y, int width, int height,
   if (h > src.clipBottom - sy0) h = src.clipBottom - sy0;
   if (w <= 0 || h <= 0) return;
   const size_t bytes = static_cast<size_t>(w) * sizeof(uint32_t);
+  const int rows = static_cast<int>(h);
   uint32_t* to = d.pixels + static_cast<ptrdiff_t>(dy0) * d.stride + dx0;
   const uint32_t* from = src.pixels + static_cast<ptrdiff_t>(sy0) * src.stride + sx0;
   if (to > from) {
     // Possibly overlapping with the destination further on: copy bottom-up.
-    for (int r = h - 1; r >= 0; --r) {
+    for (int r = rows - 1; r >= 0; --r) {
       memmove(to + static_cast<ptrdiff_t>(r) * d.stride,
               from + static_cast<ptrdiff_t>(r) * src.stride, bytes);
     }
   } else {
-    for (int r = 0; r < h; ++r) {
+    for (int r = 0; r < rows; ++r) {
       memmove(to + static_cast<ptrdiff_t>(r) * d.stride,
               from + static_cast<ptrdiff_t>(r) * src.stride, bytes);
     }

@@ -28,7 +28,9 @@ int ellipseQuadrant(int width, int height, POINT* out) {
   int x = static_cast<int>(a), y = height / 2;
   int count = 0;
   const int limit = width + height;
-  while (x >= width / 2 && count < limit) {
+  // The walk never leaves the box (checked for every box up to 260 a side and for
+  // extreme shapes); the row bound keeps the mirrored rows inside it regardless.
+  while (x >= width / 2 && y < height && count < limit) {
     out[count++] = {x, y};
     const int64_t e2 = 2 * err;
     if (e2 >= dx) {
@@ -89,13 +91,53 @@ const Disc& discOf(int width) {
   // Widths the effects use are computed once; wider ones reuse one slot per thread.
   static const std::vector<Disc> cached = [] {
     std::vector<Disc> discs(kCachedDiscs + 1);
-    for (int w = 2; w <= kCachedDiscs; ++w) buildDisc(w, &discs[w]);
+    for (int w = 1; w <= kCachedDiscs; ++w) buildDisc(w, &discs[w]);
     return discs;
   }();
   if (width <= kCachedDiscs) return cached[width];
   thread_local Disc wide;
   if (wide.width != width) buildDisc(width, &wide);
   return wide;
+}
+
+// The body of a wide pen's diagonal one-pixel step from (0, 0) to (dx, dy), as row
+// spans: rows top .. top + left.size() - 1, relative to the step's start.
+struct Body {
+  int width = 0;
+  int top = 0;
+  std::vector<int> left, right;
+};
+
+void buildBody(int width, int dx, int dy, Body* body) {
+  POINT quad[4];
+  penSegmentQuad(0, 0, dx, dy, width, quad);
+  int top = quad[0].y, bottom = quad[0].y;
+  for (const POINT& p : quad) {
+    if (p.y < top) top = p.y;
+    if (p.y > bottom) bottom = p.y;
+  }
+  body->width = width;
+  body->top = top;
+  body->left.assign(bottom - top, 0);
+  body->right.assign(bottom - top, 0);
+  polygonRows(quad, 4, top, bottom, body->left.data(), body->right.data());
+}
+
+// Directions: 0 (+1, +1), 1 (-1, +1), 2 (+1, -1), 3 (-1, -1).
+const Body& bodyOf(int width, int direction) {
+  static const std::vector<Body> cached = [] {
+    std::vector<Body> bodies(4 * (kCachedDiscs + 1));
+    for (int w = 2; w <= kCachedDiscs; ++w) {
+      for (int d = 0; d < 4; ++d) buildBody(w, d & 1 ? -1 : 1, d & 2 ? -1 : 1, &bodies[4 * w + d]);
+    }
+    return bodies;
+  }();
+  if (width <= kCachedDiscs) return cached[4 * width + direction];
+  thread_local Body wide[4];
+  if (wide[direction].width != width) {
+    buildBody(width, direction & 1 ? -1 : 1, direction & 2 ? -1 : 1, &wide[direction]);
+  }
+  return wide[direction];
 }
 
 }  // namespace
@@ -116,6 +158,158 @@ POINT* pointBuffer(size_t count, POINT* stack, size_t stackCount) {
   return heap.data();
 }
 
+// The pen along the closed outline: the union of the pen's disc stamped at every
+// outline pixel and of the segment body between neighbours (a one-pixel pen's disc is
+// the pixel itself). Bodies between neighbours in one row or column lie inside the
+// discs; diagonal ones stick out a little and are stamped from a table; a pair further
+// apart (which the quadrant walk never produces) gets its body drawn directly.
+//
+// Painting every disc would write each ring pixel about w times. Instead each half of
+// the outline (the left one and the right one, each a y-monotone chain of 8-connected
+// pixels) accumulates, per row, the leftmost and rightmost pixel of its discs: the
+// discs of such a chain that reach a row overlap one another in that row, so their
+// union there is that one span. A row then gets one span, or two when the halves'
+// spans do not touch (the hole). Runs of pixels in one row stamp one stretched disc,
+// runs in one column one capsule (the disc's upper half, full rows, its lower half).
+struct RowExtent {
+  int left[2];
+  int right[2];
+};
+
+struct WideOutline {
+  RowExtent* rows;
+  int top;     // device row of rows[0]
+  int count;   // rows held
+  const Disc* disc;
+  int width;
+
+  void add(int half, int y, int x0, int x1) {
+    const int i = y - top;
+    if (i < 0 || i >= count) return;
+    RowExtent& r = rows[i];
+    if (x0 < r.left[half]) r.left[half] = x0;
+    if (x1 > r.right[half]) r.right[half] = x1;
+  }
+  // Discs at (x0..x1, y): one row of outline pixels.
+  void rowRun(int half, int x0, int x1, int y) {
+    const int left = x0 - width / 2, right = x1 - width / 2, rowTop = y - width / 2;
+    for (int r = 0; r < width; ++r) add(half, rowTop + r, left + disc->left[r], right + disc->right[r]);
+  }
+  // Discs at (x, y0..y1), y0 < y1: one column of outline pixels.
+  void columnRun(int half, int x, int y0, int y1) {
+    const int left = x - width / 2, mid = width / 2;
+    for (int r = 0; r < mid; ++r) add(half, y0 - mid + r, left + disc->left[r], left + disc->right[r]);
+    for (int y = y0; y <= y1; ++y) add(half, y, left + disc->left[mid], left + disc->right[mid]);
+    for (int r = mid + 1; r < width; ++r) add(half, y1 - mid + r, left + disc->left[r], left + disc->right[r]);
+  }
+  // A chain of outline pixels, cut into row and column runs.
+  void chain(int half, const POINT* p, int n) {
+    for (int i = 0; i < n;) {
+      int j = i;
+      // A run may turn back on itself where the halves' quadrants meet, so its
+      // extent is its minimum and maximum, not its ends.
+      if (i + 1 < n && p[i + 1].y == p[i].y) {
+        int lo = p[i].x, hi = p[i].x;
+        while (j + 1 < n && p[j + 1].y == p[i].y) {
+          ++j;
+          if (p[j].x < lo) lo = p[j].x;
+          if (p[j].x > hi) hi = p[j].x;
+        }
+        rowRun(half, lo, hi, p[i].y);
+      } else if (i + 1 < n && p[i + 1].x == p[i].x) {
+        int lo = p[i].y, hi = p[i].y;
+        while (j + 1 < n && p[j + 1].x == p[i].x) {
+          ++j;
+          if (p[j].y < lo) lo = p[j].y;
+          if (p[j].y > hi) hi = p[j].y;
+        }
+        if (lo == hi) {
+          rowRun(half, p[i].x, p[i].x, lo);
+        } else {
+          columnRun(half, p[i].x, lo, hi);
+        }
+      } else {
+        rowRun(half, p[i].x, p[i].x, p[i].y);
+      }
+      i = j + 1;
+    }
+  }
+};
+
+void strokeOutline(const Surface& s, const POINT* loop, int count, int width, uint32_t pixel) {
+  // Rows the pen can reach, limited to the clip.
+  int yMin = loop[0].y, yMax = loop[0].y;
+  for (int i = 0; i < count; ++i) {
+    if (loop[i].y < yMin) yMin = loop[i].y;
+    if (loop[i].y > yMax) yMax = loop[i].y;
+  }
+  int top = yMin - width / 2, bottom = yMax - width / 2 + width;  // exclusive
+  if (top < s.clipTop) top = s.clipTop;
+  if (bottom > s.clipBottom) bottom = s.clipBottom;
+  if (top >= bottom) return;
+  RowExtent stackRows[1024];
+  RowExtent* rows = stackRows;
+  const int n = bottom - top;
+  if (n > 1024) {
+    thread_local std::vector<RowExtent> heap;
+    if (heap.size() < static_cast<size_t>(n)) heap.resize(n);
+    rows = heap.data();
+  }
+  for (int i = 0; i < n; ++i) rows[i] = {{INT32_MAX, INT32_MAX}, {INT32_MIN, INT32_MIN}};
+  WideOutline w{rows, top, n, &discOf(width), width};
+  // The loop runs bottom-right, bottom-left, top-left, top-right, each quadrant count / 4
+  // pixels: the left half is the middle two quadrants, the right half the outer two.
+  const int quarter = count / 4;
+  w.chain(0, loop + quarter, 2 * quarter);
+  w.chain(1, loop + 3 * quarter, quarter);
+  w.chain(1, loop, quarter);
+  // Diagonal neighbours: the body, into the half that holds the step, once every disc
+  // is in (the discs' union of a half is one span per row; a body may not touch it).
+  // A one-pixel pen has none: its line to a neighbour draws only its start.
+  for (int i = 0; width > 1 && i < count; ++i) {
+    const POINT p = loop[i], q = loop[i + 1 < count ? i + 1 : 0];
+    const int dx = q.x - p.x, dy = q.y - p.y;
+    if (dx == 0 || dy == 0 || dx < -1 || dx > 1 || dy < -1 || dy > 1) continue;
+    const Body& b = bodyOf(width, (dx < 0 ? 1 : 0) | (dy < 0 ? 2 : 0));
+    const int half = i >= quarter && i < 3 * quarter ? 0 : 1;
+    for (size_t r = 0; r < b.left.size(); ++r) {
+      if (b.left[r] >= b.right[r]) continue;
+      const int y = p.y + b.top + static_cast<int>(r), x0 = p.x + b.left[r], x1 = p.x + b.right[r];
+      if (y < top || y >= bottom) continue;
+      // A body reaching past the discs' span leaves a gap when it does not touch it:
+      // then it is an island of its own, painted as it is.
+      RowExtent& e = rows[y - top];
+      if (x1 >= e.left[half] && x0 <= e.right[half]) {
+        w.add(half, y, x0, x1);
+      } else {
+        fillSpan(s, y, x0, x1, pixel);
+      }
+    }
+  }
+  for (int i = 0; i < n; ++i) {
+    const RowExtent& r = rows[i];
+    const int y = top + i;
+    const bool left = r.left[0] < r.right[0], right = r.left[1] < r.right[1];
+    if (left && right && r.right[0] >= r.left[1] && r.right[1] >= r.left[0]) {
+      fillSpan(s, y, r.left[0] < r.left[1] ? r.left[0] : r.left[1],
+               r.right[0] > r.right[1] ? r.right[0] : r.right[1], pixel);
+    } else {
+      if (left) fillSpan(s, y, r.left[0], r.right[0], pixel);
+      if (right) fillSpan(s, y, r.left[1], r.right[1], pixel);
+    }
+  }
+  // Neighbours further apart than one pixel get the body between them.
+  for (int i = 0; i < count; ++i) {
+    const POINT p = loop[i], q = loop[i + 1 < count ? i + 1 : 0];
+    if (abs(q.x - p.x) <= 1 && abs(q.y - p.y) <= 1) continue;
+    if (width > 1) {
+      penSegment(s, p.x, p.y, q.x, q.y, width, pixel);
+    } else {
+      thinLine(s, p.x, p.y, q.x, q.y, pixel);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace raster
 
@@ -125,11 +319,15 @@ void rasterRectangleDevice(const Surface& s, int left, int top, int right, int b
                            const RasterPen& pen, const RasterBrush& brush);
 
 // GDI's Ellipse: the box is made ordered; a box 0 pixels wide or high draws nothing and
-// one of 1 or 2 is drawn as Rectangle. Otherwise the interior (the pixels strictly
-// between the outline's left and right pixels of each row) is filled first, and the
-// outline, the quadrant mirrored about the box's centre, is drawn over it as a closed
-// figure: a one-pixel pen draws the outline's pixels, a wide pen a disc at each of them
-// and its body between neighbours.
+// one of 1 or 2 is drawn as Rectangle. Otherwise the interior (each row from the
+// outline's leftmost to its rightmost pixel, so that without a pen the figure keeps the
+// outline's extent) is filled first, and the outline, the quadrant mirrored about the
+// box's centre, is drawn over it as a closed figure: a one-pixel pen draws the
+// outline's pixels, a wide pen a disc at each of them and its body between neighbours.
+//
+// Rows the quadrant walk never reaches (narrow, tall boxes, where it meets the middle
+// column before the bottom row) get neither interior nor outline; Wine leaves the same
+// rows of its interior unwritten (and so shows whatever memory held there).
 void rasterEllipse(const RasterTarget& target, int left, int top, int right, int bottom,
                    const RasterPen& pen, const RasterBrush& brush) {
   const Surface s = surfaceOf(target);
@@ -144,6 +342,14 @@ void rasterEllipse(const RasterTarget& target, int left, int top, int right, int
     top = bottom;
     bottom = t;
   }
+  // In 64 bits: the box of far-off corners overflows an int.
+  const int64_t boxWidth = int64_t{right} - left, boxHeight = int64_t{bottom} - top;
+  if (boxWidth == 0 || boxHeight == 0) return;
+  // The quadrant walk takes time and memory in proportion to the box; boxes beyond any
+  // screen are refused (drawn as nothing) rather than walked.
+  if ((boxWidth > 2 && boxHeight > 2) && (boxWidth > kMaxEllipseSide || boxHeight > kMaxEllipseSide)) {
+    return;
+  }
   left += s.originX;
   right += s.originX;
   top += s.originY;
@@ -154,7 +360,7 @@ void rasterEllipse(const RasterTarget& target, int left, int top, int right, int
     rasterRectangleDevice(s, left, top, right, bottom, pen, brush);
     return;
   }
-  const int penWidth = pen.null ? 0 : (pen.width > 1 ? pen.width : 1);
+  const int penWidth = pen.null ? 0 : clampPenWidth(pen.width);
   // Nothing of it can reach the clip: done.
   const int reach = penWidth;
   if (left - reach >= s.clipRight || right + reach <= s.clipLeft || top - reach >= s.clipBottom ||
@@ -189,6 +395,22 @@ void rasterEllipse(const RasterTarget& target, int left, int top, int right, int
   }
   if (pen.null) return;
 
+  if (penWidth == 1 && left >= s.clipLeft && right <= s.clipRight && top >= s.clipTop &&
+      bottom <= s.clipBottom) {
+    // Wholly inside: the outline's pixels are the quadrant's four mirror images (its
+    // neighbours are all one pixel apart, so each line of the figure draws just its start).
+    uint32_t* const origin = s.pixels + static_cast<ptrdiff_t>(top) * s.stride + left;
+    for (int i = 0; i < n; ++i) {
+      uint32_t* const lower = origin + static_cast<ptrdiff_t>(q[i].y) * s.stride;
+      uint32_t* const upper = origin + static_cast<ptrdiff_t>(b - q[i].y) * s.stride;
+      lower[q[i].x] = pen.pixel;
+      lower[a - q[i].x] = pen.pixel;
+      upper[q[i].x] = pen.pixel;
+      upper[a - q[i].x] = pen.pixel;
+    }
+    return;
+  }
+
   // The closed outline: bottom-right quadrant downwards, bottom-left upwards, top-left
   // upwards, top-right downwards.
   POINT* loop = q + n;
@@ -198,31 +420,7 @@ void rasterEllipse(const RasterTarget& target, int left, int top, int right, int
   for (int i = 0; i < n; ++i) loop[count++] = {left + a - q[i].x, top + b - q[i].y};
   for (int i = n - 1; i >= 0; --i) loop[count++] = {left + q[i].x, top + b - q[i].y};
 
-  if (penWidth <= 1) {
-    const bool inside = left >= s.clipLeft && right <= s.clipRight && top >= s.clipTop &&
-                        bottom <= s.clipBottom;
-    for (int i = 0; i < count; ++i) {
-      const POINT p = loop[i], next = loop[i + 1 < count ? i + 1 : 0];
-      const int ddx = next.x - p.x, ddy = next.y - p.y;
-      if (ddx == 0 && ddy == 0) continue;
-      if (ddx < -1 || ddx > 1 || ddy < -1 || ddy > 1) {
-        thinLine(s, p.x, p.y, next.x, next.y, pen.pixel);
-      } else if (inside || (p.x >= s.clipLeft && p.x < s.clipRight && p.y >= s.clipTop &&
-                            p.y < s.clipBottom)) {
-        s.pixels[static_cast<ptrdiff_t>(p.y) * s.stride + p.x] = pen.pixel;
-      }
-    }
-    return;
-  }
-  for (int i = 0; i < count; ++i) {
-    const POINT p = loop[i], next = loop[i + 1 < count ? i + 1 : 0];
-    penDisc(s, p.x, p.y, penWidth, pen.pixel);
-    if (p.x != next.x && p.y != next.y) {
-      penSegment(s, p.x, p.y, next.x, next.y, penWidth, pen.pixel);
-    } else if (abs(next.x - p.x) + abs(next.y - p.y) > 1) {
-      penSegment(s, p.x, p.y, next.x, next.y, penWidth, pen.pixel);
-    }
-  }
+  strokeOutline(s, loop, count, penWidth, pen.pixel);
 }
 
 }  // namespace vis

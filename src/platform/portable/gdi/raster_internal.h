@@ -5,6 +5,7 @@
 
 #include <math.h>  // hypot, floor: the wide pen's segment offsets
 #include <stdint.h>
+#include <wchar.h>  // wmemset: long runs of one pixel
 
 #include "raster.h"
 
@@ -36,16 +37,31 @@ inline bool clipEmpty(const Surface& s) {
   return s.clipLeft >= s.clipRight || s.clipTop >= s.clipBottom;
 }
 
+// Stores the pixel n times from p. Long runs go to wmemset, which the C library
+// vectorises (wchar_t is 32 bits on the platforms this layer serves).
+inline void fillPixels(uint32_t* p, int n, uint32_t pixel) {
+  static_assert(sizeof(wchar_t) == sizeof(uint32_t), "wmemset stores 32-bit pixels");
+  if (n >= 16) {
+    wmemset(reinterpret_cast<wchar_t*>(p), static_cast<wchar_t>(pixel), static_cast<size_t>(n));
+    return;
+  }
+  for (; n > 0; --n) *p++ = pixel;
+}
+
 // Fills [x0, x1) of row y (device coordinates) with the pixel; clips the span itself.
 inline void fillSpan(const Surface& s, int y, int x0, int x1, uint32_t pixel) {
   if (y < s.clipTop || y >= s.clipBottom) return;
   if (x0 < s.clipLeft) x0 = s.clipLeft;
   if (x1 > s.clipRight) x1 = s.clipRight;
-  uint32_t* p = s.pixels + static_cast<ptrdiff_t>(y) * s.stride + x0;
-  for (int n = x1 - x0; n > 0; --n) *p++ = pixel;
+  if (x0 < x1) fillPixels(s.pixels + static_cast<ptrdiff_t>(y) * s.stride + x0, x1 - x0, pixel);
 }
 
-inline double hypotOf(int dx, int dy) { return hypot(static_cast<double>(dx), static_cast<double>(dy)); }
+// Limits that keep absurd arguments from taking unbounded time or memory: an ellipse's
+// box side (larger boxes draw nothing) and a pen's width (wider pens draw this wide).
+constexpr int kMaxEllipseSide = 1 << 15;
+constexpr int kMaxPenWidth = 1 << 14;
+inline int clampPenWidth(int width) { return width < 1 ? 1 : width > kMaxPenWidth ? kMaxPenWidth : width; }
+
 inline int roundHalfUp(double v) { return static_cast<int>(floor(v + 0.5)); }
 
 // Fills the device rectangle [x0, x1) x [y0, y1), clipped.
@@ -63,8 +79,16 @@ void penSegment(const Surface& s, int x1, int y1, int x2, int y2, int width, uin
 
 // Even-odd fill of a closed polygon in device coordinates, pixel (x, y) filled when an
 // odd number of edges cross row y at or left of x, crossings rounded up (see
-// raster_polygon.cpp). Uses `scratch` for the edge list when count is large.
+// raster_polygon.cpp). Edges beyond a stack buffer go to a reused heap buffer.
 void fillPolygon(const Surface& s, const POINT* points, int count, uint32_t pixel);
+
+// The same fill's extent per row, for rows [rowMin, rowMax): left[i], right[i] of row
+// rowMin + i (INT32_MAX, INT32_MIN when the row is empty). For convex shapes.
+void polygonRows(const POINT* points, int count, int rowMin, int rowMax, int* left, int* right);
+
+// The corners of a wide pen's body from (x1, y1) to (x2, y2), both slanted (see
+// raster_line.cpp).
+void penSegmentQuad(int x1, int y1, int x2, int y2, int width, POINT quad[4]);
 
 // One quadrant of the integer ellipse inscribed in a width x height pixel box (both
 // > 2): the points (x, y) relative to the box's top-left with x >= width / 2 and

@@ -14,6 +14,49 @@ namespace {
 // Rounds n / d up, d > 0.
 inline int64_t ceilDiv(int64_t n, int64_t d) { return n >= 0 ? (n + d - 1) / d : -((-n) / d); }
 
+// Bresenham's inner loop from a pixel whose decision error is err.
+template <class Int>
+inline void stepLine(uint32_t* p, Int n, Int err, int bias, Int stepped, Int straight,
+                     ptrdiff_t majorStep, ptrdiff_t minorStep, uint32_t pixel) {
+  for (; n > 0; --n) {
+    *p = pixel;
+    if (err + bias > 0) {
+      p += minorStep;
+      err += stepped;
+    } else {
+      err += straight;
+    }
+    p += majorStep;
+  }
+}
+
+// Narrows the steps [*first, *last] of a line (see thinLine) to those whose pixel lies
+// in [aMin, aMax] on the major axis and [bMin, bMax] on the minor one. False: none.
+bool clipSteps(int64_t M, int64_t m, int bias, int a0, int sa, int b0, int sb, int aMin,
+               int aMax, int bMin, int bMax, int64_t* first, int64_t* last) {
+  // Major axis: a0 + sa j within [aMin, aMax].
+  if (sa > 0) {
+    if (aMin - a0 > *first) *first = aMin - a0;
+    if (aMax - a0 < *last) *last = aMax - a0;
+  } else {
+    if (a0 - aMax > *first) *first = a0 - aMax;
+    if (a0 - aMin < *last) *last = a0 - aMin;
+  }
+  // Minor axis: b0 + sb k_j within [bMin, bMax], i.e. k_j within [kLow, kHigh].
+  const int64_t kLow = sb > 0 ? int64_t{bMin} - b0 : int64_t{b0} - bMax;
+  const int64_t kHigh = sb > 0 ? int64_t{bMax} - b0 : int64_t{b0} - bMin;
+  if (kHigh < 0) return false;
+  if (kLow > 0) {
+    // k_j >= kLow  <=>  2mj >= 2M kLow - M - bias + 1
+    const int64_t j = ceilDiv(2 * M * kLow - M - bias + 1, 2 * m);
+    if (j > *first) *first = j;
+  }
+  // k_j <= kHigh  <=>  2mj < 2M (kHigh + 1) - M - bias + 1
+  const int64_t j = ceilDiv(2 * M * (kHigh + 1) - M - bias + 1, 2 * m) - 1;
+  if (j < *last) *last = j;
+  return *first <= *last;
+}
+
 }  // namespace
 
 void fillBox(const Surface& s, int x0, int y0, int x1, int y1, uint32_t pixel) {
@@ -24,9 +67,7 @@ void fillBox(const Surface& s, int x0, int y0, int x1, int y1, uint32_t pixel) {
   if (x0 >= x1 || y0 >= y1) return;
   uint32_t* row = s.pixels + static_cast<ptrdiff_t>(y0) * s.stride + x0;
   const int n = x1 - x0;
-  for (int y = y0; y < y1; ++y, row += s.stride) {
-    for (int i = 0; i < n; ++i) row[i] = pixel;
-  }
+  for (int y = y0; y < y1; ++y, row += s.stride) fillPixels(row, n, pixel);
 }
 
 // The line's pixels, numbered j = 0 .. M-1 along the major axis (M = the major extent;
@@ -45,70 +86,57 @@ void fillBox(const Surface& s, int x0, int y0, int x1, int y1, uint32_t pixel) {
 // x-major lines going up and the y-major lines going left. Ties then round the other
 // way, which makes A->B and B->A cover the same pixels. Exact diagonals are y-major.
 void thinLine(const Surface& s, int x1, int y1, int x2, int y2, uint32_t pixel) {
-  const int dx = x2 - x1, dy = y2 - y1;
+  // In 64 bits: the extents of a line between far-off points overflow an int.
+  const int64_t dx = int64_t{x2} - x1, dy = int64_t{y2} - y1;
   if (dy == 0) {
-    if (dx > 0) fillBox(s, x1, y1, x2, y1 + 1, pixel);
-    if (dx < 0) fillBox(s, x2 + 1, y1, x1 + 1, y1 + 1, pixel);
+    if (y1 < s.clipTop || y1 >= s.clipBottom) return;
+    const int64_t from = dx > 0 ? x1 : int64_t{x2} + 1, to = dx > 0 ? x2 : int64_t{x1} + 1;
+    fillSpan(s, y1, static_cast<int>(from < s.clipLeft ? s.clipLeft : from),
+             static_cast<int>(to > s.clipRight ? s.clipRight : to), pixel);
     return;
   }
   if (dx == 0) {
-    if (dy > 0) fillBox(s, x1, y1, x1 + 1, y2, pixel);
-    if (dy < 0) fillBox(s, x1, y2 + 1, x1 + 1, y1 + 1, pixel);
+    if (x1 < s.clipLeft || x1 >= s.clipRight) return;
+    const int64_t from = dy > 0 ? y1 : int64_t{y2} + 1, to = dy > 0 ? y2 : int64_t{y1} + 1;
+    fillBox(s, x1, static_cast<int>(from < s.clipTop ? s.clipTop : from), x1 + 1,
+            static_cast<int>(to > s.clipBottom ? s.clipBottom : to), pixel);
     return;
   }
-  const bool xMajor = abs(dx) > abs(dy);
+  const int64_t adx = dx < 0 ? -dx : dx, ady = dy < 0 ? -dy : dy;
+  const bool xMajor = adx > ady;
   const int bias = (xMajor ? dy < 0 : dx < 0) ? 1 : 0;
   // Major axis a, minor axis b, in device coordinates.
-  const int64_t M = xMajor ? abs(dx) : abs(dy);
-  const int64_t m = xMajor ? abs(dy) : abs(dx);
+  const int64_t M = xMajor ? adx : ady;
+  const int64_t m = xMajor ? ady : adx;
   const int a0 = xMajor ? x1 : y1, b0 = xMajor ? y1 : x1;
   const int sa = (xMajor ? dx : dy) > 0 ? 1 : -1;
   const int sb = (xMajor ? dy : dx) > 0 ? 1 : -1;
-  const int aMin = xMajor ? s.clipLeft : s.clipTop, aMax = (xMajor ? s.clipRight : s.clipBottom) - 1;
-  const int bMin = xMajor ? s.clipTop : s.clipLeft, bMax = (xMajor ? s.clipBottom : s.clipRight) - 1;
 
   int64_t first = 0, last = M - 1;
-  // Major axis: a0 + sa j within [aMin, aMax].
-  if (sa > 0) {
-    if (aMin - a0 > first) first = aMin - a0;
-    if (aMax - a0 < last) last = aMax - a0;
-  } else {
-    if (a0 - aMax > first) first = a0 - aMax;
-    if (a0 - aMin < last) last = a0 - aMin;
+  const bool inside = x1 >= s.clipLeft && x1 < s.clipRight && x2 >= s.clipLeft &&
+                      x2 < s.clipRight && y1 >= s.clipTop && y1 < s.clipBottom &&
+                      y2 >= s.clipTop && y2 < s.clipBottom;
+  // With both ends inside, so is every pixel between them.
+  if (!inside && !clipSteps(M, m, bias, a0, sa, b0, sb, xMajor ? s.clipLeft : s.clipTop,
+                            (xMajor ? s.clipRight : s.clipBottom) - 1,
+                            xMajor ? s.clipTop : s.clipLeft,
+                            (xMajor ? s.clipBottom : s.clipRight) - 1, &first, &last)) {
+    return;
   }
-  // Minor axis: b0 + sb k_j within [bMin, bMax], i.e. k_j within [kLow, kHigh].
-  const int64_t kLow = sb > 0 ? int64_t{bMin} - b0 : int64_t{b0} - bMax;
-  const int64_t kHigh = sb > 0 ? int64_t{bMax} - b0 : int64_t{b0} - bMin;
-  if (kHigh < 0) return;
-  if (kLow > 0) {
-    // k_j >= kLow  <=>  2mj >= 2M kLow - M - bias + 1
-    const int64_t j = ceilDiv(2 * M * kLow - M - bias + 1, 2 * m);
-    if (j > first) first = j;
-  }
-  {
-    // k_j <= kHigh  <=>  2mj < 2M (kHigh + 1) - M - bias + 1
-    const int64_t j = ceilDiv(2 * M * (kHigh + 1) - M - bias + 1, 2 * m) - 1;
-    if (j < last) last = j;
-  }
-  if (first > last) return;
 
-  const int64_t k = (2 * m * first + M + bias - 1) / (2 * M);
+  const int64_t k = first == 0 ? 0 : (2 * m * first + M + bias - 1) / (2 * M);
   int64_t err = 2 * m * (first + 1) - M - 2 * M * k;
   const int a = a0 + static_cast<int>(sa * first), b = b0 + static_cast<int>(sb * k);
   const int x = xMajor ? a : b, y = xMajor ? b : a;
   uint32_t* p = s.pixels + static_cast<ptrdiff_t>(y) * s.stride + x;
   const ptrdiff_t majorStep = xMajor ? sa : static_cast<ptrdiff_t>(sa) * s.stride;
   const ptrdiff_t minorStep = xMajor ? static_cast<ptrdiff_t>(sb) * s.stride : sb;
-  const int64_t stepped = 2 * m - 2 * M, straight = 2 * m;
-  for (int64_t n = last - first + 1; n > 0; --n) {
-    *p = pixel;
-    if (err + bias > 0) {
-      p += minorStep;
-      err += stepped;
-    } else {
-      err += straight;
-    }
-    p += majorStep;
+  // The error stays within (-2M, 2m]: 32 bits do unless the line is over 2^29 long.
+  if (M < (int64_t{1} << 29)) {
+    stepLine<int>(p, static_cast<int>(last - first + 1), static_cast<int>(err), bias,
+                  static_cast<int>(2 * m - 2 * M), static_cast<int>(2 * m), majorStep, minorStep, pixel);
+  } else {
+    stepLine<int64_t>(p, last - first + 1, err, bias, 2 * m - 2 * M, 2 * m, majorStep, minorStep, pixel);
   }
 }
 
@@ -121,21 +149,10 @@ void thinLine(const Surface& s, int x1, int y1, int x2, int y2, uint32_t pixel) 
 // round((wy + 1) / 2), rounding halves up; the narrow side is to the left of the
 // direction of travel when it goes down-right, and the sides swap with the signs.
 // The parallelogram is filled with the polygon rule.
-void penSegment(const Surface& s, int x1, int y1, int x2, int y2, int width, uint32_t pixel) {
-  const int dx = x2 - x1, dy = y2 - y1;
-  if (dx == 0 && dy == 0) return;
-  if (dy == 0) {
-    const int top = y1 - width / 2;
-    fillBox(s, dx > 0 ? x1 : x2, top, dx > 0 ? x2 : x1, top + width, pixel);
-    return;
-  }
-  if (dx == 0) {
-    const int left = x1 - width / 2;
-    fillBox(s, left, dy > 0 ? y1 : y2, left + width, dy > 0 ? y2 : y1, pixel);
-    return;
-  }
-  const double len = hypotOf(dx, dy);
-  const double wx = width * abs(dy) / len, wy = width * abs(dx) / len;
+void penSegmentQuad(int x1, int y1, int x2, int y2, int width, POINT quad[4]) {
+  const double dx = static_cast<double>(x2) - x1, dy = static_cast<double>(y2) - y1;
+  const double len = hypot(dx, dy);
+  const double wx = width * fabs(dy) / len, wy = width * fabs(dx) / len;
   POINT narrow = {roundHalfUp(wx / 2), roundHalfUp(wy / 2)};
   POINT wide = {roundHalfUp((wx + 1) / 2), roundHalfUp((wy + 1) / 2)};
   if (dx < 0) {
@@ -149,10 +166,26 @@ void penSegment(const Surface& s, int x1, int y1, int x2, int y2, int width, uin
     narrow.x = -narrow.x;
     wide.x = -wide.x;
   }
-  const POINT quad[4] = {{x1 - narrow.x, y1 + narrow.y},
-                         {x1 + wide.x, y1 - wide.y},
-                         {x2 + wide.x, y2 - wide.y},
-                         {x2 - narrow.x, y2 + narrow.y}};
+  quad[0] = {x1 - narrow.x, y1 + narrow.y};
+  quad[1] = {x1 + wide.x, y1 - wide.y};
+  quad[2] = {x2 + wide.x, y2 - wide.y};
+  quad[3] = {x2 - narrow.x, y2 + narrow.y};
+}
+
+void penSegment(const Surface& s, int x1, int y1, int x2, int y2, int width, uint32_t pixel) {
+  if (x1 == x2 && y1 == y2) return;
+  if (y1 == y2) {
+    const int top = y1 - width / 2;
+    fillBox(s, x1 < x2 ? x1 : x2, top, x1 < x2 ? x2 : x1, top + width, pixel);
+    return;
+  }
+  if (x1 == x2) {
+    const int left = x1 - width / 2;
+    fillBox(s, left, y1 < y2 ? y1 : y2, left + width, y1 < y2 ? y2 : y1, pixel);
+    return;
+  }
+  POINT quad[4];
+  penSegmentQuad(x1, y1, x2, y2, width, quad);
   fillPolygon(s, quad, 4, pixel);
 }
 
@@ -168,14 +201,15 @@ void rasterLine(const RasterTarget& target, int x1, int y1, int x2, int y2, cons
   x2 += s.originX;
   y1 += s.originY;
   y2 += s.originY;
-  if (pen.width <= 1) {
+  const int width = clampPenWidth(pen.width);
+  if (width == 1) {
     thinLine(s, x1, y1, x2, y2, pen.pixel);
     return;
   }
   // A wide line is its body with a round cap at each end; a zero-length one is a dot.
-  penSegment(s, x1, y1, x2, y2, pen.width, pen.pixel);
-  penDisc(s, x1, y1, pen.width, pen.pixel);
-  if (x1 != x2 || y1 != y2) penDisc(s, x2, y2, pen.width, pen.pixel);
+  penSegment(s, x1, y1, x2, y2, width, pen.pixel);
+  penDisc(s, x1, y1, width, pen.pixel);
+  if (x1 != x2 || y1 != y2) penDisc(s, x2, y2, width, pen.pixel);
 }
 
 }  // namespace vis

@@ -4,6 +4,7 @@
 // Not here: winding fill (the layer has no SetPolyFillMode) and PolyPolygon.
 #include <stdint.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "raster_internal.h"
@@ -15,12 +16,13 @@ namespace {
 // One non-horizontal edge, from its top vertex (xTop, yTop) to its bottom row yEnd
 // (exclusive). Its crossing of row y is xTop + ceil((y - yTop) dx / dy), kept as
 // x + ceil part and a remainder: (y - yTop) dx = (x - xTop) dy - rem, 0 <= rem < dy.
+// In 64 bits: a flat edge between far-off points steps further than an int holds.
 struct Edge {
   int yTop, yEnd;
-  int x;
+  int64_t x;
   int64_t rem;
   int64_t dy;
-  int step;       // floor(dx / dy)
+  int64_t step;   // floor(dx / dy)
   int64_t extra;  // dx - step dy, in [0, dy)
 };
 
@@ -28,25 +30,46 @@ inline int64_t floorDiv(int64_t n, int64_t d) { return n >= 0 ? n / d : -((-n + 
 
 constexpr int kStackEdges = 64;
 
-}  // namespace
-
-// Even-odd fill, sampled at integer pixel positions: row y belongs to the edges with
-// yTop <= y < yBottom (so a horizontal edge adds nothing, and of two edges meeting at a
-// vertex only one counts), each edge's crossing is rounded up, and the pixels from one
-// crossing up to, not including, the next are filled, pairs taken left to right. This
-// is the classic region scan conversion's rule: exactly the pixels whose position lies
-// inside, with the left and top boundaries included and the right and bottom left out.
-void fillPolygon(const Surface& s, const POINT* points, int count, uint32_t pixel) {
-  if (count < 3) return;
+// Storage for one polygon's edges: on the stack up to kStackEdges, beyond that in
+// buffers that one thread keeps and reuses.
+struct EdgeStore {
   Edge stackEdges[kStackEdges];
-  Edge* edges = stackEdges;
-  if (count > kStackEdges) {
-    thread_local std::vector<Edge> heap;
-    if (heap.size() < static_cast<size_t>(count)) heap.resize(count);
-    edges = heap.data();
+  Edge* stackActive[kStackEdges];
+  int64_t stackCrossings[kStackEdges];
+  Edge* edges;
+  Edge** active;
+  int64_t* crossings;
+
+  explicit EdgeStore(int count) : edges(stackEdges), active(stackActive), crossings(stackCrossings) {
+    if (count <= kStackEdges) return;
+    thread_local std::vector<Edge> heapEdges;
+    thread_local std::vector<Edge*> heapActive;
+    thread_local std::vector<int64_t> heapCrossings;
+    if (heapEdges.size() < static_cast<size_t>(count)) {
+      heapEdges.resize(count);
+      heapActive.resize(count);
+      heapCrossings.resize(count);
+    }
+    edges = heapEdges.data();
+    active = heapActive.data();
+    crossings = heapCrossings.data();
   }
+};
+
+inline int clampToInt(int64_t v) {
+  return v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : static_cast<int>(v);
+}
+
+// The scan itself: an edge table sorted by top row and an active list. Each row takes
+// in the edges that start on it, drops those that ended, sorts the active edges'
+// crossings (insertion sort: from row to row they are nearly in order) and hands the
+// spans between pairs of crossings to the sink.
+template <class Sink>
+void scanPolygon(const POINT* points, int count, int clipTop, int clipBottom, Sink&& sink) {
+  if (count < 3) return;
+  EdgeStore store(count);
+  Edge* const edges = store.edges;
   int n = 0;
-  int yMin = INT32_MAX, yMax = INT32_MIN;
   for (int i = 0; i < count; ++i) {
     POINT p = points[i], q = points[i + 1 < count ? i + 1 : 0];
     if (p.y == q.y) continue;
@@ -55,39 +78,41 @@ void fillPolygon(const Surface& s, const POINT* points, int count, uint32_t pixe
       p = q;
       q = t;
     }
-    Edge& e = edges[n++];
-    e.yTop = p.y;
+    if (q.y <= clipTop || p.y >= clipBottom) continue;  // no visible row
+    Edge e;
+    e.yTop = p.y < clipTop ? clipTop : p.y;  // start at the first visible row
     e.yEnd = q.y;
     e.dy = int64_t{q.y} - p.y;
     const int64_t dx = int64_t{q.x} - p.x;
-    e.step = static_cast<int>(floorDiv(dx, e.dy));
+    e.step = floorDiv(dx, e.dy);
     e.extra = dx - e.step * e.dy;
-    // Start at the first visible row.
-    const int y0 = p.y < s.clipTop ? s.clipTop : p.y;
-    const int64_t num = (int64_t{y0} - p.y) * dx;
+    const int64_t num = (int64_t{e.yTop} - p.y) * dx;
     const int64_t up = -floorDiv(-num, e.dy);  // ceil(num / dy)
-    e.x = static_cast<int>(p.x + up);
+    e.x = p.x + up;
     e.rem = up * e.dy - num;
-    if (e.yTop < y0) e.yTop = y0;
-    if (e.yTop < yMin) yMin = e.yTop;
-    if (e.yEnd > yMax) yMax = e.yEnd;
+    edges[n++] = e;
   }
   if (n < 2) return;
-  if (yMax > s.clipBottom) yMax = s.clipBottom;
-  int xs[kStackEdges];
-  int* crossings = xs;
-  if (n > kStackEdges) {
-    thread_local std::vector<int> heapX;
-    if (heapX.size() < static_cast<size_t>(n)) heapX.resize(n);
-    crossings = heapX.data();
-  }
-  for (int y = yMin; y < yMax; ++y) {
-    int c = 0;
-    for (int i = 0; i < n; ++i) {
-      Edge& e = edges[i];
-      if (y < e.yTop || y >= e.yEnd) continue;
-      // Insertion into the sorted crossings.
-      int k = c++;
+  // The edge table, in order of first row.
+  std::sort(edges, edges + n, [](const Edge& a, const Edge& b) { return a.yTop < b.yTop; });
+  Edge** const active = store.active;
+  int64_t* const crossings = store.crossings;
+  int next = 0, live = 0;
+  for (int y = edges[0].yTop; y < clipBottom && (next < n || live > 0); ++y) {
+    // Drop the edges that ended above this row, take in those that start on it.
+    int kept = 0;
+    for (int i = 0; i < live; ++i) {
+      if (active[i]->yEnd > y) active[kept++] = active[i];
+    }
+    live = kept;
+    while (next < n && edges[next].yTop == y) active[live++] = &edges[next++];
+    if (live == 0) {
+      if (next < n) y = edges[next].yTop - 1;  // skip to the next edge's first row
+      continue;
+    }
+    for (int i = 0; i < live; ++i) {
+      Edge& e = *active[i];
+      int k = i;
       while (k > 0 && crossings[k - 1] > e.x) {
         crossings[k] = crossings[k - 1];
         --k;
@@ -101,23 +126,42 @@ void fillPolygon(const Surface& s, const POINT* points, int count, uint32_t pixe
         e.rem += e.dy;
       }
     }
-    for (int i = 0; i + 1 < c; i += 2) {
-      if (crossings[i] < crossings[i + 1]) fillSpan(s, y, crossings[i], crossings[i + 1], pixel);
+    for (int i = 0; i + 1 < live; i += 2) {
+      if (crossings[i] < crossings[i + 1]) sink(y, clampToInt(crossings[i]), clampToInt(crossings[i + 1]));
     }
   }
+}
+
+}  // namespace
+
+void fillPolygon(const Surface& s, const POINT* points, int count, uint32_t pixel) {
+  scanPolygon(points, count, s.clipTop, s.clipBottom,
+              [&](int y, int x0, int x1) { fillSpan(s, y, x0, x1, pixel); });
+}
+
+void polygonRows(const POINT* points, int count, int rowMin, int rowMax, int* left, int* right) {
+  for (int y = rowMin; y < rowMax; ++y) {
+    left[y - rowMin] = INT32_MAX;
+    right[y - rowMin] = INT32_MIN;
+  }
+  scanPolygon(points, count, rowMin, rowMax, [&](int y, int x0, int x1) {
+    if (x0 < left[y - rowMin]) left[y - rowMin] = x0;
+    if (x1 > right[y - rowMin]) right[y - rowMin] = x1;
+  });
 }
 
 // The closed outline of a polygon: with a one-pixel pen, one line per edge, each leaving
 // out its end point; with a wide pen, every edge's body and a disc at every vertex
 // (round joins; a closed figure has no caps).
 void strokeClosed(const Surface& s, const POINT* points, int count, const RasterPen& pen) {
+  const int width = clampPenWidth(pen.width);
   for (int i = 0; i < count; ++i) {
     const POINT p = points[i], q = points[i + 1 < count ? i + 1 : 0];
-    if (pen.width <= 1) {
+    if (width == 1) {
       thinLine(s, p.x, p.y, q.x, q.y, pen.pixel);
     } else {
-      penSegment(s, p.x, p.y, q.x, q.y, pen.width, pen.pixel);
-      penDisc(s, p.x, p.y, pen.width, pen.pixel);
+      penSegment(s, p.x, p.y, q.x, q.y, width, pen.pixel);
+      penDisc(s, p.x, p.y, width, pen.pixel);
     }
   }
 }

@@ -10,9 +10,11 @@
 //   - a value in matching single or double quotes loses the quotes;
 //   - lines starting with ';' are comments; comments, blank lines, other sections and
 //     keys are kept byte for byte by a write, and the file keeps its line endings
-//     (CR LF unless it uses LF alone);
-//   - a write to a missing file or section creates it; a null value deletes the key,
-//     a null key the whole section.
+//     (CR LF unless it uses LF alone); Wine, by contrast, rewrites the whole file in
+//     its own layout and drops blank lines;
+//   - a write to a missing file or section creates it (a new section is appended
+//     right after the last line, with no blank line, as Wine writes it); a null value
+//     deletes the key, a null key the whole section.
 // A write goes to a temporary file beside the target that is then renamed over it, so
 // a reader (or a crash) sees the old file or the new one, never a part of either.
 // Unlike Windows, a name or value holding a line break, a key holding '=' and a
@@ -260,9 +262,11 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default
   return copyValue(fallback, out, size);
 }
 
-// The value read as a decimal integer: blanks and an optional sign, then digits up to
-// the first other character, wrapping at 32 bits; a value without digits reads as 0.
-// A missing key, or an empty value, gives the default.
+// The value read as an integer the way the native runtime converts it: blanks, an
+// optional sign, an optional base prefix ("0x" hex, "0o" octal, "0b" binary, lower
+// case only; otherwise decimal), then digits up to the first that does not belong,
+// wrapping at 32 bits. A value without digits reads as 0; a missing key, or an empty
+// value, gives the default.
 UINT WINAPI GetPrivateProfileIntA(LPCSTR section, LPCSTR key, int defaultValue,
                                   LPCSTR fileName) {
   char text[64];
@@ -274,8 +278,21 @@ UINT WINAPI GetPrivateProfileIntA(LPCSTR section, LPCSTR key, int defaultValue,
   while (isBlank(*s)) ++s;
   bool negative = false;
   if (*s == '-' || *s == '+') negative = *s++ == '-';
+  uint32_t base = 10;
+  if (s[0] == '0' && (s[1] == 'x' || s[1] == 'o' || s[1] == 'b')) {
+    base = s[1] == 'x' ? 16 : s[1] == 'o' ? 8 : 2;
+    s += 2;
+  }
   uint32_t value = 0;
-  for (; *s >= '0' && *s <= '9'; ++s) value = value * 10u + static_cast<uint32_t>(*s - '0');
+  for (;; ++s) {
+    uint32_t digit;
+    if (*s >= '0' && *s <= '9') digit = static_cast<uint32_t>(*s - '0');
+    else if (*s >= 'a' && *s <= 'f') digit = static_cast<uint32_t>(*s - 'a' + 10);
+    else if (*s >= 'A' && *s <= 'F') digit = static_cast<uint32_t>(*s - 'A' + 10);
+    else break;
+    if (digit >= base) break;
+    value = value * base + digit;
+  }
   return negative ? 0u - value : value;
 }
 
@@ -304,7 +321,6 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value,
     if (!found || !findKey(p, begin, end, keyName.c_str(), &line, nullptr)) return TRUE;
     p.lines.erase(p.lines.begin() + static_cast<ptrdiff_t>(line));
   } else if (!found) {
-    if (!p.lines.empty() && !trim(p.lines.back()).empty()) p.lines.push_back("");
     p.lines.push_back("[" + sectionName + "]");
     p.lines.push_back(keyName + "=" + value);
   } else {

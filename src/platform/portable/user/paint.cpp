@@ -146,7 +146,6 @@ HDC WINAPI BeginPaint(HWND handle, LPPAINTSTRUCT paint) {
   const bool erase = w->erasePending;
   w->updatePending = false;  // BeginPaint validates the update region
   w->erasePending = false;
-  w->painting = true;
   // The background is erased through WM_ERASEBKGND; a procedure that answers 0 has
   // left it to the painter, which fErase tells.
   paint->fErase = erase ? TRUE : FALSE;
@@ -159,7 +158,6 @@ HDC WINAPI BeginPaint(HWND handle, LPPAINTSTRUCT paint) {
 BOOL WINAPI EndPaint(HWND handle, const PAINTSTRUCT* paint) {
   if (!paint) return FALSE;
   Window* w = findWindow(handle);
-  if (w) w->painting = false;
   if (vis::traceOn) {
     vis::trace("EndPaint w%u #%u", w ? w->traceId : 0, vis::traceId(paint->hdc));
   }
@@ -197,7 +195,6 @@ BOOL WINAPI UpdateWindow(HWND handle) {
     Window* target = findWindow(h);
     if (target && target->updatePending && reallyVisible(target)) {
       SendMessageA(h, WM_PAINT, 0, 0);
-      if ((target = findWindow(h)) && !target->painting) target->updatePending = false;
     }
   }
   return TRUE;

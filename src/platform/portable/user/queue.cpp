@@ -6,8 +6,8 @@
 // threads sent are run first; then posted messages, oldest first; then WM_QUIT once
 // the posted messages are gone; then WM_PAINT for a visible window with something to
 // repaint (parents before children), which is never queued but made while the window
-// stays invalid. A WM_PAINT that its procedure leaves unvalidated is validated after
-// dispatch, as Wine does, so a pump cannot spin on it.
+// stays invalid: a procedure that neither calls BeginPaint nor leaves WM_PAINT to
+// DefWindowProcA gets it again and again, as on Windows.
 #include <chrono>
 
 #include "../visplatform.h"
@@ -96,8 +96,9 @@ bool retrieve(MSG* out, HWND filter, UINT min, UINT max, bool remove) {
       if (remove) queue->posted.erase(it);
       return true;
     }
-    // WM_QUIT passes any range filter, but is for no window.
-    if (queue->quitPosted && (!filter || filter == kThreadMessagesOnly)) {
+    // WM_QUIT passes any window or range filter (Wine hands it to a reader that
+    // filters on a window, too).
+    if (queue->quitPosted) {
       *out = {nullptr, WM_QUIT, static_cast<WPARAM>(queue->quitCode), 0, tickCount(), {0, 0}};
       if (remove) queue->quitPosted = false;
       return true;
@@ -219,12 +220,7 @@ LRESULT WINAPI DispatchMessageA(const MSG* msg) {
   if (!msg || !msg->hwnd) return 0;
   Window* w = findWindow(msg->hwnd);
   if (!w || w->queue->thread != std::this_thread::get_id()) return 0;
-  const LRESULT result = callProc(w, msg->message, msg->wParam, msg->lParam);
-  if (msg->message == WM_PAINT && (w = findWindow(msg->hwnd)) && !w->painting) {
-    w->updatePending = false;
-    w->erasePending = false;
-  }
-  return result;
+  return callProc(w, msg->message, msg->wParam, msg->lParam);
 }
 
 // Key-down messages of keys that type a character gain a WM_CHAR. The layer keeps no

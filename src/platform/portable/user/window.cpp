@@ -4,9 +4,11 @@
 //
 // The order of messages follows what Windows sends and Wine's message tests record:
 //   CreateWindowExA: WM_NCCREATE, WM_CREATE, WM_SIZE, WM_MOVE, and for WS_VISIBLE
-//     then WM_SHOWWINDOW, WM_WINDOWPOSCHANGING, WM_WINDOWPOSCHANGED;
-//   SetWindowPos: WM_WINDOWPOSCHANGING, WM_WINDOWPOSCHANGED, whose default
-//     processing sends WM_SIZE when the size changed and WM_MOVE when the position did;
+//     then WM_SHOWWINDOW, and WM_WINDOWPOSCHANGING, WM_WINDOWPOSCHANGED unless the
+//     parent is hidden;
+//   SetWindowPos: WM_WINDOWPOSCHANGING, then, if anything changed,
+//     WM_WINDOWPOSCHANGED, whose default processing sends WM_SIZE when the size
+//     changed and WM_MOVE when the position did;
 //   DestroyWindow: hide if visible, owned windows first, WM_DESTROY to the window and
 //     then to its children (all of them still alive), then WM_NCDESTROY children first.
 // What is not here: non-client areas, menus, focus and activation messages, z-order
@@ -30,7 +32,10 @@ constexpr int kDefaultHeight = 480;
 constexpr int64_t kMaxPixels = int64_t{1} << 26;  // a buffer larger than this fails
 
 struct Registry {
-  std::mutex mutex;  // guards the handle map; window contents belong to their thread
+  std::mutex mutex;  // guards the handle map and the foreground; window contents
+                     // belong to their thread
+  std::mutex lists;  // guards the classes and the list of top levels; never held
+                     // while mutex is taken
   std::map<uintptr_t, std::unique_ptr<Window>> windows;
   std::vector<std::unique_ptr<WindowClass>> classes;
   std::vector<Window*> topLevels;  // creation order
@@ -53,6 +58,7 @@ bool sameName(const std::string& a, const char* b) { return strcasecmp(a.c_str()
 
 bool isAtom(LPCSTR name) { return reinterpret_cast<uintptr_t>(name) < 0x10000u; }
 
+// Called with the lists locked.
 WindowClass* findClass(LPCSTR name, HINSTANCE instance, bool exactInstance) {
   if (!name) return nullptr;
   Registry& r = registry();
@@ -119,6 +125,9 @@ BOOL positionWindow(Window* w, int x, int y, int cx, int cy, UINT flags) {
     pos.cx = clampSize(pos.cx);
     pos.cy = clampSize(pos.cy);
   }
+  // Showing what is shown, or hiding what is hidden, is no change.
+  if (w->style & WS_VISIBLE) pos.flags &= ~static_cast<UINT>(SWP_SHOWWINDOW);
+  if (!(w->style & WS_VISIBLE)) pos.flags &= ~static_cast<UINT>(SWP_HIDEWINDOW);
   const bool moved = !(pos.flags & SWP_NOMOVE) && (pos.x != w->x || pos.y != w->y);
   const bool sized = !(pos.flags & SWP_NOSIZE) && (pos.cx != w->width || pos.cy != w->height);
   if (sized && !w->parent && !sizeAllowed(pos.cx, pos.cy)) return FALSE;
@@ -145,6 +154,8 @@ BOOL positionWindow(Window* w, int x, int y, int cx, int cy, UINT flags) {
     invalidate(w, nullptr, true, true);
   }
 
+  // Nothing moved, sized, shown or hidden: Windows sends no WM_WINDOWPOSCHANGED.
+  if (!moved && !sized && !(pos.flags & (SWP_SHOWWINDOW | SWP_HIDEWINDOW))) return TRUE;
   if (!moved) pos.flags |= SWP_NOCLIENTMOVE;
   if (!sized) pos.flags |= SWP_NOCLIENTSIZE;
   pos.x = w->x;
@@ -162,6 +173,17 @@ BOOL showWindow(Window* w, bool show) {
   SendMessageA(handle, WM_SHOWWINDOW, show ? TRUE : FALSE, 0);
   w = findWindow(handle);
   if (!w) return wasVisible;
+  if (w->parent && !reallyVisible(w->parent)) {
+    // Nothing on screen changes under a hidden parent: the style flips, and no
+    // WM_WINDOWPOSCHANGING follows (so a child created visible in a hidden frame gets
+    // WM_SHOWWINDOW alone).
+    if (show) {
+      w->style |= WS_VISIBLE;
+    } else {
+      w->style &= ~static_cast<DWORD>(WS_VISIBLE);
+    }
+    return wasVisible;
+  }
   positionWindow(w, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE |
                      (show ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
@@ -181,9 +203,13 @@ void freeWindow(Window* w) {
     auto& siblings = w->parent->children;
     siblings.erase(std::remove(siblings.begin(), siblings.end(), w), siblings.end());
   } else {
+    std::lock_guard<std::mutex> lock(r.lists);
     r.topLevels.erase(std::remove(r.topLevels.begin(), r.topLevels.end(), w), r.topLevels.end());
   }
-  if (w->windowClass) --w->windowClass->windows;
+  if (w->windowClass) {
+    std::lock_guard<std::mutex> lock(r.lists);
+    --w->windowClass->windows;
+  }
   std::lock_guard<std::mutex> lock(r.mutex);
   if (r.foreground == w->handle) r.foreground = nullptr;
   r.windows.erase(reinterpret_cast<uintptr_t>(w->handle));
@@ -246,7 +272,9 @@ void windowsOfThisThread(std::vector<Window*>* out) {
       for (Window* child : w->children) add(child, out);
     }
   };
-  for (Window* top : registry().topLevels) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> lock(r.lists);
+  for (Window* top : r.topLevels) {
     if (ownedByThisThread(top)) Walk::add(top, out);
   }
 }
@@ -282,9 +310,10 @@ extern "C" {
 ATOM WINAPI RegisterClassA(const WNDCLASSA* wc) {
   if (!wc || !wc->lpszClassName || isAtom(wc->lpszClassName) || !wc->lpszClassName[0]) return 0;
   if (wc->cbClsExtra < 0 || wc->cbWndExtra < 0) return 0;
+  Registry& r = registry();
+  std::lock_guard<std::mutex> lock(r.lists);
   // Windows refuses a second class of the same name for the same module.
   if (findClass(wc->lpszClassName, wc->hInstance, true)) return 0;
-  Registry& r = registry();
   if (r.nextAtom == 0) return 0;  // all atoms used
   auto c = std::make_unique<WindowClass>();
   c->name = wc->lpszClassName;
@@ -300,9 +329,11 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA* wc) {
 }
 
 BOOL WINAPI UnregisterClassA(LPCSTR name, HINSTANCE instance) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> lock(r.lists);
   WindowClass* c = findClass(name, instance, true);
   if (!c || c->windows > 0) return FALSE;  // ERROR_CLASS_HAS_WINDOWS keeps it
-  auto& classes = registry().classes;
+  auto& classes = r.classes;
   classes.erase(std::find_if(classes.begin(), classes.end(),
                              [c](const std::unique_ptr<WindowClass>& p) { return p.get() == c; }));
   return TRUE;
@@ -314,8 +345,6 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
                             int x, int y, int width, int height, HWND parentHandle, HMENU menu,
                             HINSTANCE instance, LPVOID param) {
   installGdiHooks();
-  WindowClass* c = findClass(className, instance, false);
-  if (!c) return nullptr;
   Window* parent = nullptr;
   HWND owner = nullptr;
   if (style & WS_CHILD) {
@@ -337,8 +366,15 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
   width = clampSize(width);
   height = clampSize(height);
   if (!parent && !sizeAllowed(width, height)) return nullptr;
-
   Registry& r = registry();
+  WindowClass* c;
+  {
+    std::lock_guard<std::mutex> lock(r.lists);
+    c = findClass(className, instance, false);
+    if (!c) return nullptr;
+    ++c->windows;  // counted at once, so the class cannot go while this runs
+  }
+
   auto owned = std::make_unique<Window>();
   Window* w = owned.get();
   w->traceId = r.nextSerial++;
@@ -356,7 +392,6 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
   w->height = height;
   w->queue = currentQueue();
   if (!parent) w->pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0u);
-  ++c->windows;
   const HWND handle = w->handle;
   {
     std::lock_guard<std::mutex> lock(r.mutex);
@@ -365,6 +400,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
   if (parent) {
     parent->children.push_back(w);
   } else {
+    std::lock_guard<std::mutex> lock(r.lists);
     r.topLevels.push_back(w);
   }
 
@@ -404,8 +440,11 @@ BOOL WINAPI DestroyWindow(HWND handle) {
   }
   // Owned top-level windows go first.
   std::vector<HWND> ownedWindows;
-  for (Window* top : registry().topLevels) {
-    if (top->owner == handle) ownedWindows.push_back(top->handle);
+  {
+    std::lock_guard<std::mutex> lock(registry().lists);
+    for (Window* top : registry().topLevels) {
+      if (top->owner == handle) ownedWindows.push_back(top->handle);
+    }
   }
   for (HWND o : ownedWindows) DestroyWindow(o);
   if (!(w = findWindow(handle)) || w->destroying) return TRUE;
@@ -589,12 +628,10 @@ BOOL WINAPI IsWindowVisible(HWND handle) {
 
 BOOL WINAPI SetForegroundWindow(HWND handle) {
   Window* w = findWindow(handle);
-  if (!w) return FALSE;
-  int ox, oy;
-  const HWND top = topLevelOf(w, &ox, &oy)->handle;  // the foreground is a top level
+  if (!w || w->parent) return FALSE;  // only a top-level window can be the foreground
   Registry& r = registry();
   std::lock_guard<std::mutex> lock(r.mutex);
-  r.foreground = top;
+  r.foreground = handle;
   return TRUE;
 }
 

@@ -88,7 +88,6 @@ struct Window {
   bool erasePending = false;
   RECT update = {0, 0, 0, 0};
   bool destroying = false;
-  bool painting = false;       // between BeginPaint and EndPaint
   std::shared_ptr<ThreadQueue> queue;
   std::vector<uint32_t> pixels;  // top-level windows: width x height, 0x00RRGGBB
 };
