@@ -204,6 +204,12 @@ const Event* first(const std::vector<Event>& events, const std::string& kind) {
   return nullptr;
 }
 
+std::string field(const std::vector<Event>& events, const std::string& kind,
+                  const std::string& key) {
+  const Event* e = first(events, kind);
+  return e ? e->at(key) : "(no " + kind + ")";
+}
+
 // The requests as "code/wparam" words, in order.
 std::vector<std::string> requestWords(const std::vector<Event>& events) {
   std::vector<std::string> out;
