@@ -91,14 +91,8 @@ int Player::play(std::string* error) {
 
   PlayEvents events;
   host_->setEvents(&events);
-  pinClock();
-  host_->setPreferredFrameSize(options_.width, options_.height);
-  if (!host_->start(index, error)) return 1;
   VisPixels pixels;
-  if (!host_->framePixels(&pixels)) {
-    *error = "the plug-in's frame window has no pixels";
-    return 1;
-  }
+  if (!startModule(index, &pixels, error)) return 1;
   // The window opens where the module's frame stands, that is where the plug-in saved
   // it last time; from then on the frame follows the window.
   RECT frame;

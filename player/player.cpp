@@ -129,6 +129,17 @@ void Player::pinClock() {
   clockPinned_ = true;
 }
 
+bool Player::startModule(int index, VisPixels* pixels, std::string* error) {
+  pinClock();
+  host_->setPreferredFrameSize(options_.width, options_.height);
+  if (!host_->start(index, error)) return false;
+  if (!host_->framePixels(pixels)) {
+    *error = "the plug-in's frame window has no pixels";
+    return false;
+  }
+  return true;
+}
+
 int Player::list(std::string* error) {
   if (!loadPlugin(error)) return 1;
   printf("%s\n", host_->description());
@@ -253,14 +264,8 @@ int Player::render(std::string* error) {
     ticks = snapshotTick + 1;
   }
 
-  pinClock();
-  host_->setPreferredFrameSize(options_.width, options_.height);
-  if (!host_->start(index, error)) return 1;
   VisPixels pixels;
-  if (!host_->framePixels(&pixels)) {
-    *error = "the plug-in's frame window has no pixels";
-    return 1;
-  }
+  if (!startModule(index, &pixels, error)) return 1;
 
   VideoWriter video;
   PendingFile audioFile;

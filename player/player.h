@@ -38,6 +38,9 @@ class Player {
                    int64_t* count, std::string* error) const;
   bool makeAnalyser(int sampleRate, std::string* error);
   void pinClock();
+  // Pins the clock, starts module `index` at the requested size and gives its frame's
+  // pixels.
+  bool startModule(int index, VisPixels* pixels, std::string* error);
 
   Options options_;
   std::unique_ptr<PluginHost> host_;
