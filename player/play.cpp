@@ -59,6 +59,12 @@ int Player::play(std::string* error) {
 
   AudioClip clip;
   if (!options_.capture && !loadAudio(&clip, error)) return 1;
+  if (options_.capture && options_.captureDevice.empty()) {
+    // PulseAudio (and PipeWire's Pulse server) name the monitor of the default output
+    // "@DEFAULT_MONITOR@"; as the default source, it is what SDL's default input opens.
+    // It must be in place before SDL connects to the server.
+    setenv("PULSE_SOURCE", "@DEFAULT_MONITOR@", 0);
+  }
   SdlSession sdl(SDL_INIT_VIDEO | SDL_INIT_AUDIO);
   if (!sdl.ok) {
     *error = std::string("cannot start SDL: ") + SDL_GetError();
@@ -85,14 +91,8 @@ int Player::play(std::string* error) {
 
   PlayEvents events;
   host_->setEvents(&events);
-  pinClock();
-  host_->setPreferredFrameSize(options_.width, options_.height);
-  if (!host_->start(index, error)) return 1;
   VisPixels pixels;
-  if (!host_->framePixels(&pixels)) {
-    *error = "the plug-in's frame window has no pixels";
-    return 1;
-  }
+  if (!startModule(index, &pixels, error)) return 1;
   // The window opens where the module's frame stands, that is where the plug-in saved
   // it last time; from then on the frame follows the window.
   RECT frame;

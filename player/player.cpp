@@ -5,11 +5,13 @@
 #include <limits.h>
 #include <math.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 
+#include "audio/audio_stream.h"
 #include "audio/demo_tune.h"
 #include "output/output_file.h"
 #include "output/png_writer.h"
@@ -59,19 +61,14 @@ bool Player::pickModule(int* index, std::string* error) {
   return true;
 }
 
-bool Player::loadAudio(AudioClip* clip, std::string* error) {
-  AudioClip whole;
-  if (options_.audio.empty()) {
-    synthesiseDemoTune(DEMO_TUNE_SECONDS, &whole);
-  } else if (!loadAudioFile(options_.audio, &whole, error)) {
+bool Player::selectRange(int sampleRate, int64_t frames, const std::string& name,
+                         int64_t* first, int64_t* count, std::string* error) const {
+  if (sampleRate < 1000 || sampleRate > 768000) {
+    *error = name + ": sample rate " + std::to_string(sampleRate) +
+             " Hz is not supported (1000 to 768000)";
     return false;
   }
-  if (whole.sampleRate < 1000 || whole.sampleRate > 768000) {
-    *error = (whole.source.empty() ? "audio" : whole.source) + ": sample rate " +
-             std::to_string(whole.sampleRate) + " Hz is not supported (1000 to 768000)";
-    return false;
-  }
-  double length = whole.seconds();
+  double length = (double)frames / sampleRate;
   if (options_.from >= length) {
     char text[160];
     snprintf(text, sizeof text, "--from %.3f s: beyond the end of the audio (%.3f s long)",
@@ -79,12 +76,27 @@ bool Player::loadAudio(AudioClip* clip, std::string* error) {
     *error = text;
     return false;
   }
-  int64_t first = (int64_t)llround(options_.from * whole.sampleRate);
-  int64_t count = whole.frameCount() - first;
+  *first = (int64_t)llround(options_.from * sampleRate);
+  *count = frames - *first;
   if (options_.duration > 0) {
-    count = std::min<int64_t>(count, (int64_t)llround(options_.duration * whole.sampleRate));
+    *count = std::min<int64_t>(*count, (int64_t)llround(options_.duration * sampleRate));
   }
-  count = std::max<int64_t>(count, 1);
+  *count = std::max<int64_t>(*count, 1);
+  return true;
+}
+
+bool Player::loadAudio(AudioClip* clip, std::string* error) {
+  AudioClip whole;
+  if (options_.audio.empty()) {
+    synthesiseDemoTune(DEMO_TUNE_SECONDS, &whole);
+  } else if (!loadAudioFile(options_.audio, &whole, error)) {
+    return false;
+  }
+  int64_t first, count;
+  if (!selectRange(whole.sampleRate, whole.frameCount(),
+                   whole.source.empty() ? "audio" : whole.source, &first, &count, error)) {
+    return false;
+  }
   // Cut in place rather than copy: a long file is held once, not twice.
   whole.samples.resize((size_t)(first + count) * 2);
   whole.samples.erase(whole.samples.begin(), whole.samples.begin() + first * 2);
@@ -115,6 +127,17 @@ void Player::pinClock() {
   time.wMilliseconds = (WORD)(options_.seed % 1000);
   visSetSystemTimeOverride(&time);
   clockPinned_ = true;
+}
+
+bool Player::startModule(int index, VisPixels* pixels, std::string* error) {
+  pinClock();
+  host_->setPreferredFrameSize(options_.width, options_.height);
+  if (!host_->start(index, error)) return false;
+  if (!host_->framePixels(pixels)) {
+    *error = "the plug-in's frame window has no pixels";
+    return false;
+  }
+  return true;
 }
 
 int Player::list(std::string* error) {
@@ -194,20 +217,46 @@ int Player::render(std::string* error) {
   if (!loadPlugin(error)) return 1;
   int index;
   if (!pickModule(&index, error)) return 1;
-  AudioClip clip;
-  if (!loadAudio(&clip, error)) return 1;
-  if (!makeAnalyser(clip.sampleRate, error)) return 1;
+  // A file is read as the frames need it; the demo tune is made whole in memory.
+  AudioClip tune;
+  AudioStream stream;
+  std::unique_ptr<AudioSource> tuneSource;
+  AudioSource* source;
+  int sampleRate, streamChannels;
+  int64_t frameCount;
+  if (options_.audio.empty()) {
+    if (!loadAudio(&tune, error)) return 1;
+    tuneSource.reset(new ClipSource(tune));
+    source = tuneSource.get();
+    sampleRate = tune.sampleRate;
+    streamChannels = tune.streamChannels;
+    frameCount = tune.frameCount();
+  } else {
+    int64_t first;
+    if (!stream.open(options_.audio, error) ||
+        !selectRange(stream.sampleRate(), stream.frames(), options_.audio, &first, &frameCount,
+                     error) ||
+        !stream.select(first, frameCount, error)) {
+      return 1;
+    }
+    source = &stream;
+    sampleRate = stream.sampleRate();
+    streamChannels = stream.streamChannels();
+  }
+  const double seconds = (double)frameCount / sampleRate;
+  if (!makeAnalyser(sampleRate, error)) return 1;
+  AudioFeed feed(source);
 
   // One frame per 25 ms of audio; the last, partial tick still gets its frame.
-  int64_t ticks = (clip.frameCount() * 40 + clip.sampleRate - 1) / clip.sampleRate;
+  int64_t ticks = (frameCount * 40 + sampleRate - 1) / sampleRate;
   int64_t snapshotTick = -1;
   if (sink == Sink::Snapshot) {
-    double at = options_.at >= 0 ? options_.at : options_.from + std::min(5.0, clip.seconds() / 2);
+    double at = options_.at >= 0 ? options_.at : options_.from + std::min(5.0, seconds / 2);
     double offset = at - options_.from;
-    if (offset < 0 || offset >= clip.seconds()) {
+    if (offset < 0 || offset >= seconds) {
       char text[160];
       snprintf(text, sizeof text, "--at %.3f s: outside the rendered audio (%.3f to %.3f s)", at,
-               options_.from, options_.from + clip.seconds());
+               options_.from, options_.from + seconds);
       *error = text;
       return 1;
     }
@@ -215,29 +264,29 @@ int Player::render(std::string* error) {
     ticks = snapshotTick + 1;
   }
 
-  pinClock();
-  host_->setPreferredFrameSize(options_.width, options_.height);
-  if (!host_->start(index, error)) return 1;
   VisPixels pixels;
-  if (!host_->framePixels(&pixels)) {
-    *error = "the plug-in's frame window has no pixels";
-    return 1;
-  }
+  if (!startModule(index, &pixels, error)) return 1;
 
   VideoWriter video;
-  std::string audioPath;
   PendingFile audioFile;
   if (sink == Sink::Video) {
-    // The rendered range of the audio, as decoded, muxed under the frames.
-    char name[64];
-    snprintf(name, sizeof name, "/orlimvis-audio-%d.wav", (int)getpid());
-    const char* tmp = getenv("TMPDIR");
-    if (!audioFile.reserve(std::string(tmp && *tmp ? tmp : "/tmp") + name, error)) return 1;
-    if (!writeWavRange(clip, 0, clip.frameCount(), audioFile.temporaryPath(), error)) return 1;
+    // Under the frames, the same range of the same file; the demo tune, which has no
+    // file, is written out for ffmpeg first.
     VideoSettings settings;
     settings.width = pixels.width;
     settings.height = pixels.height;
-    settings.audioPath = audioFile.temporaryPath();
+    if (!options_.audio.empty()) {
+      settings.audioPath = options_.audio;
+      settings.audioStart = options_.from;
+      settings.audioDuration = seconds;
+    } else {
+      char name[64];
+      snprintf(name, sizeof name, "/orlimvis-audio-%d.wav", (int)getpid());
+      const char* tmp = getenv("TMPDIR");
+      if (!audioFile.reserve(std::string(tmp && *tmp ? tmp : "/tmp") + name, error)) return 1;
+      if (!writeWavRange(tune, 0, tune.frameCount(), audioFile.temporaryPath(), error)) return 1;
+      settings.audioPath = audioFile.temporaryPath();
+    }
     if (!video.open(ffmpeg, out, format, settings, error)) return 1;
   }
   PngSequence frames(out);
@@ -250,8 +299,14 @@ int Player::render(std::string* error) {
       *error = "interrupted; " + out + " was not written";
       return 130;
     }
-    spectrumAnalyseTick(analyser_, clip, tick, spectrum);
-    host_->renderFrame(spectrum, clip.streamChannels, clip.sampleRate);
+    int64_t first;
+    int begin, end;
+    spectrumTickWindow(analyser_, tick, sampleRate, &first, &begin, &end);
+    const float* window = feed.window(first, spectrumWindowLength(analyser_));
+    // A header that promised more than the file holds: the render ends with the audio.
+    if (feed.ended() && tickStart(tick, sampleRate) >= feed.total() && tick > 0) break;
+    spectrumExecute(analyser_, window, begin, end, spectrum);
+    host_->renderFrame(spectrum, streamChannels, sampleRate);
     if (sink == Sink::Video || sink == Sink::Folder) {
       if (!host_->framePixels(&pixels)) {
         *error = "the plug-in's frame window went away";
@@ -267,6 +322,10 @@ int Player::render(std::string* error) {
     progress.update(tick + 1);
   }
   progress.finish();
+  if (!stream.error().empty()) {
+    *error = stream.error();  // a file damaged part way through
+    return 1;
+  }
 
   if (sink == Sink::Snapshot) {
     if (!host_->framePixels(&pixels)) {

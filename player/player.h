@@ -32,8 +32,15 @@ class Player {
   bool pickModule(int* index, std::string* error);
   // The audio of the command (file or demo tune), cut to --from / --duration.
   bool loadAudio(AudioClip* clip, std::string* error);
+  // Checks the rate and --from against a stream of `frames` frames and gives the range
+  // that --from and --duration select.
+  bool selectRange(int sampleRate, int64_t frames, const std::string& name, int64_t* first,
+                   int64_t* count, std::string* error) const;
   bool makeAnalyser(int sampleRate, std::string* error);
   void pinClock();
+  // Pins the clock, starts module `index` at the requested size and gives its frame's
+  // pixels.
+  bool startModule(int index, VisPixels* pixels, std::string* error);
 
   Options options_;
   std::unique_ptr<PluginHost> host_;

@@ -10,7 +10,11 @@ AudioCapture::~AudioCapture() {
 
 bool AudioCapture::open(const std::string& device, int historyFrames, std::string* error) {
   std::string chosen = device;
-  if (chosen.empty()) {
+  const char* driver = SDL_GetCurrentAudioDriver();
+  bool pulse = driver && strcmp(driver, "pulseaudio") == 0;
+  // Through Pulse the default input is already the monitor (see play); elsewhere, the
+  // first input that the sound server names as a monitor.
+  if (chosen.empty() && !pulse) {
     int count = SDL_GetNumAudioDevices(1);
     for (int i = 0; i < count; ++i) {
       const char* name = SDL_GetAudioDeviceName(i, 1);
@@ -32,7 +36,9 @@ bool AudioCapture::open(const std::string& device, int historyFrames, std::strin
              ": " + SDL_GetError();
     return false;
   }
-  name_ = chosen.empty() ? "default input" : chosen;
+  name_ = !chosen.empty() ? chosen
+          : pulse         ? "the default input (the monitor of the default output, if any)"
+                          : "the default input";
   rate_ = have.freq;
   channels_ = 2;
   history_.assign((size_t)historyFrames * 2, 0.0f);

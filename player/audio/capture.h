@@ -1,7 +1,8 @@
 // Live input for `play --capture`: an SDL2 capture device, whose newest samples are kept
-// in a short stereo history for the analyser. By default it picks the monitor of the
-// default output when the sound server offers one (a capture device named "Monitor of
-// ..."), so whatever is playing on the machine is what gets visualised.
+// in a short stereo history for the analyser. By default it takes the monitor of the
+// default output when the sound server offers one (through Pulse, the default source
+// that the player points at "@DEFAULT_MONITOR@"; elsewhere, the first capture device
+// named "Monitor of ..."), so whatever is playing on the machine gets visualised.
 #pragma once
 
 #include <SDL.h>

@@ -7,6 +7,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
@@ -86,7 +87,17 @@ bool VideoWriter::open(const std::string& ffmpeg, const std::string& path, Video
                                    "-framerate", rate, "-i", "pipe:0"};
   bool withAudio = !settings.audioPath.empty() && format != VideoFormat::Gif;
   if (withAudio) {
-    args.insert(args.end(), {"-i", settings.audioPath, "-map", "0:v", "-map", "1:a"});
+    char number[32];
+    if (settings.audioStart > 0) {
+      snprintf(number, sizeof number, "%.6f", settings.audioStart);
+      args.insert(args.end(), {"-ss", number});
+    }
+    if (settings.audioDuration > 0) {
+      snprintf(number, sizeof number, "%.6f", settings.audioDuration);
+      args.insert(args.end(), {"-t", number});
+    }
+    // "file:" keeps a name with a colon, or one starting with '-', a plain file name.
+    args.insert(args.end(), {"-i", "file:" + settings.audioPath, "-map", "0:v", "-map", "1:a"});
   }
   // 4:2:0 chroma needs even sizes; odd ones get one black column or row of padding
   // (even ones skip the filter, which would cost a copy per frame).
@@ -119,7 +130,7 @@ bool VideoWriter::open(const std::string& ffmpeg, const std::string& path, Video
                                "-f", "gif"});
       break;
   }
-  args.push_back(file_.temporaryPath());
+  args.push_back("file:" + file_.temporaryPath());
 
   // The frames go through a socket pair rather than a pipe, only so that writes can say
   // MSG_NOSIGNAL; ffmpeg reads its standard input the same way either way.

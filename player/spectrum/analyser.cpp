@@ -39,7 +39,7 @@ struct SpectrumAnalyser {
   fftwf_complex* output;
   fftwf_plan plan;
   std::vector<float> hann;
-  std::vector<double> magnitude;  // per bin, relative to a full-scale sine
+  std::vector<double> magnitude;  // per bin: the power of the transform
   std::vector<Band> bands;
   std::vector<double> centre;
   std::vector<float> scratch;     // window gathered from a clip
@@ -135,21 +135,24 @@ void spectrumExecute(SpectrumAnalyser* a, const float* window, int frameBegin, i
       a->input[i] = window[i * 2 + channel] * a->hann[(size_t)i];
     }
     fftwf_execute(a->plan);
+    // Powers per bin; the square root is taken per band, of the strongest bin only.
+    double* power = a->magnitude.data();
     for (int k = 0; k <= a->length / 2; ++k) {
       double re = a->output[k][0], im = a->output[k][1];
-      a->magnitude[(size_t)k] = sqrt(re * re + im * im) * scale;
+      power[k] = re * re + im * im;
     }
     for (int b = 0; b < SPECTRUM_BANDS; ++b) {
       const Band& band = a->bands[(size_t)b];
       double level;
       if (band.interpolate) {
-        level = a->magnitude[(size_t)band.lowBin] * (1.0 - band.fraction) +
-                a->magnitude[(size_t)band.lowBin + 1] * band.fraction;
+        level = (sqrt(power[band.lowBin]) * (1.0 - band.fraction) +
+                 sqrt(power[band.lowBin + 1]) * band.fraction) * scale;
       } else {
-        level = 0;
+        double strongest = 0;
         for (int k = band.firstBin; k <= band.lastBin; ++k) {
-          level = std::max(level, a->magnitude[(size_t)k]);
+          strongest = std::max(strongest, power[k]);
         }
+        level = sqrt(strongest) * scale;
       }
       double value = level * band.gain;
       out[channel][b] = (unsigned char)std::min(255.0, value);
@@ -158,11 +161,20 @@ void spectrumExecute(SpectrumAnalyser* a, const float* window, int frameBegin, i
   }
 }
 
+void spectrumTickWindow(const SpectrumAnalyser* a, int64_t tick, int sampleRate, int64_t* first,
+                        int* begin, int* end) {
+  int64_t tickBegin = tickStart(tick, sampleRate);
+  int64_t tickEnd = tickStart(tick + 1, sampleRate);
+  *first = (tickBegin + tickEnd) / 2 - a->length / 2;
+  *begin = (int)(tickBegin - *first);
+  *end = (int)(tickEnd - *first);
+}
+
 void spectrumAnalyseTick(SpectrumAnalyser* a, const AudioClip& clip, int64_t tick,
                          unsigned char out[2][SPECTRUM_BANDS]) {
-  int64_t begin = tickStart(tick, clip.sampleRate);
-  int64_t end = tickStart(tick + 1, clip.sampleRate);
-  int64_t first = (begin + end) / 2 - a->length / 2;
+  int64_t first;
+  int begin, end;
+  spectrumTickWindow(a, tick, clip.sampleRate, &first, &begin, &end);
   const int64_t total = clip.frameCount();
   float* w = a->scratch.data();
   for (int i = 0; i < a->length; ++i) {
@@ -171,5 +183,5 @@ void spectrumAnalyseTick(SpectrumAnalyser* a, const AudioClip& clip, int64_t tic
     w[i * 2] = inside ? clip.samples[(size_t)at * 2] : 0.0f;
     w[i * 2 + 1] = inside ? clip.samples[(size_t)at * 2 + 1] : 0.0f;
   }
-  spectrumExecute(a, w, (int)(begin - first), (int)(end - first), out);
+  spectrumExecute(a, w, begin, end, out);
 }

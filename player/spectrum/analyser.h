@@ -3,7 +3,8 @@
 // of cava's: create for a sample rate, execute on samples, destroy; all its state is in
 // its own object and it knows nothing of files, devices or plug-ins.
 //
-// The mapping: each channel is windowed (Hann, 85 to 170 ms) and transformed with FFTW.
+// The mapping: each channel is windowed (Hann, a power of two of at least 85 ms of
+// audio, centred on the frame) and transformed with FFTW.
 // Bands 1 to 575 are spaced logarithmically from 45 Hz up to 16 kHz (or just below the
 // Nyquist frequency), a band taking the strongest bin within it, or the level
 // interpolated at its centre where it is narrower than a bin; band 0 is the whole bass,
@@ -38,6 +39,11 @@ void spectrumExecute(SpectrumAnalyser* analyser, const float* window, int frameB
 
 // Frames of a 25 ms tick: tick k covers clip frames [tickStart(k), tickStart(k + 1)).
 inline int64_t tickStart(int64_t tick, int sampleRate) { return tick * sampleRate / 40; }
+
+// The window the analyser reads for a tick: it starts at frame *first (which may be
+// before 0) and the tick's own frames are window frames [*begin, *end).
+void spectrumTickWindow(const SpectrumAnalyser* analyser, int64_t tick, int sampleRate,
+                        int64_t* first, int* begin, int* end);
 
 // Analyses tick `tick` of the clip, the window centred on it, zeros outside the clip.
 void spectrumAnalyseTick(SpectrumAnalyser* analyser, const AudioClip& clip, int64_t tick,

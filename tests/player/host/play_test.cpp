@@ -16,33 +16,33 @@
 namespace {
 class XServer {
  public:
+  // Xvfb picks a free display itself (-displayfd) and reports its number, so tests
+  // running side by side never race for the same one.
   bool start() {
-    for (int n = 91; n < 140; ++n) {
-      std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-      std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-      if (fileExists(socket) || fileExists(lock)) continue;
-      std::string display = ":" + std::to_string(n);
-      pid_ = fork();
-      if (pid_ == 0) {
-        int devnull = open("/dev/null", O_WRONLY);
-        dup2(devnull, 1);
-        dup2(devnull, 2);
-        execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
-               "tcp", (char*)nullptr);
-        _exit(127);
-      }
-      for (int i = 0; i < 100; ++i) {
-        if (fileExists(socket)) {
-          display_ = display;
-          return true;
-        }
-        int status;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) break;  // lost a race for n
-        usleep(50000);
-      }
-      stop();
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(fds[0]);
+      int devnull = open("/dev/null", O_WRONLY);
+      dup2(devnull, 1);
+      dup2(devnull, 2);
+      std::string fd = std::to_string(fds[1]);
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
+             "-nolisten", "tcp", (char*)nullptr);
+      _exit(127);
     }
-    return false;
+    close(fds[1]);
+    std::string number;
+    char c;
+    while (pid_ > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(fds[0]);
+    if (number.empty()) {
+      stop();
+      return false;
+    }
+    display_ = ":" + number;
+    return true;
   }
   void stop() {
     if (pid_ > 0) {
@@ -77,6 +77,32 @@ bool waitFor(const XServer& x, const std::string& command, const std::string& wa
     usleep(100000);
   }
   return false;
+}
+// Takes a screenshot of the window and checks its size, and that it shows more than a
+// flat background: at least two colours, the second on more than 1/minimumShare of it.
+// (Zarvenn draws white outlines over grey.) A copy goes to $VIS_TEST_OUTPUT/name.
+void expectEffectShown(const XServer& x, const std::string& id, int width, int height,
+                       const ScratchDir& dir, const char* name, long minimumShare = 100) {
+  std::string out, shot = dir.file("shot.rgb");
+  ASSERT_EQ(x.run("xwd -silent -id " + id + " -out '" + dir.file("shot.xwd") + "'", &out), 0);
+  ASSERT_EQ(runCommand("ffmpeg -v error -i '" + dir.file("shot.xwd") + "' -frames:v 1 "
+                       "-f rawvideo -pix_fmt rgb24 -y '" + shot + "'", &out), 0) << out;
+  std::string pixels = readWholeFile(shot);
+  ASSERT_EQ(pixels.size(), (size_t)width * height * 3);
+  std::map<uint32_t, long> colours;
+  for (size_t i = 0; i + 2 < pixels.size(); i += 3)
+    ++colours[(uint32_t)(uint8_t)pixels[i] << 16 | (uint32_t)(uint8_t)pixels[i + 1] << 8 |
+              (uint8_t)pixels[i + 2]];
+  std::vector<long> counts;
+  for (const auto& c : colours) counts.push_back(c.second);
+  std::sort(counts.rbegin(), counts.rend());
+  ASSERT_GE(counts.size(), 2u) << "the window shows no effect";
+  EXPECT_GT(counts[1], (long)width * height / minimumShare) << "the window shows no effect";
+  if (const char* keep = getenv("VIS_TEST_OUTPUT")) {
+    runCommand(std::string("mkdir -p '") + keep + "' && ffmpeg -v error -f rawvideo -pix_fmt "
+               "rgb24 -s " + std::to_string(width) + "x" + std::to_string(height) + " -i '" +
+               shot + "' -y '" + keep + "/" + name + "'", &out);
+  }
 }
 }  // namespace
 
@@ -131,27 +157,7 @@ TEST(Play, ShowsTheEffectAndAnswersKeysInARealWindow) {
   std::string left = field("X="), top = field("Y=");
 
   // A screenshot of the window: its size, and more than a flat background in it.
-  std::string shot = dir.file("shot.rgb");
-  ASSERT_EQ(x.run("xwd -silent -id " + id + " -out '" + dir.file("shot.xwd") + "'", &out), 0);
-  ASSERT_EQ(runCommand("ffmpeg -v error -i '" + dir.file("shot.xwd") + "' -frames:v 1 "
-                       "-f rawvideo -pix_fmt rgb24 -y '" + shot + "'", &out), 0) << out;
-  std::string pixels = readWholeFile(shot);
-  ASSERT_EQ(pixels.size(), 320u * 240u * 3u);
-  // Zarvenn draws white outlines over grey: at least two colours, the second of them
-  // on more than a few stray pixels.
-  std::map<uint32_t, long> colours;
-  for (size_t i = 0; i + 2 < pixels.size(); i += 3)
-    ++colours[(uint32_t)(uint8_t)pixels[i] << 16 | (uint32_t)(uint8_t)pixels[i + 1] << 8 |
-              (uint8_t)pixels[i + 2]];
-  std::vector<long> counts;
-  for (const auto& c : colours) counts.push_back(c.second);
-  std::sort(counts.rbegin(), counts.rend());
-  ASSERT_GE(counts.size(), 2u) << "the window shows no effect";
-  EXPECT_GT(counts[1], 320 * 240 / 100) << "the window shows no effect";
-  if (const char* keep = getenv("VIS_TEST_OUTPUT")) {
-    runCommand(std::string("mkdir -p '") + keep + "' && ffmpeg -v error -f rawvideo -pix_fmt "
-               "rgb24 -s 320x240 -i '" + shot + "' -y '" + keep + "/play-zarvenn.png'", &out);
-  }
+  expectEffectShown(x, id, 320, 240, dir, "play-zarvenn.png");
 
   // 2: quit Zarvenn, init Pellox; the title follows the new frame's.
   x.run("xdotool key 2", &out);
@@ -159,6 +165,10 @@ TEST(Play, ShowsTheEffectAndAnswersKeysInARealWindow) {
   // F: full screen through the plug-in's command and the host's answer to its request.
   x.run("xdotool key f", &out);
   EXPECT_TRUE(waitFor(x, "xdotool getwindowgeometry " + id, "1024x768", 5, &out)) << out;
+  usleep(500000);
+  // The frame took the new size; the particles, still where the small window had them,
+  // spread out from its corner over a surface rebuilt at the new size.
+  expectEffectShown(x, id, 1024, 768, dir, "play-pellox-fullscreen.png", 1000);
   x.run("xdotool key f", &out);
   EXPECT_TRUE(waitFor(x, "xdotool getwindowgeometry " + id, "320x240", 5, &out)) << out;
   // Space, Left and Right: pause, seek; the player keeps running.

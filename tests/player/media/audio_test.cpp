@@ -6,7 +6,9 @@
 
 #include "../test_support.h"
 #include "audio/audio_clip.h"
+#include "audio/audio_stream.h"
 #include "audio/demo_tune.h"
+#include "spectrum/analyser.h"
 
 namespace {
 // Writes `frames` frames of a channel-numbered ramp: channel c holds (c + 1) / 10.
@@ -117,4 +119,69 @@ TEST(DemoTune, IsDeterministicAndItsBreakIsTrueSilence) {
   synthesiseDemoTune(60, &longer);
   size_t at = (size_t)((DEMO_TUNE_SECONDS + 11.5) * 44100) * 2;
   EXPECT_EQ(longer.samples[at], 0.0f);
+}
+
+TEST(AudioStream, StreamedAnalysisEqualsTheWholeClipsTickForTick) {
+  // The oracle is the in-memory path: decode all, cut the range, analyse each tick.
+  ScratchDir dir;
+  AudioClip tune;
+  synthesiseDemoTune(4.0, &tune);
+  std::string error;
+  const std::string path = dir.file("tune.flac");
+  {
+    // FLAC through libsndfile, so that the stream really decodes and seeks.
+    SF_INFO info = {};
+    info.samplerate = tune.sampleRate;
+    info.channels = 2;
+    info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    sf_writef_float(f, tune.samples.data(), tune.frameCount());
+    sf_close(f);
+  }
+  AudioClip whole;
+  ASSERT_TRUE(loadAudioFile(path, &whole, &error)) << error;
+  // range start, length: from the top; from inside, to past the end of the file
+  const struct { int64_t first, count; } ranges[] = {{0, 44100}, {54321, 200000}};
+  for (const auto& r : ranges) {
+    SCOPED_TRACE(r.first);
+    int64_t count = std::min(r.count, whole.frameCount() - r.first);
+    AudioClip cut = whole;
+    cut.samples.assign(whole.samples.begin() + r.first * 2,
+                       whole.samples.begin() + (r.first + count) * 2);
+    AudioStream stream;
+    ASSERT_TRUE(stream.open(path, &error)) << error;
+    EXPECT_EQ(stream.frames(), whole.frameCount());
+    ASSERT_TRUE(stream.select(r.first, r.count, &error)) << error;
+    AudioFeed feed(&stream);
+    SpectrumAnalyser* a = spectrumCreate(whole.sampleRate);
+    int64_t ticks = (count * 40 + whole.sampleRate - 1) / whole.sampleRate;
+    for (int64_t t = 0; t < ticks; ++t) {
+      unsigned char expected[2][SPECTRUM_BANDS], streamed[2][SPECTRUM_BANDS];
+      spectrumAnalyseTick(a, cut, t, expected);
+      int64_t first;
+      int begin, end;
+      spectrumTickWindow(a, t, whole.sampleRate, &first, &begin, &end);
+      spectrumExecute(a, feed.window(first, spectrumWindowLength(a)), begin, end, streamed);
+      ASSERT_EQ(memcmp(expected, streamed, sizeof expected), 0) << "tick " << t;
+    }
+    EXPECT_TRUE(feed.ended());
+    EXPECT_EQ(feed.total(), count);
+    EXPECT_EQ(stream.error(), "");
+
+    // Windows that leap ahead of all that was read (every 7th tick: 175 ms > 93 ms).
+    AudioStream again;
+    ASSERT_TRUE(again.open(path, &error) && again.select(r.first, r.count, &error)) << error;
+    AudioFeed leaping(&again);
+    for (int64_t t = 0; t < ticks; t += 7) {
+      unsigned char expected[2][SPECTRUM_BANDS], streamed[2][SPECTRUM_BANDS];
+      spectrumAnalyseTick(a, cut, t, expected);
+      int64_t first;
+      int begin, end;
+      spectrumTickWindow(a, t, whole.sampleRate, &first, &begin, &end);
+      spectrumExecute(a, leaping.window(first, spectrumWindowLength(a)), begin, end, streamed);
+      ASSERT_EQ(memcmp(expected, streamed, sizeof expected), 0) << "leaping to tick " << t;
+    }
+    spectrumDestroy(a);
+  }
 }

@@ -202,9 +202,12 @@ void ensureStock() {
 }
 
 // Takes one selection off an object, freeing it if its deletion was deferred.
+// Stock objects are never freed, so their selections are not counted: a pen that goes
+// in and out of every DC thousands of times a frame would otherwise chain every
+// SelectObject on one read-modify-write of its counter.
 inline void deselect(HGDIOBJ handle) {
   GdiObject* object = lookup(handle);
-  if (!object) return;
+  if (!object || object->stock) return;
   if (object->selections > 0) --object->selections;
   if (object->type == OBJ_BITMAP) object->bitmap.selectedIn = nullptr;
   if (object->selections == 0 && object->deletePending) release(object);
@@ -226,12 +229,8 @@ GdiObject* newDc(DcKind kind, HWND window) {
                 pen->pen.raster, brush->brush.raster, {}};
   if (kind == kMemoryDc) {
     object->dc.bitmap = t.defaultBitmap;
-    GdiObject* bitmap = lookup(t.defaultBitmap);
-    bitmap->selections++;
-    cacheTarget(object, bitmap);
+    cacheTarget(object, lookup(t.defaultBitmap));
   }
-  pen->selections++;
-  brush->selections++;
   return object;
 }
 
@@ -418,7 +417,7 @@ HGDIOBJ WINAPI SelectObject(HDC dcHandle, HGDIOBJ handle) {
   HGDIOBJ previous = *current;
   if (previous == handle) return previous;
   *current = handle;
-  ++object->selections;
+  if (!object->stock) ++object->selections;
   switch (object->type) {
     case OBJ_PEN: dc->dc.penRaster = object->pen.raster; break;
     case OBJ_BRUSH: dc->dc.brushRaster = object->brush.raster; break;

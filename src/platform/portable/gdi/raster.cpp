@@ -50,16 +50,7 @@ void rasterRectangle(const RasterTarget& target, int left, int top, int right, i
                      const RasterPen& pen, const RasterBrush& brush) {
   const Surface s = surfaceOf(target);
   if (clipEmpty(s)) return;
-  if (left > right) {
-    const int t = left;
-    left = right;
-    right = t;
-  }
-  if (top > bottom) {
-    const int t = top;
-    top = bottom;
-    bottom = t;
-  }
+  orderBox(left, top, right, bottom);
   rasterRectangleDevice(s, left + s.originX, top + s.originY, right + s.originX,
                         bottom + s.originY, pen, brush);
 }

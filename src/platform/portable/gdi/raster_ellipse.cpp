@@ -332,16 +332,7 @@ void rasterEllipse(const RasterTarget& target, int left, int top, int right, int
                    const RasterPen& pen, const RasterBrush& brush) {
   const Surface s = surfaceOf(target);
   if (clipEmpty(s)) return;
-  if (left > right) {
-    const int t = left;
-    left = right;
-    right = t;
-  }
-  if (top > bottom) {
-    const int t = top;
-    top = bottom;
-    bottom = t;
-  }
+  orderBox(left, top, right, bottom);
   // In 64 bits: the box of far-off corners overflows an int.
   const int64_t boxWidth = int64_t{right} - left, boxHeight = int64_t{bottom} - top;
   if (boxWidth == 0 || boxHeight == 0) return;

@@ -62,6 +62,20 @@ constexpr int kMaxEllipseSide = 1 << 15;
 constexpr int kMaxPenWidth = 1 << 14;
 inline int clampPenWidth(int width) { return width < 1 ? 1 : width > kMaxPenWidth ? kMaxPenWidth : width; }
 
+// GDI draws an inverted box as the box with its corners swapped.
+inline void orderBox(int& left, int& top, int& right, int& bottom) {
+  if (left > right) {
+    const int t = left;
+    left = right;
+    right = t;
+  }
+  if (top > bottom) {
+    const int t = top;
+    top = bottom;
+    bottom = t;
+  }
+}
+
 inline int roundHalfUp(double v) { return static_cast<int>(floor(v + 0.5)); }
 
 // Fills the device rectangle [x0, x1) x [y0, y1), clipped.

@@ -124,12 +124,13 @@ TEST_P(WineHostModule, RunsInitRendersCommandsResizeAndQuit) {
                 factory->at("bottom"),
             "50,50,690,530");
   EXPECT_EQ(factory->at("flags"), "0");
-  EXPECT_EQ(first(init, "frame_text")->at("text"), name);
+  EXPECT_EQ(field(init, "frame_text", "text"), name);
+  ASSERT_GE(ofKind(init, "request").size(), 2u);
   auto announce = ofKind(init, "request")[1];
   EXPECT_EQ(announce.at("class"), "SimpleVis");
   EXPECT_EQ(announce.at("parent"), "frame");
   EXPECT_EQ(announce.at("style"), "0x56000000");
-  EXPECT_EQ(first(init, "init")->at("result"), "0");
+  EXPECT_EQ(field(init, "init", "result"), "0");
   auto bitmaps = ofKind(init, "bitmap_created");
   ASSERT_FALSE(bitmaps.empty());
   for (const Event& b : bitmaps) {
@@ -258,7 +259,7 @@ TEST_P(WineHostModule, RunsInitRendersCommandsResizeAndQuit) {
   ASSERT_NE(afterQuit, nullptr);
   EXPECT_EQ(afterQuit->at("wm_quit"), "1");
   EXPECT_EQ(afterQuit->at("frame_alive") + afterQuit->at("vis_alive"), "00");
-  EXPECT_EQ(first(quit, "class_registered")->at("value"), "0");
+  EXPECT_EQ(field(quit, "class_registered", "value"), "0");
   const Event* gdi = first(quit, "gdi");
   ASSERT_NE(gdi, nullptr);
   EXPECT_EQ(gdi->at("live_pens"), "0");
@@ -280,7 +281,7 @@ TEST_P(WineHostModule, RunsInitRendersCommandsResizeAndQuit) {
     if (!e.at("text").empty()) ini.push_back(e.at("text"));
   EXPECT_EQ(ini, (std::vector<std::string>{"[" + name + "]", "Screen_x=123", "Screen_y=77"}));
 
-  EXPECT_EQ(first(run.events, "messageboxes")->at("count"), "2");
+  EXPECT_EQ(field(run.events, "messageboxes", "count"), "2");
 }
 
 INSTANTIATE_TEST_SUITE_P(AllModules, WineHostModule, ::testing::Range(0, 4),
@@ -303,14 +304,14 @@ TEST(WineHost, NoFactoryGivesTheWinamp5Message) {
   EXPECT_EQ(boxes[0].at("text"), "This plugin requires Winamp 5.0+");
   EXPECT_EQ(boxes[0].at("owner"), "host");
   EXPECT_EQ(boxes[0].at("buttons"), "1");
-  EXPECT_EQ(first(init, "init")->at("result"), "1");
-  EXPECT_EQ(first(init, "windows")->at("frame") + first(init, "windows")->at("vis"), "00");
-  EXPECT_EQ(first(init, "class_registered")->at("value"), "0");
+  EXPECT_EQ(field(init, "init", "result"), "1");
+  EXPECT_EQ(field(init, "windows", "frame") + field(init, "windows", "vis"), "00");
+  EXPECT_EQ(field(init, "class_registered", "value"), "0");
   EXPECT_EQ(first(init, "factory"), nullptr);
   const Event* gdi = first(init, "gdi");
   ASSERT_NE(gdi, nullptr);
   EXPECT_EQ(gdi->at("bitmaps") + gdi->at("memdcs"), "00") << "no surface without a window";
-  EXPECT_EQ(first(init, "ini_file")->at("exists"), "0");
+  EXPECT_EQ(field(init, "ini_file", "exists"), "0");
 }
 
 // The settings file across runs of one DLL copy: a module's saved corner is where its
@@ -347,4 +348,83 @@ TEST(WineHost, SavedPositionsAreReadBackPerModule) {
     if (!e.at("text").empty()) ini.push_back(e.at("text"));
   EXPECT_EQ(ini, (std::vector<std::string>{"[Ambrith]", "Screen_x=140", "Screen_y=90",
                                            "[Tovanel]", "Screen_x=50", "Screen_y=50"}));
+}
+
+// Two modules one after the other in one process, as a host switches effects: the
+// second init succeeds (the first quit unregistered the window class), and the values
+// init does not reset come along: the toggle the first run set, and the frame corner
+// it left, which the second module (no section of its own yet) opens at.
+TEST(WineHost, SecondModuleInOneProcessInheritsSharedValues) {
+  REQUIRE_WINE_TOOLS();
+  std::string dir = newTestDir("wine-host-two-modules");
+  HostRun run = runHost(dir, {"--module", "3", "--frames", "10", "--interval", "0", "--resize",
+                              "123,77,800,600", "--then-module", "0"});
+  ASSERT_RAN(run);
+  SCOPED_TRACE("report:\n" + run.report);
+  EXPECT_TRUE(requestWords(phase(run.events, "carry")).empty());
+  EXPECT_EQ(requestWords(phase(run.events, "quit")), (std::vector<std::string>{"611/0"}));
+
+  auto init = phase(run.events, "second_init");
+  EXPECT_EQ(requestWords(init), (std::vector<std::string>{"505/0", "611/vis"}));
+  EXPECT_TRUE(ofKind(init, "messagebox").empty()) << "the class was left registered";
+  ASSERT_NE(first(init, "init"), nullptr);
+  EXPECT_EQ(field(init, "init", "result"), "0");
+  const Event* factory = first(init, "factory");
+  ASSERT_NE(factory, nullptr);
+  EXPECT_EQ(factory->at("left") + "," + factory->at("top") + "," + factory->at("right") + "," +
+                factory->at("bottom"),
+            "123,77,763,557")
+      << "640 x 480 again, at the corner the first run left";
+  EXPECT_EQ(field(init, "frame_text", "text"), "Zarvenn");
+  const Event* renders = first(phase(run.events, "second_render"), "renders");
+  ASSERT_NE(renders, nullptr);
+  EXPECT_EQ(renders->at("count"), "5");
+  EXPECT_EQ(renders->at("leaking_renders") + renders->at("mismatched") + renders->at("marked"), "000");
+  EXPECT_EQ(requestWords(phase(run.events, "second_toggle")), (std::vector<std::string>{"628/1"}));
+
+  auto quit = phase(run.events, "second_quit");
+  EXPECT_EQ(requestWords(quit), (std::vector<std::string>{"611/0"}));
+  EXPECT_EQ(field(quit, "class_registered", "value"), "0");
+  const Event* gdi = first(quit, "gdi");
+  ASSERT_NE(gdi, nullptr);
+  EXPECT_EQ(gdi->at("live_pens") + gdi->at("live_brushes") + gdi->at("live_bitmaps") +
+                gdi->at("live_memdcs"),
+            "0000");
+  std::vector<std::string> ini;
+  for (const Event& e : ofKind(quit, "ini_line"))
+    if (!e.at("text").empty()) ini.push_back(e.at("text"));
+  EXPECT_EQ(ini, (std::vector<std::string>{"[Tovanel]", "Screen_x=123", "Screen_y=77",
+                                           "[Zarvenn]", "Screen_x=123", "Screen_y=77"}));
+}
+
+// Bad invocations end with a message and a non-zero status, before anything runs.
+TEST(WineHost, RefusesBadInput) {
+  REQUIRE_WINE_TOOLS();
+  std::string dir = newTestDir("wine-host-bad-input");
+  writeFile(dir + "/short.bin", std::string(1000, '\1'));  // not a whole 1152-byte frame
+  const std::string dll = windowsPath(dir + "/vis_orlim.dll");
+  const std::string report = windowsPath(dir + "/report.txt");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* message;
+  } cases[] = {
+      // a spectrum file that is not whole frames
+      {{"--dll", dll, "--report", report, "--spectrum", windowsPath(dir + "/short.bin")}, 2,
+       "not a whole non-zero number of 1152-byte frames"},
+      // a spectrum file that does not exist
+      {{"--dll", dll, "--report", report, "--spectrum", windowsPath(dir + "/none.bin")}, 2,
+       "cannot open the spectrum file"},
+      // no DLL at that path
+      {{"--dll", windowsPath(dir + "/missing.dll"), "--report", report, "--list"}, 3,
+       "LoadLibraryA"},
+      // a negative module index, and an unknown option
+      {{"--dll", dll, "--report", report, "--list", "--module", "-1"}, 2, "non-negative"},
+      {{"--dll", dll, "--report", report, "--lsit"}, 2, "unknown argument --lsit"},
+  };
+  for (const Case& c : cases) {
+    RunResult r = runWine(programPath("vis_host.exe"), c.args);
+    EXPECT_EQ(r.status, c.status) << c.message << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
 }

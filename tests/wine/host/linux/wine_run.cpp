@@ -35,11 +35,13 @@ RunResult runOnce(const std::string& program, const std::vector<std::string>& ar
   RunResult result;
   const std::string dir = freshDir("wine-run-" + std::to_string(getpid()));
   const std::string outPath = dir + "/stdout", errPath = dir + "/stderr";
-  // Wine's server outlives its last program by a few seconds; waiting for it inside
-  // the display's lifetime keeps a later run from meeting a server whose display died.
-  std::vector<std::string> argv = {"xvfb-run", "-a", "-s", "-screen 0 1280x1024x24", "sh", "-c",
-                                   "wine \"$@\"; status=$?; wineserver -w; exit $status", "sh",
-                                   program};
+  // Wine's server outlives its last program by a few seconds, and a program that
+  // meets a running server joins the desktop that server already has: one started by
+  // a run without a display cannot show windows. So each run first waits for any
+  // server of the prefix to end, and waits for its own within the display's lifetime.
+  std::vector<std::string> argv = {
+      "xvfb-run", "-a", "-s", "-screen 0 1280x1024x24", "sh", "-c",
+      "wineserver -w; wine \"$@\"; status=$?; wineserver -w; exit $status", "sh", program};
   argv.insert(argv.end(), args.begin(), args.end());
   pid_t pid = fork();
   if (pid < 0) return result;
@@ -200,6 +202,12 @@ const Event* first(const std::vector<Event>& events, const std::string& kind) {
   for (const Event& e : events)
     if (e.kind == kind) return &e;
   return nullptr;
+}
+
+std::string field(const std::vector<Event>& events, const std::string& kind,
+                  const std::string& key) {
+  const Event* e = first(events, kind);
+  return e ? e->at(key) : "(no " + kind + ")";
 }
 
 // The requests as "code/wparam" words, in order.

@@ -54,6 +54,9 @@ std::vector<Event> parseReport(const std::string& text);
 std::vector<Event> phase(const std::vector<Event>& events, const std::string& name);
 std::vector<Event> ofKind(const std::vector<Event>& events, const std::string& kind);
 const Event* first(const std::vector<Event>& events, const std::string& kind);  // or null
+// A field of the first event of a kind; "(no <kind>)" when there is no such event.
+std::string field(const std::vector<Event>& events, const std::string& kind,
+                  const std::string& key);
 // The requests as "code/wparam" words, in order.
 std::vector<std::string> requestWords(const std::vector<Event>& events);
 

@@ -1,7 +1,9 @@
 // Watches the GDI objects a loaded plug-in makes, by patching the plug-in's own import
 // address table: every pen, brush, bitmap and memory DC it creates is recorded with
 // the render it was made in, so that the host can later ask GDI (GetObjectType)
-// whether each one is still alive. The host's own GDI calls are not patched and never
+// whether each one is still alive. The same patching counts the plug-in's copies to
+// its window, can report one render's drawing calls, and can fix the milliseconds
+// that GetSystemTime gives it (the generator's seed). The host's own GDI calls are not patched and never
 // show up here.
 //
 // Wine's GetGuiResources(GR_GDIOBJECTS) answers 0 whatever the process holds, so
@@ -20,8 +22,9 @@ struct GdiRecord {
   bool superseded;   // the same handle value was handed out again later
 };
 
-// Something the watcher wants the host's report to show (bitmaps and DCs only; pens
-// and brushes are too many and only counted).
+// Something the watcher wants the host's report to show: bitmaps and DCs as they come
+// and go (pens and brushes are too many and only counted), and the drawing calls of
+// the traced render.
 typedef void (*GdiEventSink)(const std::string& line);
 
 struct GdiWatch {

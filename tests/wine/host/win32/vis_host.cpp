@@ -12,12 +12,14 @@
 // Usage: vis_host --dll PATH --report FILE [--list] [--module N] [--frames N]
 //          [--interval MS] [--spectrum FILE] [--no-factory] [--video N]
 //          [--time-ms N] [--commands] [--keys] [--resize X,Y,W,H] [--config]
-//          [--capture DIR] [--capture-every N] [--trace-frame N]
+//          [--capture DIR] [--capture-every N] [--trace-frame N] [--then-module N]
 // The spectrum file holds frames of 1152 bytes (channel 0's 576 bands, then channel
 // 1's); the frames are used in order and repeat. --capture writes, every N-th frame
 // (every frame by default), the window's pixels as read from its DC and the plug-in's
 // surface, as window_NNNN.ppm and surface_NNNN.ppm. --trace-frame reports the
-// MoveToEx, LineTo, Ellipse and Polygon calls of one render.
+// MoveToEx, LineTo, Ellipse and Polygon calls of one render. --then-module runs a
+// second module in the same process after the first one's quit (its phases are named
+// second_*): before that quit the toggle is set to 1, and the second run reports it.
 #include <windows.h>
 
 #include <stdarg.h>
@@ -56,6 +58,7 @@ struct Options {
   std::string capture;
   int captureEvery = 1;
   int traceFrame = -1;
+  int thenModule = -1;
 };
 
 bool parseInt(const char* text, int* out) {
@@ -93,7 +96,8 @@ bool parseOptions(int argc, char** argv, Options* o, std::string* error) {
       (a == "--dll" ? o->dll : a == "--report" ? o->report : a == "--spectrum" ? o->spectrum
                                                                               : o->capture) = v;
     } else if (a == "--module" || a == "--frames" || a == "--interval" || a == "--video" ||
-               a == "--time-ms" || a == "--capture-every" || a == "--trace-frame") {
+               a == "--time-ms" || a == "--capture-every" || a == "--trace-frame" ||
+               a == "--then-module") {
       if (!value(&v)) return false;
       int n;
       if (!parseInt(v, &n) || n < 0) {
@@ -105,6 +109,7 @@ bool parseOptions(int argc, char** argv, Options* o, std::string* error) {
       if (a == "--interval") o->interval = n;
       if (a == "--video") o->video = n;
       if (a == "--trace-frame") o->traceFrame = n;
+      if (a == "--then-module") o->thenModule = n;
       if (a == "--capture-every") {
         if (n < 1) {
           *error = "--capture-every wants at least 1";
@@ -517,6 +522,10 @@ void markWindow() {
 
 int frameCounter = 0;
 
+// Phases of a second module's run in the same process are reported with a prefix.
+std::string phasePrefix;
+void beginPhase(const char* name) { event("phase name=" + phasePrefix + name); }
+
 void renderOnce() {
   const unsigned char* src = &spectrumData[(frameCounter % spectrumFrames) * spectrumFrameBytes];
   memcpy(running->spectrum, src, spectrumFrameBytes);
@@ -579,7 +588,7 @@ void sendCommand(int id, int high) {
 }
 
 void runCommands() {
-  event("phase name=commands");
+  beginPhase("commands");
   // Toggle: report, set with a non-zero argument, report, clear, report.
   sendCommand(CMD_TOGGLE, 0xFFFF);
   sendCommand(CMD_TOGGLE, 5);
@@ -599,7 +608,7 @@ void runCommands() {
 }
 
 void runKeys() {
-  event("phase name=keys");
+  beginPhase("keys");
   struct Key {
     UINT message;
     WPARAM key;
@@ -616,7 +625,7 @@ void runKeys() {
 }
 
 void runResize() {
-  event("phase name=resize");
+  beginPhase("resize");
   RECT outer = outerRect(options.resizeX, options.resizeY, options.resizeW, options.resizeH);
   SetWindowPos(frameWindow, nullptr, outer.left, outer.top, outer.right - outer.left,
                outer.bottom - outer.top, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -661,37 +670,37 @@ void reportIniFile() {
   fclose(f);
 }
 
-int runModule() {
+int runModule(int index, bool second) {
   VisHeader* (*getHeader)() = nullptr;
   getHeader = reinterpret_cast<VisHeader* (*)()>(reinterpret_cast<void*>(GetProcAddress(plugin, "winampVisGetHeader")));
   VisHeader* header = getHeader();
-  running = header->lookupModule(options.module);
+  running = header->lookupModule(index);
   if (!running) {
     eventf("error text=%s", quoted("no module with that index").c_str());
     return 2;
   }
-  eventf("run module=%d description=%s", options.module, quoted(running->description).c_str());
+  eventf("run module=%d description=%s", index, quoted(running->description).c_str());
 
   WNDCLASSA frameClass = {};
   frameClass.lpfnWndProc = frameProc;
   frameClass.hInstance = GetModuleHandleA(nullptr);
   frameClass.lpszClassName = "VisHostFrame";
   frameClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-  RegisterClassA(&frameClass);
+  if (!second) RegisterClassA(&frameClass);
 
   running->hostWindow = mainWindow;
   running->moduleInstance = reinterpret_cast<HINSTANCE>(plugin);
   running->sampleRate = 44100;
   running->channels = 2;
 
-  if (options.config) {
-    event("phase name=config");
+  if (options.config && !second) {
+    beginPhase("config");
     running->config(running);
     event("config_returned");
   }
 
   const unsigned long guiBefore = guiObjects();
-  event("phase name=init");
+  beginPhase("init");
   int result = running->init(running);
   pump();
   eventf("init result=%d", result);
@@ -720,22 +729,30 @@ int runModule() {
     return 0;
   }
 
-  event("phase name=render");
+  beginPhase("render");
   const int firstPart = options.resize ? options.frames / 2 : options.frames;
   renderFrames(firstPart);
   reportRenders("render");
   reportGdi("rendered");
-  if (options.commands) runCommands();
-  if (options.keys) runKeys();
-  if (options.resize) {
+  if (options.commands && !second) runCommands();
+  if (options.keys && !second) runKeys();
+  if (second) {
+    beginPhase("toggle");
+    sendCommand(CMD_TOGGLE, 0xFFFF);
+  } else if (options.thenModule >= 0) {
+    // A value the next run must inherit.
+    beginPhase("carry");
+    sendCommand(CMD_TOGGLE, 1);
+  }
+  if (options.resize && !second) {
     runResize();
-    event("phase name=render_after_resize");
+    beginPhase("render_after_resize");
     renderFrames(options.frames - firstPart);
     reportRenders("render_after_resize");
     eventf("last_capture width=%d height=%d", windowCapture.width, windowCapture.height);
   }
 
-  event("phase name=quit");
+  beginPhase("quit");
   HWND visBefore = visWindow;
   running->quit(running);
   event("quit_returned");
@@ -841,8 +858,27 @@ int main(int argc, char** argv) {
     RegisterClassA(&mainClass);
     mainWindow = CreateWindowExA(0, "VisHostMain", "vis_host", WS_OVERLAPPEDWINDOW, 0, 0, 200,
                                  100, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (!mainWindow) {
+      eventf("error text=%s code=%lu", quoted("cannot create the host window").c_str(),
+             GetLastError());
+      fclose(reportFile);
+      fprintf(stderr, "vis_host: cannot create the host window (no display?), error %lu\n",
+              GetLastError());
+      return 3;
+    }
     cbtHook = SetWindowsHookExA(WH_CBT, cbtProc, nullptr, GetCurrentThreadId());
-    status = runModule();
+    if (!cbtHook) {
+      fclose(reportFile);
+      fprintf(stderr, "vis_host: cannot install the message box hook, error %lu\n", GetLastError());
+      return 3;
+    }
+    status = runModule(options.module, false);
+    if (status == 0 && options.thenModule >= 0) {
+      phasePrefix = "second_";
+      frameWindow = visWindow = nullptr;
+      quitMessageSeen = false;
+      status = runModule(options.thenModule, true);
+    }
     UnhookWindowsHookEx(cbtHook);
     if (IsWindow(mainWindow)) DestroyWindow(mainWindow);
   }
