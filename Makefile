@@ -22,8 +22,11 @@ demo: deps
 	@bash scripts/demo.sh
 
 bench: deps
-	@cmake --preset linux >/dev/null && cmake --build --preset linux
+	@for p in linux mingw-i686; do \
+	  cmake --preset $$p >/dev/null && cmake --build --preset $$p || exit 1; \
+	done
 	@bash scripts/bench.sh
+	@bash scripts/bench_wine.sh
 
 clean:
 	rm -rf build
