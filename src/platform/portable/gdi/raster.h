@@ -3,8 +3,9 @@
 // of a line left out, even-odd polygon fill, pens centred on the outline). It knows
 // nothing of handles, DCs or windows; the callers in gdi/ resolve those first.
 //
-// Every function clips once to target.clip and writes spans; none allocates, except
-// the polygon edge table, which grows a reused buffer past its stack size.
+// Every function clips once to target.clip and writes spans. None allocates per call:
+// the polygon edge table, huge ellipses and pens wider than 64 pixels work in buffers
+// kept per thread, which grow past their stack size and are then reused.
 #pragma once
 
 #include <stdint.h>
