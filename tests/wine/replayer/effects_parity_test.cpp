@@ -54,8 +54,9 @@ enum Input { kSilence, kLoud, kMusic, kHalfMusic, kQuarterMusic };
 // about 10 MB of trace and a third of a second of Wine; a loud Pellox frame (105 discs
 // of radius 127 with 12-pixel pens) takes Wine a fifth of a second and a loud Ambrith
 // frame (21 discs of radius 255 with 25-pixel pens and 26 satellites each) a third, so
-// loud runs 8, 40 and 40 frames of these (kLoudFrames) and 200 of Tovanel. Music starts with two silent
-// frames (the clearing and scattering paths) and has a short silence at frame 120.
+// loud runs 20 frames of Zarvenn (200 MB of trace) and 200 of the others
+// (kLoudFrames). Music starts with two silent frames (the clearing and scattering
+// paths) and has a short silence at frame 120.
 // The resizes play it at half level (every band halved), the size edge cases, whose
 // surfaces clip nearly everything, at a quarter: smaller bands make Zarvenn's flakes
 // smaller and shallower (a half-size flake has a quarter of the lines), which keeps
@@ -72,7 +73,7 @@ struct Scenario {
   int newWidth, newHeight;
 };
 constexpr int kFrames = 200;
-constexpr int kLoudFrames[4] = {8, 40, 40, kFrames};  // in the order of kEffects
+constexpr int kLoudFrames[4] = {20, kFrames, kFrames, kFrames};  // in the order of kEffects
 // Music first: the longest replay starts first.
 const Scenario kScenarios[] = {
     {"music", kMusic, 640, 480, kFrames, 0, 0, 0},
