@@ -84,7 +84,14 @@ bool waitFor(const XServer& x, const std::string& command, const std::string& wa
 void expectEffectShown(const XServer& x, const std::string& id, int width, int height,
                        const ScratchDir& dir, const char* name, long minimumShare = 100) {
   std::string out, shot = dir.file("shot.rgb");
-  ASSERT_EQ(x.run("xwd -silent -id " + id + " -out '" + dir.file("shot.xwd") + "'", &out), 0);
+  // A busy machine can take a moment to map a freshly shown or resized window; xwd
+  // refuses an unviewable one, so try for a few seconds.
+  int status = 1;
+  for (int attempt = 0; attempt < 20 && status != 0; ++attempt) {
+    if (attempt > 0) usleep(250000);
+    status = x.run("xwd -silent -id " + id + " -out '" + dir.file("shot.xwd") + "' 2>&1", &out);
+  }
+  ASSERT_EQ(status, 0) << out;
   ASSERT_EQ(runCommand("ffmpeg -v error -i '" + dir.file("shot.xwd") + "' -frames:v 1 "
                        "-f rawvideo -pix_fmt rgb24 -y '" + shot + "'", &out), 0) << out;
   std::string pixels = readWholeFile(shot);
