@@ -111,6 +111,27 @@ void expectEffectShown(const XServer& x, const std::string& id, int width, int h
                shot + "' -y '" + keep + "/" + name + "'", &out);
   }
 }
+// Starts `orlimvis play ARGS --plugin <dir>/vis_orlim.so` on the X server with SDL's
+// dummy audio, its output in <dir>/play.log; returns its pid.
+pid_t startPlay(const XServer& x, const ScratchDir& dir, std::vector<std::string> args) {
+  pid_t player = fork();
+  if (player == 0) {
+    setenv("DISPLAY", x.display().c_str(), 1);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    int log = open(dir.file("play.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(log, 1);
+    dup2(log, 2);
+    args.insert(args.begin(), {"orlimvis", "play"});
+    args.push_back("--plugin");
+    args.push_back(dir.file("vis_orlim.so"));
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    execv(ORLIMVIS_BINARY, argv.data());
+    _exit(127);
+  }
+  return player;
+}
 }  // namespace
 
 TEST(Play, ShowsTheEffectAndAnswersKeysInARealWindow) {
@@ -120,18 +141,7 @@ TEST(Play, ShowsTheEffectAndAnswersKeysInARealWindow) {
   std::string out;
   ASSERT_EQ(runCommand("cp '" VIS_PLUGIN_PATH "' '" + dir.file("vis_orlim.so") + "'", &out), 0);
 
-  pid_t player = fork();
-  if (player == 0) {
-    setenv("DISPLAY", x.display().c_str(), 1);
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
-    int log = open(dir.file("play.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(log, 1);
-    dup2(log, 2);
-    std::string plugin = dir.file("vis_orlim.so");
-    execl(ORLIMVIS_BINARY, "orlimvis", "play", "-m", "Zarvenn", "--size", "320x240", "--seed",
-          "5", "--plugin", plugin.c_str(), (char*)nullptr);
-    _exit(127);
-  }
+  pid_t player = startPlay(x, dir, {"-m", "Zarvenn", "--size", "320x240", "--seed", "5"});
   ASSERT_GT(player, 0);
   struct Reaper {
     pid_t pid;
@@ -213,18 +223,7 @@ TEST(Play, CaptureVisualisesAnInputDevice) {
   ScratchDir dir;
   std::string out;
   ASSERT_EQ(runCommand("cp '" VIS_PLUGIN_PATH "' '" + dir.file("vis_orlim.so") + "'", &out), 0);
-  pid_t player = fork();
-  if (player == 0) {
-    setenv("DISPLAY", x.display().c_str(), 1);
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
-    int log = open(dir.file("play.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(log, 1);
-    dup2(log, 2);
-    std::string plugin = dir.file("vis_orlim.so");
-    execl(ORLIMVIS_BINARY, "orlimvis", "play", "-m", "Ambrith", "--capture", "--size", "160x120",
-          "--plugin", plugin.c_str(), (char*)nullptr);
-    _exit(127);
-  }
+  pid_t player = startPlay(x, dir, {"-m", "Ambrith", "--capture", "--size", "160x120"});
   ASSERT_GT(player, 0);
   std::string id;
   EXPECT_EQ(x.run("timeout 10 xdotool search --sync --name '^Ambrith$'", &id), 0)
