@@ -14,11 +14,13 @@ const char* usageText() {
          "                  [--duration T] [--at T] [--plugin PATH]\n"
          "      OUT: .mp4 .mkv .webm .gif (needs ffmpeg), .png (one frame, at --at T),\n"
          "      an existing folder (numbered PNG frames), or /dev/null (frames discarded)\n"
-         "  orlimvis play [AUDIO] -m MODULE [--capture [DEVICE]] [--size WxH] [--seed N]\n"
+         "  orlimvis play [AUDIO] -m MODULE [--capture [NAME]] [--size WxH] [--seed N]\n"
          "                [--from T] [--plugin PATH]\n"
          "      keys: 1-4 module, F full screen, Space pause, Left/Right seek 5 s, Esc/Q quit\n"
          "  orlimvis list [--plugin PATH]\n"
+         "  orlimvis devices   the inputs --capture takes (monitors show what is playing)\n"
          "  orlimvis tune OUT.wav [--duration T]   write the built-in demo tune\n"
+         "AUDIO: any file FFmpeg reads (MP3, AAC/M4A, Opus, Vorbis, FLAC, WAV, a video's sound...).\n"
          "No AUDIO: the built-in demo tune. MODULE: a name from `orlimvis list` or its index.\n"
          "T: seconds (12.5) or [h:]m:s. --seed N pins the plug-in's clock (it seeds from the\n"
          "milliseconds, so seeds that agree modulo 1000 give the same pictures).\n";
@@ -97,7 +99,7 @@ bool takeValue(int argc, char** argv, int* i, const char* name, std::string* val
 
 bool parseCommandLine(int argc, char** argv, Options* o, std::string* error) {
   if (argc < 2) {
-    *error = "no command given (render, play, list or tune; --help for more)";
+    *error = "no command given (render, play, list, devices or tune; --help for more)";
     return false;
   }
   std::string command = argv[1];
@@ -105,11 +107,12 @@ bool parseCommandLine(int argc, char** argv, Options* o, std::string* error) {
   else if (command == "play") o->command = Command::Play;
   else if (command == "list") o->command = Command::List;
   else if (command == "tune") o->command = Command::Tune;
+  else if (command == "devices") o->command = Command::Devices;
   else if (command == "help" || command == "--help" || command == "-h") {
     o->command = Command::Help;
     return true;
   } else {
-    *error = "unknown command '" + command + "' (render, play, list or tune)";
+    *error = "unknown command '" + command + "' (render, play, list, devices or tune)";
     return false;
   }
 
@@ -186,7 +189,10 @@ bool parseCommandLine(int argc, char** argv, Options* o, std::string* error) {
       if (haveAt) return *error = "play: --at is only for render", false;
       break;
     case Command::List:
-      if (!o->audio.empty()) return *error = "list: unexpected argument '" + o->audio + "'", false;
+    case Command::Devices:
+      if (!o->audio.empty())
+        return *error = std::string(o->command == Command::List ? "list" : "devices") +
+                        ": unexpected argument '" + o->audio + "'", false;
       break;
     case Command::Tune:
       if (o->output.empty()) return *error = "tune: OUT.wav is required", false;

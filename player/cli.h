@@ -5,7 +5,7 @@
 
 #include <string>
 
-enum class Command { None, Help, List, Render, Play, Tune };
+enum class Command { None, Help, List, Render, Play, Tune, Devices };
 
 struct Options {
   Command command = Command::None;
@@ -20,7 +20,7 @@ struct Options {
   double duration = -1;      // --duration, seconds; < 0: to the end
   double at = -1;            // --at, seconds; < 0: the default snapshot time
   bool capture = false;      // --capture
-  std::string captureDevice; // --capture DEVICE
+  std::string captureDevice; // --capture NAME: a name from `orlimvis devices`
 };
 
 // Parses argv; on failure returns false with a one-line reason in *error.

@@ -1,10 +1,10 @@
 // orlimvis: hosts the Orlim visualisation plug-in on Linux. Parses the command line,
-// runs one command through a Player, and reports a failure as one line on stderr.
+// runs one command, and reports a failure as one line on stderr.
 #include <stdio.h>
 
 #include "cli.h"
+#include "commands.h"
 #include "output/output_file.h"
-#include "player.h"
 
 int main(int argc, char** argv) {
   Options options;
@@ -14,10 +14,14 @@ int main(int argc, char** argv) {
     return 2;
   }
   installInterruptHandler();
-  int status;
-  {
-    Player player(options);
-    status = player.run(&error);
+  int status = 0;
+  switch (options.command) {
+    case Command::List: status = listCommand(options, stdout, &error); break;
+    case Command::Render: status = renderCommand(options, &error); break;
+    case Command::Play: status = playCommand(options, &error); break;
+    case Command::Tune: status = tuneCommand(options, stdout, &error); break;
+    case Command::Devices: status = devicesCommand(options, stdout, &error); break;
+    default: fputs(usageText(), stdout); break;
   }
   if (status != 0) {
     fprintf(stderr, "orlimvis: %s\n", error.empty() ? "failed" : error.c_str());

@@ -1,89 +1,83 @@
-// libsndfile decoding into the player's two-channel float clip, and WAV writing for the
-// ranges that ffmpeg muxes under a rendered video.
+// The WAV file is written by hand: a RIFF header, a 'fmt ' chunk for IEEE float
+// samples (format 3, with the 'fact' chunk that non-PCM WAV files carry) and the data.
 #include "audio/audio_clip.h"
 
-#include <sndfile.h>
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
 
 #include <algorithm>
 
-bool loadAudioFile(const std::string& path, AudioClip* clip, std::string* error) {
-  SF_INFO info = {};
-  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-  if (!file) {
-    *error = path + ": cannot read audio: " + sf_strerror(nullptr);
-    return false;
-  }
-  if (info.channels < 1 || info.samplerate < 1 || info.frames < 1) {
-    sf_close(file);
-    *error = path + ": cannot read audio: the stream holds no samples";
-    return false;
-  }
-  clip->sampleRate = info.samplerate;
-  clip->streamChannels = info.channels;
-  clip->source = path;
-  clip->samples.clear();
-  if (info.frames > 0 && info.frames < (sf_count_t)(1LL << 31)) {
-    clip->samples.reserve((size_t)info.frames * 2);
-  }
-
-  // Decode in blocks: the frame count of compressed formats is only an estimate, and a
-  // damaged file can end early, so the read loop, not the header, decides the length.
-  const int channels = info.channels;
-  std::vector<float> block((size_t)4096 * channels);
-  for (;;) {
-    sf_count_t got = sf_readf_float(file, block.data(), 4096);
-    if (got <= 0) {
-      break;
-    }
-    for (sf_count_t i = 0; i < got; ++i) {
-      const float* in = &block[(size_t)i * channels];
-      clip->samples.push_back(in[0]);
-      clip->samples.push_back(channels > 1 ? in[1] : in[0]);
-    }
-  }
-  int status = sf_error(file);
-  std::string reason = status ? sf_strerror(file) : "";
-  sf_close(file);
-  if (status) {
-    *error = path + ": cannot read audio: " + reason;
-    return false;
-  }
-  if (clip->samples.empty()) {
-    *error = path + ": cannot read audio: the stream holds no samples";
-    return false;
-  }
+bool ClipSource::seek(int64_t frame, std::string*) {
+  next_ = std::max<int64_t>(0, std::min(frame, clip_.frameCount()));
   return true;
 }
 
-bool writeWavRange(const AudioClip& clip, int64_t first, int64_t count, const std::string& path,
-                   std::string* error) {
-  first = std::max<int64_t>(0, std::min(first, clip.frameCount()));
-  count = std::max<int64_t>(0, std::min(count, clip.frameCount() - first));
-  SF_INFO info = {};
-  info.samplerate = clip.sampleRate;
-  info.channels = clip.streamChannels >= 2 ? 2 : 1;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-  if (!file) {
-    *error = path + ": cannot write audio: " + sf_strerror(nullptr);
+int64_t ClipSource::read(float* out, int64_t frames) {
+  int64_t n = std::max<int64_t>(0, std::min(frames, clip_.frameCount() - next_));
+  std::copy(clip_.samples.begin() + next_ * 2, clip_.samples.begin() + (next_ + n) * 2, out);
+  next_ += n;
+  return n;
+}
+
+namespace {
+void put16(std::string* s, unsigned v) {
+  s->push_back((char)(v & 0xFF));
+  s->push_back((char)(v >> 8 & 0xFF));
+}
+void put32(std::string* s, uint32_t v) {
+  put16(s, v & 0xFFFF);
+  put16(s, v >> 16);
+}
+}  // namespace
+
+bool writeWav(const AudioClip& clip, const std::string& path, std::string* error) {
+  const unsigned channels = clip.streamChannels >= 2 ? 2 : 1;
+  const uint64_t frames = (uint64_t)clip.frameCount();
+  const uint64_t dataBytes = frames * channels * 4;
+  if (dataBytes > 0xFFFFFF00u) {
+    *error = path + ": cannot write audio: too long for a WAV file";
     return false;
   }
-  const float* begin = clip.samples.data() + first * 2;
-  sf_count_t written = 0;
-  if (info.channels == 2) {
-    written = sf_writef_float(file, begin, count);
+  std::string header = "RIFF";
+  put32(&header, (uint32_t)(4 + 26 + 12 + 8 + dataBytes));
+  header += "WAVEfmt ";
+  put32(&header, 18);
+  put16(&header, 3);  // WAVE_FORMAT_IEEE_FLOAT
+  put16(&header, channels);
+  put32(&header, (uint32_t)clip.sampleRate);
+  put32(&header, (uint32_t)clip.sampleRate * channels * 4);
+  put16(&header, channels * 4);
+  put16(&header, 32);
+  put16(&header, 0);
+  header += "fact";
+  put32(&header, 4);
+  put32(&header, (uint32_t)frames);
+  header += "data";
+  put32(&header, (uint32_t)dataBytes);
+
+  FILE* f = fopen(path.c_str(), "wb");
+  if (!f) {
+    *error = path + ": cannot write audio: " + strerror(errno);
+    return false;
+  }
+  bool ok = fwrite(header.data(), 1, header.size(), f) == header.size();
+  // The samples are little-endian floats, which is how this machine holds them.
+  if (channels == 2) {
+    ok = ok && fwrite(clip.samples.data(), 4, (size_t)frames * 2, f) == (size_t)frames * 2;
   } else {
-    std::vector<float> mono((size_t)count);
-    for (int64_t i = 0; i < count; ++i) {
-      mono[(size_t)i] = begin[i * 2];
+    for (uint64_t i = 0; ok && i < frames; ++i) {
+      ok = fwrite(&clip.samples[(size_t)i * 2], 4, 1, f) == 1;
     }
-    written = sf_writef_float(file, mono.data(), count);
   }
-  std::string reason = sf_strerror(file);
-  sf_close(file);
-  if (written != count) {
-    *error = path + ": cannot write audio: " + reason;
-    return false;
+  int writeError = ok ? 0 : errno;
+  if (fclose(f) != 0 && ok) {
+    ok = false;
+    writeError = errno;
   }
-  return true;
+  if (!ok) {
+    *error = path + ": cannot write audio: " + strerror(writeError ? writeError : EIO);
+    remove(path.c_str());
+  }
+  return ok;
 }

@@ -1,10 +1,7 @@
-// Decoded audio held in memory: what the player analyses, plays and muxes.
-//
-// Samples are 32-bit floats, always two interleaved channels (a mono stream is doubled,
-// a stream with more channels keeps its first two); `streamChannels` remembers how many
-// the stream really had, since that is what a host reports to the plug-in. This file
-// decodes files through libsndfile and writes ranges back out as WAV; it knows nothing of
-// spectra or video.
+// Audio held whole in memory, used only for what is made in code (the demo tune):
+// two interleaved float channels, `streamChannels` saying how many the source really
+// had. A ClipSource reads a clip as any other source; writeWav puts it in a file (the
+// `tune` command, and the sound under a rendered video of the demo tune).
 #pragma once
 
 #include <stdint.h>
@@ -12,21 +9,33 @@
 #include <string>
 #include <vector>
 
+#include "audio/audio_source.h"
+
 struct AudioClip {
   std::vector<float> samples;  // interleaved L, R
   int sampleRate = 0;
   int streamChannels = 0;      // channel count of the source stream (1, 2, 6...)
-  std::string source;          // the file it came from; empty for synthesised audio
 
   int64_t frameCount() const { return (int64_t)(samples.size() / 2); }
   double seconds() const { return sampleRate > 0 ? (double)frameCount() / sampleRate : 0.0; }
 };
 
-// Decodes a whole file (any format libsndfile reads: WAV, FLAC, Ogg/Vorbis, Opus, MP3).
-// On failure returns false and sets *error to "<path>: <reason>" with libsndfile's reason.
-bool loadAudioFile(const std::string& path, AudioClip* clip, std::string* error);
+class ClipSource : public AudioSource {
+ public:
+  ClipSource(const AudioClip& clip, std::string title) : clip_(clip), title_(std::move(title)) {}
+  int sampleRate() const override { return clip_.sampleRate; }
+  int streamChannels() const override { return clip_.streamChannels; }
+  int64_t frames() const override { return clip_.frameCount(); }
+  std::string title() const override { return title_; }
+  bool seek(int64_t frame, std::string* error) override;
+  int64_t read(float* out, int64_t frames) override;
 
-// Writes frames [first, first + count) as a float WAV with the stream's channel count
-// capped at two (mono stays mono).
-bool writeWavRange(const AudioClip& clip, int64_t first, int64_t count, const std::string& path,
-                   std::string* error);
+ private:
+  const AudioClip& clip_;
+  std::string title_;
+  int64_t next_ = 0;
+};
+
+// Writes the clip as a 32-bit float WAV with the stream's channel count capped at two
+// (mono stays mono). On failure *error is "<path>: cannot write audio: <reason>".
+bool writeWav(const AudioClip& clip, const std::string& path, std::string* error);

@@ -163,5 +163,4 @@ void synthesiseDemoTune(double seconds, AudioClip* clip) {
   }
   clip->sampleRate = mix.rate;
   clip->streamChannels = 2;
-  clip->source.clear();
 }

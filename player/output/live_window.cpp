@@ -78,10 +78,13 @@ AudioPlayback::~AudioPlayback() {
   if (device_) SDL_CloseAudioDevice(device_);
 }
 
-bool AudioPlayback::open(const AudioClip* clip, std::string* error) {
-  clip_ = clip;
+bool AudioPlayback::open(int sampleRate, const std::string& streamName, std::string* error) {
+  // Read by SDL's Pulse and PipeWire drivers when they connect: the server's mixer then
+  // lists the stream as "orlimvis: <track>".
+  SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "orlimvis");
+  SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, streamName.c_str());
   SDL_AudioSpec want = {}, have = {};
-  want.freq = clip->sampleRate;
+  want.freq = sampleRate;
   want.format = AUDIO_F32SYS;
   want.channels = 2;
   want.samples = 1024;
@@ -91,46 +94,33 @@ bool AudioPlayback::open(const AudioClip* clip, std::string* error) {
     return false;
   }
   deviceFrames_ = have.samples;
-  feed();
   SDL_PauseAudioDevice(device_, 0);
   return true;
 }
 
-void AudioPlayback::feed() {
-  if (!device_) return;
-  const int64_t ahead = clip_->sampleRate / 5;
-  const int64_t bytesPerFrame = 2 * sizeof(float);
-  int64_t queued = SDL_GetQueuedAudioSize(device_) / bytesPerFrame;
-  while (queued < ahead && next_ < clip_->frameCount()) {
-    int64_t n = std::min<int64_t>(ahead - queued, clip_->frameCount() - next_);
-    n = std::max<int64_t>(n, std::min<int64_t>(1024, clip_->frameCount() - next_));
-    SDL_QueueAudio(device_, clip_->samples.data() + next_ * 2, (Uint32)(n * bytesPerFrame));
-    next_ += n;
-    queued += n;
-  }
+void AudioPlayback::queue(const float* frames, int64_t count) {
+  if (!device_ || count <= 0) return;
+  SDL_QueueAudio(device_, frames, (Uint32)(count * 2 * sizeof(float)));
+  sent_ += count;
+}
+
+int64_t AudioPlayback::queuedFrames() const {
+  return device_ ? SDL_GetQueuedAudioSize(device_) / (int64_t)(2 * sizeof(float)) : 0;
 }
 
 int64_t AudioPlayback::position() const {
   if (!device_) return 0;
   // Past the queue, one device buffer is still on its way to the speakers.
-  int64_t queued = SDL_GetQueuedAudioSize(device_) / (int64_t)(2 * sizeof(float));
-  return std::max<int64_t>(0, next_ - queued - deviceFrames_);
-}
-
-bool AudioPlayback::finished() const {
-  return device_ && next_ >= clip_->frameCount() && SDL_GetQueuedAudioSize(device_) == 0;
+  return std::max<int64_t>(0, sent_ - queuedFrames() - deviceFrames_);
 }
 
 void AudioPlayback::setPaused(bool paused) {
-  paused_ = paused;
   if (device_) SDL_PauseAudioDevice(device_, paused ? 1 : 0);
 }
 
-void AudioPlayback::seek(int64_t frame) {
-  if (!device_) return;
-  SDL_ClearQueuedAudio(device_);
-  next_ = std::max<int64_t>(0, std::min(frame, clip_->frameCount()));
-  feed();
+void AudioPlayback::clear() {
+  if (device_) SDL_ClearQueuedAudio(device_);
+  sent_ = 0;
 }
 
 void WallClock::setPaused(bool paused) {

@@ -7,7 +7,6 @@
 
 #include <string>
 
-#include "audio/audio_clip.h"
 #include "output/frame_view.h"
 
 class LiveWindow {
@@ -35,9 +34,10 @@ class LiveWindow {
   SDL_Rect windowed_ = {0, 0, 0, 0};
 };
 
-// Plays a clip through SDL's queue, a fifth of a second ahead; the clock is the frame
-// being heard now. Without an audio device, open() fails and callers may use
-// WallClock instead.
+// Plays what the caller queues through SDL's queue; the caller keeps it a fifth of a
+// second ahead. The position is the frame being heard now, counted from the last
+// clear(). Without an audio device, open() fails and callers may use WallClock instead.
+// The sound server sees the stream under the program's name and `streamName`.
 class AudioPlayback {
  public:
   AudioPlayback() = default;
@@ -45,19 +45,19 @@ class AudioPlayback {
   AudioPlayback& operator=(const AudioPlayback&) = delete;
   ~AudioPlayback();
 
-  bool open(const AudioClip* clip, std::string* error);
+  bool open(int sampleRate, const std::string& streamName, std::string* error);
   void setPaused(bool paused);
-  void seek(int64_t frame);
-  void feed();                 // keeps the queue topped up; call often
-  int64_t position() const;    // frame of the clip being heard
-  bool finished() const;
+  // Frames (stereo floats) to play after those already queued.
+  void queue(const float* frames, int64_t count);
+  int64_t queuedFrames() const;
+  // Drops everything queued; the position starts again from 0.
+  void clear();
+  int64_t position() const;
 
  private:
-  const AudioClip* clip_ = nullptr;
   SDL_AudioDeviceID device_ = 0;
-  int64_t next_ = 0;           // next clip frame to queue
+  int64_t sent_ = 0;           // frames queued since the last clear
   int64_t deviceFrames_ = 0;   // frames of the device's own buffer
-  bool paused_ = false;
 };
 
 // A clock for when there is no audio device: wall time, pausable and seekable.

@@ -81,7 +81,7 @@ bool VideoWriter::open(const std::string& ffmpeg, const std::string& path, Video
   logPath_ = file_.temporaryPath() + ".log";
 
   std::string size = std::to_string(width_) + "x" + std::to_string(height_);
-  std::string rate = std::to_string(settings.framesPerSecond);
+  const std::string& rate = settings.frameRate;
   std::vector<std::string> args = {ffmpeg, "-nostdin", "-hide_banner", "-loglevel", "error",
                                    "-y", "-f", "rawvideo", "-pix_fmt", "bgr0", "-s", size,
                                    "-framerate", rate, "-i", "pipe:0"};

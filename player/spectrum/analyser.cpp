@@ -160,28 +160,3 @@ void spectrumExecute(SpectrumAnalyser* a, const float* window, int frameBegin, i
     if (out[channel][0] == 0) out[channel][0] = 1;
   }
 }
-
-void spectrumTickWindow(const SpectrumAnalyser* a, int64_t tick, int sampleRate, int64_t* first,
-                        int* begin, int* end) {
-  int64_t tickBegin = tickStart(tick, sampleRate);
-  int64_t tickEnd = tickStart(tick + 1, sampleRate);
-  *first = (tickBegin + tickEnd) / 2 - a->length / 2;
-  *begin = (int)(tickBegin - *first);
-  *end = (int)(tickEnd - *first);
-}
-
-void spectrumAnalyseTick(SpectrumAnalyser* a, const AudioClip& clip, int64_t tick,
-                         unsigned char out[2][SPECTRUM_BANDS]) {
-  int64_t first;
-  int begin, end;
-  spectrumTickWindow(a, tick, clip.sampleRate, &first, &begin, &end);
-  const int64_t total = clip.frameCount();
-  float* w = a->scratch.data();
-  for (int i = 0; i < a->length; ++i) {
-    int64_t at = first + i;
-    bool inside = at >= 0 && at < total;
-    w[i * 2] = inside ? clip.samples[(size_t)at * 2] : 0.0f;
-    w[i * 2 + 1] = inside ? clip.samples[(size_t)at * 2 + 1] : 0.0f;
-  }
-  spectrumExecute(a, w, begin, end, out);
-}

@@ -1,4 +1,4 @@
-// The spectrum analyser: turns the audio around one 25 ms frame into the two channels
+// The spectrum analyser: turns the audio around one frame into the two channels
 // of 576 levels (0..255) that a visualisation plug-in reads. A pure core in the manner
 // of cava's: create for a sample rate, execute on samples, destroy; all its state is in
 // its own object and it knows nothing of files, devices or plug-ins.
@@ -19,8 +19,6 @@
 
 #include <stdint.h>
 
-#include "audio/audio_clip.h"
-
 enum { SPECTRUM_BANDS = 576 };
 
 struct SpectrumAnalyser;
@@ -32,22 +30,10 @@ void spectrumDestroy(SpectrumAnalyser* analyser);
 // Number of stereo frames the analyser reads per execution.
 int spectrumWindowLength(const SpectrumAnalyser* analyser);
 
-// window: spectrumWindowLength() interleaved stereo frames; the 25 ms frame being
+// window: spectrumWindowLength() interleaved stereo frames; the frame being
 // analysed is window frames [frameBegin, frameEnd), used for the silence test.
 void spectrumExecute(SpectrumAnalyser* analyser, const float* window, int frameBegin,
                      int frameEnd, unsigned char out[2][SPECTRUM_BANDS]);
-
-// Frames of a 25 ms tick: tick k covers clip frames [tickStart(k), tickStart(k + 1)).
-inline int64_t tickStart(int64_t tick, int sampleRate) { return tick * sampleRate / 40; }
-
-// The window the analyser reads for a tick: it starts at frame *first (which may be
-// before 0) and the tick's own frames are window frames [*begin, *end).
-void spectrumTickWindow(const SpectrumAnalyser* analyser, int64_t tick, int sampleRate,
-                        int64_t* first, int* begin, int* end);
-
-// Analyses tick `tick` of the clip, the window centred on it, zeros outside the clip.
-void spectrumAnalyseTick(SpectrumAnalyser* analyser, const AudioClip& clip, int64_t tick,
-                         unsigned char out[2][SPECTRUM_BANDS]);
 
 // Centre frequency of a band at the analyser's rate (for tests and documentation).
 double spectrumBandFrequency(const SpectrumAnalyser* analyser, int band);

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "audio/demo_tune.h"
+#include "frame_clock.h"
 #include "spectrum/analyser.h"
 
 namespace {
@@ -28,6 +29,27 @@ AudioClip tone(int rate, double f, double a, bool left = true, bool right = true
     clip.samples[(size_t)i * 2 + 1] = right ? v : 0.0f;
   }
   return clip;
+}
+
+// Analyses frame `tick` of the clip at a module's usual 25 ms clock, the window
+// centred on it, zeros outside the clip.
+void spectrumAnalyseTick(SpectrumAnalyser* a, const AudioClip& clip, int64_t tick,
+                         unsigned char out[2][SPECTRUM_BANDS]) {
+  VisModule record = {};
+  record.frameIntervalMillis = 25;
+  FrameClock clock;
+  std::string error;
+  ASSERT_TRUE(FrameClock::forModule(record, "test", clip.sampleRate, &clock, &error)) << error;
+  const int length = spectrumWindowLength(a);
+  FrameWindow w = clock.window(tick, length);
+  std::vector<float> window((size_t)length * 2);
+  for (int i = 0; i < length; ++i) {
+    int64_t at = w.first + i;
+    bool inside = at >= 0 && at < clip.frameCount();
+    window[(size_t)i * 2] = inside ? clip.samples[(size_t)at * 2] : 0.0f;
+    window[(size_t)i * 2 + 1] = inside ? clip.samples[(size_t)at * 2 + 1] : 0.0f;
+  }
+  spectrumExecute(a, window.data(), w.begin, w.end, out);
 }
 
 struct Analysed {

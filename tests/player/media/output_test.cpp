@@ -110,7 +110,7 @@ TEST(Output, VideoThroughFfmpegHasTheFramesRateSizeAndAudio) {
   AudioClip tune;
   synthesiseDemoTune(1.0, &tune);
   std::string error;
-  ASSERT_TRUE(writeWavRange(tune, 0, tune.frameCount(), dir.file("a.wav"), &error)) << error;
+  ASSERT_TRUE(writeWav(tune, dir.file("a.wav"), &error)) << error;
   // 40 frames at 40 per second: one second of video, with odd sizes padded to even.
   const struct { const char* name; int w, h; const char* size; bool audio; } cases[] = {
       {"v.mp4", 64, 48, "width=64\nheight=48", true},
@@ -126,6 +126,7 @@ TEST(Output, VideoThroughFfmpegHasTheFramesRateSizeAndAudio) {
     VideoSettings settings;
     settings.width = c.w;
     settings.height = c.h;
+    settings.frameRate = "40";
     settings.audioPath = dir.file("a.wav");
     VideoWriter video;
     ASSERT_TRUE(video.open(ffmpeg, dir.file(c.name), format, settings, &error)) << error;
@@ -153,6 +154,7 @@ TEST(Output, FailedOrAbortedVideoLeavesNothing) {
   std::vector<uint32_t> pixels(16 * 16);
   VideoSettings settings;
   settings.width = settings.height = 16;
+  settings.frameRate = "40";
   {
     // A program that is not ffmpeg: it exits at once, so writes fail or finish does.
     VideoWriter video;

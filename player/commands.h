@@ -1,0 +1,20 @@
+// The commands of orlimvis, each a function that runs one command to the end and
+// returns the exit status, with *error set to one line when it is not 0. Nothing here
+// exits the process; main prints the line.
+//
+// `list`, `tune` and `render` need no display and live in the library that the tests
+// link; `play` and `devices` talk to SDL and live with the program (live.cpp).
+#pragma once
+
+#include <stdio.h>
+
+#include <string>
+
+#include "cli.h"
+
+int listCommand(const Options& options, FILE* out, std::string* error);
+int tuneCommand(const Options& options, FILE* out, std::string* error);
+int renderCommand(const Options& options, std::string* error);
+
+int playCommand(const Options& options, std::string* error);
+int devicesCommand(const Options& options, FILE* out, std::string* error);

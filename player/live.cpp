@@ -1,0 +1,375 @@
+// `play` and `devices`: the commands that talk to SDL. `play` shows the effect live in
+// an SDL2 window, with the audio heard through SDL2 or, with --capture, the spectrum of
+// an input. Keys pressed in the window go to the plug-in's window as key messages, the
+// plug-in forwards them to the host window, and the host acts on them there (keys.h),
+// as a media player does with keys its visualisation sees.
+//
+// The loop is SDL's usual one: events, update (queue audio, render the frame the clock
+// has reached), draw, present. The audio streams from the file: only a fifth of a
+// second is queued ahead, and seeking goes through the decoder.
+#include <SDL.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "audio/capture.h"
+#include "audio/sound_server.h"
+#include "commands.h"
+#include "keys.h"
+#include "output/live_window.h"
+#include "output/output_file.h"
+#include "session.h"
+
+namespace {
+WPARAM virtualKeyFor(SDL_Keycode key) {
+  if (key >= SDLK_0 && key <= SDLK_9) return (WPARAM)('0' + (key - SDLK_0));
+  if (key >= SDLK_a && key <= SDLK_z) return (WPARAM)('A' + (key - SDLK_a));
+  switch (key) {
+    case SDLK_SPACE: return KEY_SPACE;
+    case SDLK_ESCAPE: return KEY_ESCAPE;
+    case SDLK_LEFT: return KEY_LEFT;
+    case SDLK_RIGHT: return KEY_RIGHT;
+    default: return 0;
+  }
+}
+
+// What the host reports back between two turns of the loop.
+struct PlayEvents : HostEvents {
+  std::vector<WPARAM> keys;
+  bool fullscreen = false;
+  bool close = false;
+  void onKey(UINT message, WPARAM key, LPARAM) override {
+    if (message == WM_KEYDOWN) keys.push_back(key);
+  }
+  void onFullscreenRequest() override { fullscreen = true; }
+  void onFrameClose() override { close = true; }
+};
+
+struct SdlSession {
+  bool ok;
+  explicit SdlSession(Uint32 flags) : ok(SDL_Init(flags) == 0) {}
+  ~SdlSession() {
+    if (ok) SDL_Quit();
+  }
+};
+
+std::string clockText(double seconds) {
+  int s = (int)seconds;
+  char text[32];
+  if (s >= 3600) snprintf(text, sizeof text, "%d:%02d:%02d", s / 3600, s / 60 % 60, s % 60);
+  else snprintf(text, sizeof text, "%d:%02d", s / 60, s % 60);
+  return text;
+}
+
+// The input --capture names, made the one SDL's default input opens. Through a sound
+// server that is done by naming its source in PULSE_SOURCE before SDL connects (and
+// keeping SDL on its Pulse driver, which honours it); without one, the name must be
+// one of SDL's own (checked once SDL runs). *label says what is visualised.
+bool chooseCaptureInput(const std::string& wanted, std::string* sdlName, std::string* label,
+                        std::string* error) {
+  if (wanted.empty()) {
+    // The monitor of the default output is "@DEFAULT_MONITOR@" to Pulse (and PipeWire);
+    // as the default source, it is what SDL's default input opens.
+    setenv("PULSE_SOURCE", "@DEFAULT_MONITOR@", 0);
+    return true;
+  }
+  std::vector<InputDevice> inputs;
+  std::string why;
+  if (!listSoundServerInputs(&inputs, &why)) {
+    *sdlName = wanted;
+    *label = wanted;
+    return true;
+  }
+  const InputDevice* input = findInput(inputs, wanted);
+  if (!input) {
+    *error = "--capture " + wanted + ": no such input; `orlimvis devices` lists them";
+    return false;
+  }
+  setenv("PULSE_SOURCE", input->name.c_str(), 1);
+  sdlName->clear();
+  if (!getenv("SDL_AUDIODRIVER")) SDL_SetHint(SDL_HINT_AUDIODRIVER, "pulseaudio");
+  *label = input->description + " (" + input->name + ")";
+  return true;
+}
+
+class LivePlayer {
+ public:
+  LivePlayer(const Options& options, std::string inputLabel)
+      : options_(options), session_(options), inputLabel_(std::move(inputLabel)) {}
+  int run(std::string* error);
+
+ private:
+  bool setUp(std::string* error);
+  void pollEvents();
+  bool actOnKeys(std::string* error);
+  bool seekTo(int64_t sample, std::string* error);
+  void queueAudio();
+  int64_t heardPosition() const;  // track sample being heard
+  void update();
+  void present();
+
+  Options options_;
+  Session session_;
+  PlayEvents events_;
+  LiveWindow window_;
+  AudioPlayback playback_;
+  AudioCapture capture_;
+  std::unique_ptr<WallClock> wallClock_;
+  std::string inputLabel_;
+  bool heard_ = false, paused_ = false, quit_ = false, redraw_ = true;
+  int64_t next_ = 0;        // next sample to queue, counted from the session's origin
+  int64_t lastFrame_ = -1;
+};
+
+bool LivePlayer::setUp(std::string* error) {
+  int index;
+  if (!session_.loadPlugin(error) || !session_.pickModule(&index, error)) return false;
+  if (!options_.capture && !session_.openAudio(error)) return false;
+  if (options_.capture) {
+    if (!capture_.open(options_.captureDevice, 16384, error)) {
+      if (!options_.captureDevice.empty()) *error += "; `orlimvis devices` lists the inputs";
+      return false;
+    }
+    if (inputLabel_.empty()) inputLabel_ = capture_.deviceName();
+    fprintf(stderr, "orlimvis: visualising %s\n", inputLabel_.c_str());
+    if (!session_.useLiveAudio(capture_.sampleRate(), capture_.channels(), inputLabel_, error)) {
+      return false;
+    }
+  }
+  session_.host().setEvents(&events_);
+  if (!session_.startModule(index, options_.width, options_.height, error)) return false;
+  // The window opens where the module's frame stands, that is where the plug-in saved
+  // it last time; from then on the frame follows the window.
+  RECT frame;
+  GetWindowRect(session_.host().frameWindow(), &frame);
+  FrameView view;
+  session_.pixels(&view);
+  if (!window_.open(session_.host().frameTitle(), frame.left, frame.top, view.width,
+                    view.height, error)) {
+    return false;
+  }
+  wallClock_.reset(new WallClock(session_.sampleRate()));
+  wallClock_->seek(0);
+  if (!options_.capture) {
+    std::string why;
+    heard_ = playback_.open(session_.sampleRate(), session_.trackTitle(), &why);
+    if (!heard_) fprintf(stderr, "orlimvis: %s; playing silently\n", why.c_str());
+  }
+  return true;
+}
+
+int64_t LivePlayer::heardPosition() const {
+  return session_.origin() + (heard_ ? playback_.position() : wallClock_->position());
+}
+
+void LivePlayer::pollEvents() {
+  SDL_Event e;
+  while (SDL_PollEvent(&e)) {
+    if (e.type == SDL_QUIT) {
+      quit_ = true;
+    } else if (e.type == SDL_KEYDOWN || e.type == SDL_KEYUP) {
+      WPARAM key = virtualKeyFor(e.key.keysym.sym);
+      if (!key) continue;
+      LPARAM flags = 1 | ((LPARAM)(e.key.keysym.scancode & 0xFF) << 16);
+      if (e.type == SDL_KEYUP) flags |= (LPARAM)0xC0000000u;
+      else if (e.key.repeat) flags |= (LPARAM)0x40000000;
+      session_.host().sendKey(e.type == SDL_KEYDOWN ? WM_KEYDOWN : WM_KEYUP, key, flags);
+    } else if (e.type == SDL_WINDOWEVENT) {
+      if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+        int w, h;
+        window_.drawableSize(&w, &h);
+        session_.host().resizeFrame(std::max(1, w), std::max(1, h));
+        redraw_ = true;
+      } else if (e.window.event == SDL_WINDOWEVENT_MOVED) {
+        session_.host().moveFrame(e.window.data1, e.window.data2);
+      } else if (e.window.event == SDL_WINDOWEVENT_EXPOSED) {
+        redraw_ = true;
+      } else if (e.window.event == SDL_WINDOWEVENT_CLOSE) {
+        quit_ = true;
+      }
+    }
+  }
+  if (interruptRequested() || events_.close) quit_ = true;
+}
+
+bool LivePlayer::seekTo(int64_t sample, std::string* error) {
+  int64_t length = session_.trackLength();
+  if (length > 0) sample = std::min(sample, length - 1);
+  if (!session_.seek(std::max<int64_t>(0, sample), error)) return false;
+  playback_.clear();
+  wallClock_->seek(0);
+  next_ = 0;
+  lastFrame_ = -1;
+  return true;
+}
+
+// Keys the plug-in passed on to the host.
+bool LivePlayer::actOnKeys(std::string* error) {
+  std::vector<WPARAM> keys;
+  keys.swap(events_.keys);
+  PluginHost& host = session_.host();
+  for (WPARAM key : keys) {
+    KeyOutcome outcome = keyAction((uint32_t)key, KeyState{host.moduleCount(), host.runningIndex(),
+                                                           !options_.capture});
+    switch (outcome.action) {
+      case KeyAction::SwitchModule: {
+        // Quit the running module, then init the other, in its place in the window.
+        int w, h, x, y;
+        window_.drawableSize(&w, &h);
+        if (!session_.startModule(outcome.module, w, h, error)) return false;
+        SDL_GetWindowPosition(window_.window(), &x, &y);
+        host.moveFrame(x, y);
+        lastFrame_ = -1;
+        redraw_ = true;
+        break;
+      }
+      case KeyAction::Fullscreen: host.sendCommand(CMD_FULLSCREEN, 0); break;
+      case KeyAction::TogglePause:
+        paused_ = !paused_;
+        if (heard_) playback_.setPaused(paused_);
+        wallClock_->setPaused(paused_);
+        break;
+      case KeyAction::Seek:
+        if (!seekTo(heardPosition() + (int64_t)outcome.seekSeconds * session_.sampleRate(), error)) {
+          return false;
+        }
+        break;
+      case KeyAction::Quit: quit_ = true; break;
+      case KeyAction::None: break;
+    }
+  }
+  if (events_.fullscreen) {
+    events_.fullscreen = false;
+    window_.toggleFullscreen();
+  }
+  return true;
+}
+
+// Keeps a fifth of a second queued ahead of what is heard.
+void LivePlayer::queueAudio() {
+  if (!heard_ || options_.capture) return;
+  AudioFeed& feed = session_.feed();
+  const int64_t ahead = session_.sampleRate() / 5;
+  while (playback_.queuedFrames() < ahead) {
+    const int chunk = 2048;
+    const float* samples = feed.peek(next_, chunk);
+    int64_t n = feed.ended() ? std::min<int64_t>(chunk, feed.total() - next_) : chunk;
+    if (n <= 0) break;
+    playback_.queue(samples, n);
+    next_ += n;
+  }
+}
+
+void LivePlayer::update() {
+  if (paused_) return;
+  const FrameClock& clock = session_.clock();
+  if (options_.capture) {
+    capture_.collect();
+    int64_t frame = clock.frameAt(wallClock_->position());
+    if (frame == lastFrame_) return;
+    lastFrame_ = frame;
+    const int length = session_.analysisLength();
+    int hop = (int)(clock.frameStart(frame + 1) - clock.frameStart(frame));
+    session_.renderWindow(capture_.newest(length), length - hop, length);
+  } else {
+    queueAudio();
+    int64_t frame = clock.frameAt(heardPosition() - session_.origin());
+    if (frame == lastFrame_) return;
+    lastFrame_ = frame;
+    session_.renderFrame(frame);
+    // The end: all of the audio has been heard.
+    AudioFeed& feed = session_.feed();
+    if (feed.ended() && heardPosition() - session_.origin() >= feed.total()) quit_ = true;
+  }
+  redraw_ = true;
+}
+
+// The frame, and the title: module, track and position (so it changes once a second).
+void LivePlayer::present() {
+  FrameView view;
+  if (redraw_ && session_.pixels(&view)) {
+    window_.show(view);
+    redraw_ = false;
+  }
+  std::string title = session_.host().frameTitle();
+  if (options_.capture) {
+    title += " - " + inputLabel_;
+  } else {
+    title += " - " + session_.trackTitle() + " - " +
+             clockText((double)heardPosition() / session_.sampleRate());
+    if (session_.trackLength() > 0) {
+      title += " / " + clockText((double)session_.trackLength() / session_.sampleRate());
+    }
+  }
+  window_.setTitle(title);
+}
+
+int LivePlayer::run(std::string* error) {
+  if (!setUp(error)) return 1;
+  while (!quit_) {
+    pollEvents();
+    if (!actOnKeys(error)) return 1;
+    if (quit_) break;
+    update();
+    present();
+    SDL_Delay(2);
+  }
+  // Quit the module while the window system still has its windows: it saves the
+  // frame's position on the way out.
+  session_.host().stop();
+  return 0;
+}
+}  // namespace
+
+int playCommand(const Options& options, std::string* error) {
+  // The input's choice has to be made before SDL connects to the sound server.
+  Options settings = options;
+  std::string label;
+  if (options.capture &&
+      !chooseCaptureInput(options.captureDevice, &settings.captureDevice, &label, error)) {
+    return 1;
+  }
+  SdlSession sdl(SDL_INIT_VIDEO | SDL_INIT_AUDIO);
+  if (!sdl.ok) {
+    *error = std::string("cannot start SDL: ") + SDL_GetError();
+    return 1;
+  }
+  // With no display SDL falls back to drawing off screen, which nobody would see; only
+  // an explicit choice of such a driver gets it.
+  const char* driver = SDL_GetCurrentVideoDriver();
+  if (driver && (!strcmp(driver, "offscreen") || !strcmp(driver, "dummy")) &&
+      !getenv("SDL_VIDEODRIVER")) {
+    *error = "play: no display to open a window on (DISPLAY is not set); use render";
+    return 1;
+  }
+  LivePlayer player(settings, label);
+  return player.run(error);
+}
+
+int devicesCommand(const Options&, FILE* out, std::string* error) {
+  std::vector<InputDevice> inputs;
+  std::string why;
+  if (listSoundServerInputs(&inputs, &why)) {
+    for (const InputDevice& input : inputs) {
+      fprintf(out, "%s\t%s%s\n", input.name.c_str(), input.description.c_str(),
+              input.monitor ? "\t[monitor: what an output plays]" : "");
+    }
+    return 0;
+  }
+  // No sound server: the inputs SDL's own driver offers, by its names.
+  SdlSession sdl(SDL_INIT_AUDIO);
+  int count = sdl.ok ? SDL_GetNumAudioDevices(1) : 0;
+  if (count <= 0) {
+    *error = "no inputs found (" + why + ")";
+    return 1;
+  }
+  for (int i = 0; i < count; ++i) {
+    const char* name = SDL_GetAudioDeviceName(i, 1);
+    if (!name) continue;
+    fprintf(out, "%s%s\n", name, strstr(name, "Monitor of") ? "\t[monitor: what an output plays]" : "");
+  }
+  return 0;
+}

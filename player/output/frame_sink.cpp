@@ -1,0 +1,147 @@
+// The four sinks wrap the writers that do the work (PendingFile, writePng, PngSequence,
+// VideoWriter); what is here is the choice between them and their common shape.
+#include "output/frame_sink.h"
+
+#include <sys/stat.h>
+
+#include "output/output_file.h"
+#include "output/png_writer.h"
+#include "output/video_writer.h"
+
+namespace {
+class DiscardSink : public FrameSink {
+ public:
+  bool open(const SinkSetup&, std::string*) override { return true; }
+  bool write(const FrameView&, int64_t, std::string*) override { return true; }
+  bool finish(std::string*) override { return true; }
+  bool wantsPixels(int64_t) const override { return false; }
+};
+
+class SnapshotSink : public FrameSink {
+ public:
+  explicit SnapshotSink(std::string path) : path_(std::move(path)) {}
+  // The file is reserved at once, so that an unwritable place is found before any work.
+  bool reserve(std::string* error) { return file_.reserve(path_, error); }
+  bool open(const SinkSetup&, std::string*) override { return true; }
+  bool write(const FrameView& frame, int64_t index, std::string* error) override {
+    if (index != frame_) return true;
+    written_ = writePng(file_.temporaryPath(), frame, error);
+    return written_;
+  }
+  bool finish(std::string* error) override {
+    if (!written_) {
+      *error = path_ + ": the frame to keep was never drawn";
+      return false;
+    }
+    return file_.commit(error);
+  }
+  bool wantsPixels(int64_t index) const override { return index == frame_; }
+  int64_t frame_ = -1;
+
+ private:
+  std::string path_;
+  PendingFile file_;
+  bool written_ = false;
+};
+
+class FolderSink : public FrameSink {
+ public:
+  explicit FolderSink(const std::string& folder) : frames_(folder) {}
+  bool open(const SinkSetup&, std::string*) override { return true; }
+  bool write(const FrameView& frame, int64_t, std::string* error) override {
+    return frames_.write(frame, error);
+  }
+  bool finish(std::string*) override {
+    frames_.commit();
+    return true;
+  }
+  bool wantsPixels(int64_t) const override { return true; }
+
+ private:
+  PngSequence frames_;
+};
+
+class VideoSink : public FrameSink {
+ public:
+  VideoSink(std::string path, VideoFormat format, std::string ffmpeg)
+      : path_(std::move(path)), format_(format), ffmpeg_(std::move(ffmpeg)) {}
+  bool open(const SinkSetup& setup, std::string* error) override {
+    VideoSettings settings;
+    settings.width = setup.width;
+    settings.height = setup.height;
+    settings.frameRate = setup.frameRate;
+    settings.audioPath = setup.audioPath;
+    settings.audioStart = setup.audioStart;
+    settings.audioDuration = setup.audioDuration;
+    return video_.open(ffmpeg_, path_, format_, settings, error);
+  }
+  bool write(const FrameView& frame, int64_t, std::string* error) override {
+    return video_.writeFrame(frame, error);
+  }
+  bool finish(std::string* error) override {
+    if (video_.finish(error)) return true;
+    *error = path_ + ": " + *error;
+    return false;
+  }
+  bool wantsPixels(int64_t) const override { return true; }
+  bool wantsAudio() const override { return true; }
+
+ private:
+  std::string path_;
+  VideoFormat format_;
+  std::string ffmpeg_;
+  VideoWriter video_;
+};
+
+bool isFolder(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool endsWithPng(const std::string& path) {
+  return path.size() > 4 && (path.compare(path.size() - 4, 4, ".png") == 0 ||
+                             path.compare(path.size() - 4, 4, ".PNG") == 0);
+}
+}  // namespace
+
+std::unique_ptr<FrameSink> makeFrameSink(const std::string& out, std::string* error) {
+  VideoFormat format;
+  if (out == "/dev/null") return std::unique_ptr<FrameSink>(new DiscardSink());
+  if (isFolder(out)) {
+    if (!checkWritableFolder(out, error)) return nullptr;
+    return std::unique_ptr<FrameSink>(new FolderSink(out));
+  }
+  if (endsWithPng(out)) {
+    std::unique_ptr<SnapshotSink> sink(new SnapshotSink(out));
+    if (!sink->reserve(error)) return nullptr;
+    return std::unique_ptr<FrameSink>(sink.release());
+  }
+  if (videoFormatFor(out, &format)) {
+    if (!checkWritableFolder(folderOf(out), error)) return nullptr;
+    std::string ffmpeg = findOnPath("ffmpeg");
+    if (ffmpeg.empty()) {
+      *error = out + ": video output needs the ffmpeg program, which is not on the PATH";
+      return nullptr;
+    }
+    return std::unique_ptr<FrameSink>(new VideoSink(out, format, ffmpeg));
+  }
+  size_t slash = out.find_last_of('/');
+  if (!out.empty() && (out.back() == '/' ||
+                       out.find('.', slash == std::string::npos ? 0 : slash) == std::string::npos)) {
+    *error = out + ": output folder does not exist";
+  } else {
+    *error = out + ": unknown output type (use .mp4, .mkv, .webm, .gif, .png or a folder)";
+  }
+  return nullptr;
+}
+
+bool isSnapshotSink(const FrameSink* sink) {
+  return dynamic_cast<const SnapshotSink*>(sink) != nullptr;
+}
+
+bool setSnapshotFrame(FrameSink* sink, int64_t index) {
+  SnapshotSink* snapshot = dynamic_cast<SnapshotSink*>(sink);
+  if (!snapshot) return false;
+  snapshot->frame_ = index;
+  return true;
+}

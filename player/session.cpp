@@ -1,0 +1,158 @@
+#include "session.h"
+
+#include <limits.h>
+#include <math.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "audio/decoder.h"
+#include "audio/demo_tune.h"
+
+std::string defaultPluginPath() {
+  char self[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return "vis_orlim.so";
+  self[n] = '\0';
+  std::string path = self;
+  return path.substr(0, path.find_last_of('/') + 1) + "vis_orlim.so";
+}
+
+Session::~Session() {
+  host_.reset();  // quits a running module first: its position is saved
+  feed_.reset();
+  spectrumDestroy(analyser_);
+  if (clockPinned_) visSetSystemTimeOverride(nullptr);
+}
+
+bool Session::loadPlugin(std::string* error) {
+  host_.reset(new PluginHost());
+  std::string path = options_.plugin.empty() ? defaultPluginPath() : options_.plugin;
+  return host_->load(path, error);
+}
+
+bool Session::pickModule(int* index, std::string* error) const {
+  *index = host_->findModule(options_.module);
+  if (*index < 0) {
+    *error = "unknown module '" + options_.module + "' (valid: " + host_->moduleNames() +
+             ", or an index 0-" + std::to_string(host_->moduleCount() - 1) + ")";
+    return false;
+  }
+  return true;
+}
+
+bool Session::openAudio(std::string* error) {
+  if (options_.audio.empty()) {
+    synthesiseDemoTune(DEMO_TUNE_SECONDS, &tune_);
+    tuneSource_.reset(new ClipSource(tune_, "demo tune"));
+    source_ = tuneSource_.get();
+  } else {
+    std::unique_ptr<AudioDecoder> decoder(new AudioDecoder());
+    if (!decoder->open(options_.audio, error)) return false;
+    file_ = std::move(decoder);
+    source_ = file_.get();
+  }
+  rate_ = source_->sampleRate();
+  channels_ = source_->streamChannels();
+  title_ = source_->title();
+  const std::string name = options_.audio.empty() ? "demo tune" : options_.audio;
+  if (rate_ < 1000 || rate_ > 768000) {
+    *error = name + ": sample rate " + std::to_string(rate_) + " Hz is not supported (1000 to 768000)";
+    return false;
+  }
+  const int64_t length = source_->frames();
+  if (length > 0 && options_.from >= (double)length / rate_) {
+    char text[160];
+    snprintf(text, sizeof text, "--from %.3f s: beyond the end of the audio (%.3f s long)",
+             options_.from, (double)length / rate_);
+    *error = text;
+    return false;
+  }
+  rangeStart_ = (int64_t)llround(options_.from * rate_);
+  rangeLength_ = length > 0 ? std::max<int64_t>(1, length - rangeStart_) : -1;
+  if (options_.duration > 0) {
+    int64_t wanted = std::max<int64_t>(1, (int64_t)llround(options_.duration * rate_));
+    rangeLength_ = rangeLength_ < 0 ? wanted : std::min(rangeLength_, wanted);
+  }
+  if (!makeAnalyser(error)) return false;
+  if (!source_->seek(rangeStart_, error)) return false;
+  origin_ = rangeStart_;
+  feed_.reset(new AudioFeed(source_, rangeLength_));
+  return true;
+}
+
+bool Session::useLiveAudio(int sampleRate, int channels, const std::string& name,
+                           std::string* error) {
+  rate_ = sampleRate;
+  channels_ = channels;
+  title_ = name;
+  return makeAnalyser(error);
+}
+
+bool Session::makeAnalyser(std::string* error) {
+  spectrumDestroy(analyser_);
+  analyser_ = spectrumCreate(rate_);
+  if (!analyser_) {
+    *error = "cannot set up the spectrum analyser (FFTW) for " + std::to_string(rate_) + " Hz";
+    return false;
+  }
+  return true;
+}
+
+void Session::pinClock() {
+  if (!options_.seeded || clockPinned_) return;
+  // The plug-in seeds its generator from the milliseconds of the system time; a fixed
+  // time makes every init of a run, and every run, start from the same state.
+  SYSTEMTIME time = {};
+  time.wYear = 2000;
+  time.wMonth = 1;
+  time.wDayOfWeek = 6;
+  time.wDay = 1;
+  time.wMilliseconds = (WORD)(options_.seed % 1000);
+  visSetSystemTimeOverride(&time);
+  clockPinned_ = true;
+}
+
+bool Session::startModule(int index, int width, int height, std::string* error) {
+  if (host_->running()) host_->stop();
+  if (!FrameClock::forModule(*host_->module(index), host_->moduleName(index), rate_, &clock_,
+                             error)) {
+    return false;
+  }
+  pinClock();
+  host_->setPreferredFrameSize(width, height);
+  if (!host_->start(index, error)) return false;
+  FrameView view;
+  if (!pixels(&view)) {
+    *error = "the plug-in's frame window has no pixels";
+    return false;
+  }
+  return true;
+}
+
+bool Session::seek(int64_t sample, std::string* error) {
+  sample = std::max<int64_t>(0, sample);
+  if (!source_->seek(sample, error)) return false;
+  origin_ = sample;
+  feed_.reset(new AudioFeed(source_));
+  return true;
+}
+
+void Session::renderFrame(int64_t frame) {
+  FrameWindow w = clock_.window(frame, spectrumWindowLength(analyser_));
+  renderWindow(feed_->window(w.first, spectrumWindowLength(analyser_)), w.begin, w.end);
+}
+
+void Session::renderWindow(const float* window, int begin, int end) {
+  unsigned char spectrum[2][SPECTRUM_BANDS];
+  spectrumExecute(analyser_, window, begin, end, spectrum);
+  host_->renderFrame(spectrum, channels_, rate_);
+}
+
+bool Session::pixels(FrameView* view) const {
+  VisPixels p;
+  if (!host_ || !host_->framePixels(&p)) return false;
+  *view = FrameView{p.pixels, p.width, p.height, p.stride};
+  return true;
+}
