@@ -72,7 +72,7 @@ bool AudioDecoder::open(const std::string& path, std::string* error) {
   if (code < 0) {
     // Only a failure to read the bytes is a read error; anything else FFmpeg says at
     // this point means it found no format it knows in them.
-    bool readFailed = code == AVERROR(EACCES) || code == AVERROR(EIO) || code == AVERROR(ENOMEM);
+    bool readFailed = code == AVERROR(EACCES) || code == AVERROR(EIO);
     *error = path + (readFailed ? ": cannot read: " + ffmpegText(code)
                                 : ": not an audio file (" + ffmpegText(code) + ")");
     return false;

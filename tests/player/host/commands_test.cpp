@@ -1,0 +1,136 @@
+// The commands in-process, as main runs them: `render` of every kind of file into a
+// PNG and an MP4, and the frame clock following the running module's own record.
+#include <dlfcn.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "../test_support.h"
+#include "commands.h"
+#include "host/vis_header.h"
+
+namespace {
+// A plug-in of the test's own, so that its settings file and any patch to its records
+// stay here.
+struct PluginCopy {
+  ScratchDir dir;
+  std::string path = dir.file("vis_orlim.so");
+  PluginCopy() {
+    std::string out;
+    runCommand("cp '" VIS_PLUGIN_PATH "' '" + path + "'", &out);
+  }
+};
+
+std::string probe(const std::string& path, const std::string& entries) {
+  std::string out;
+  runCommand("ffprobe -v error -show_entries " + entries + " -of default=noprint_wrappers=1 '" +
+                 path + "'",
+             &out);
+  return out;
+}
+
+double seconds(const std::string& path) {
+  return atof(probe(path, "format=duration").substr(9).c_str());
+}
+
+int videoFrames(const std::string& path) {
+  std::string frames;
+  runCommand("ffprobe -v error -count_frames -select_streams v -show_entries "
+             "stream=nb_read_frames -of csv=p=0 '" + path + "'", &frames);
+  return atoi(frames.c_str());
+}
+
+Options renderOptions(const PluginCopy& plugin, const std::string& audio, const std::string& out) {
+  Options o;
+  o.command = Command::Render;
+  o.plugin = plugin.path;
+  o.audio = audio;
+  o.module = "Pellox";
+  o.output = out;
+  o.width = 64;
+  o.height = 48;
+  o.seeded = true;
+  o.seed = 7;
+  return o;
+}
+}  // namespace
+
+TEST(RenderInProcess, EveryKindOfFileToPngAndMp4) {
+  PluginCopy plugin;
+  ScratchDir dir;
+  // file, ffmpeg inputs and options, --from; each gives 1.5 s to render
+  const struct { const char* name; const char* args; double from; } cases[] = {
+      {"song.m4a", "-f lavfi -i sine=f=440:r=44100:d=1.5 -ac 2 -c:a aac", 0},
+      // Long Opus, rendered past the 11 s where it used to break off.
+      {"long.opus", "-f lavfi -i anoisesrc=r=48000:d=32 -c:a libopus", 30.5},
+      {"x.mp3", "-f lavfi -i sine=f=440:r=44100:d=1.5 -c:a libmp3lame", 0},
+      {"x.flac", "-f lavfi -i anoisesrc=r=44100:d=1.5 -c:a flac", 0},
+      {"surround.wav", "-f lavfi -i anoisesrc=r=48000:d=1.5 -af 'pan=5.1|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0'", 0},
+      {"hi.wav", "-f lavfi -i sine=f=1000:r=96000:d=1.5", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string audio = dir.file(c.name), out;
+    ASSERT_EQ(runCommand(std::string("ffmpeg -nostdin -v error -y ") + c.args + " '" + audio + "'", &out), 0) << out;
+    std::string error;
+    Options png = renderOptions(plugin, audio, dir.file("shot.png"));
+    png.from = c.from;
+    png.at = c.from + 1;
+    ASSERT_EQ(renderCommand(png, &error), 0) << error;
+    EXPECT_EQ(probe(dir.file("shot.png"), "stream=width,height"), "width=64\nheight=48\n");
+    Options video = renderOptions(plugin, audio, dir.file("clip.mp4"));
+    video.from = c.from;
+    ASSERT_EQ(renderCommand(video, &error), 0) << error;
+    EXPECT_NEAR(seconds(dir.file("clip.mp4")), 1.5, 0.1);
+    EXPECT_EQ(videoFrames(dir.file("clip.mp4")), 60);  // 1.5 s of 25 ms frames
+    EXPECT_NE(probe(dir.file("clip.mp4"), "stream=codec_type").find("codec_type=audio"),
+              std::string::npos);
+    remove(dir.file("shot.png").c_str());
+    remove(dir.file("clip.mp4").c_str());
+  }
+}
+
+TEST(RenderInProcess, TheFrameClockFollowsTheModulesRecord) {
+  PluginCopy plugin;
+  // The test holds the plug-in loaded, so the record it patches is the one the
+  // command's host finds when it loads the same library.
+  void* library = dlopen(plugin.path.c_str(), RTLD_NOW);
+  ASSERT_NE(library, nullptr) << dlerror();
+  auto header = reinterpret_cast<VisHeader* (*)()>(dlsym(library, "winampVisGetHeader"))();
+  VisModule* pellox = header->lookupModule(1);
+  const int original = pellox->frameIntervalMillis;
+  ScratchDir dir;
+  // interval, frames in 1 s of the demo tune, the video's frame rate as ffprobe gives it
+  const struct { int interval; int frames; const char* rate; } cases[] = {
+      {50, 20, "20/1"},
+      {30, 34, "100/3"},  // 33.3 per second; the last, partial frame still drawn
+      {100, 10, "10/1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.interval);
+    pellox->frameIntervalMillis = c.interval;
+    std::string error;
+    Options folder = renderOptions(plugin, "", dir.path());
+    folder.duration = 1;
+    ASSERT_EQ(renderCommand(folder, &error), 0) << error;
+    std::string listing = listFolder(dir.path());
+    EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), c.frames) << listing;
+    runCommand("rm -f '" + dir.path() + "'/*.png", &listing);
+
+    ScratchDir videoDir;
+    Options video = renderOptions(plugin, "", videoDir.file("v.mp4"));
+    video.duration = 1;
+    ASSERT_EQ(renderCommand(video, &error), 0) << error;
+    EXPECT_NE(probe(videoDir.file("v.mp4"), "stream=r_frame_rate").find(c.rate), std::string::npos);
+    EXPECT_EQ(videoFrames(videoDir.file("v.mp4")), c.frames);
+  }
+  // A record that asks for no interval at all is refused, not divided by.
+  pellox->frameIntervalMillis = 0;
+  std::string error;
+  EXPECT_EQ(renderCommand(renderOptions(plugin, "", dir.file("x.png")), &error), 1);
+  EXPECT_EQ(error, "module Pellox asks for a frame every 0 ms; a host can serve 1 to 1000 ms");
+  EXPECT_EQ(listFolder(dir.path()), "");
+  pellox->frameIntervalMillis = original;
+  dlclose(library);
+}
