@@ -332,6 +332,11 @@ int playCommand(const Options& options, std::string* error) {
       !chooseCaptureInput(options.captureDevice, &settings.captureDevice, &label, error)) {
     return 1;
   }
+  // Read by SDL's Pulse and PipeWire drivers when they connect: mixers then list the
+  // streams as "orlimvis" with the track, or the input, as the stream's name.
+  SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "orlimvis");
+  SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME,
+              options.capture ? "visualising an input" : "playing");
   SdlSession sdl(SDL_INIT_VIDEO | SDL_INIT_AUDIO);
   if (!sdl.ok) {
     *error = std::string("cannot start SDL: ") + SDL_GetError();

@@ -9,7 +9,10 @@ native=(
   g++-multilib                 # the -m32 build of the plug-in core and its tests
   g++-mingw-w64-i686           # the real 32-bit DLL
   googletest libgtest-dev libbenchmark-dev
-  libsdl2-dev libsndfile1-dev libfftw3-dev libpng-dev
+  libsdl2-dev libfftw3-dev libpng-dev
+  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev  # the player's decoding
+  libpulse-dev                 # the sound server's inputs, by the names users see
+  pulseaudio pulseaudio-utils  # a private sound server for the capture tests
   ffmpeg                       # video output of the player, ffprobe in the tests
   xvfb xauth xdotool x11-apps  # headless windows for the live player and Wine
   wine

@@ -79,9 +79,7 @@ AudioPlayback::~AudioPlayback() {
 }
 
 bool AudioPlayback::open(int sampleRate, const std::string& streamName, std::string* error) {
-  // Read by SDL's Pulse and PipeWire drivers when they connect: the server's mixer then
-  // lists the stream as "orlimvis: <track>".
-  SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "orlimvis");
+  // The stream's name as the sound server shows it (read when the device opens).
   SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, streamName.c_str());
   SDL_AudioSpec want = {}, have = {};
   want.freq = sampleRate;

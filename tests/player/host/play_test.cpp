@@ -8,10 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <map>
 #include <vector>
 
 #include "../test_support.h"
+#include "audio/sound_server.h"
 
 namespace {
 class XServer {
@@ -111,6 +113,25 @@ void expectEffectShown(const XServer& x, const std::string& id, int width, int h
                shot + "' -y '" + keep + "/" + name + "'", &out);
   }
 }
+// The pixels of the second most common colour in a screenshot of the window (0 when
+// none can be taken): what expectEffectShown checks, without failing, for polling.
+long secondColourPixels(const XServer& x, const std::string& id, const ScratchDir& dir) {
+  std::string out;
+  if (x.run("xwd -silent -id " + id + " -out '" + dir.file("poll.xwd") + "' 2>&1", &out) != 0 ||
+      runCommand("ffmpeg -v error -i '" + dir.file("poll.xwd") + "' -frames:v 1 -f rawvideo "
+                 "-pix_fmt rgb24 -y '" + dir.file("poll.rgb") + "'", &out) != 0) {
+    return 0;
+  }
+  std::string pixels = readWholeFile(dir.file("poll.rgb"));
+  std::map<uint32_t, long> colours;
+  for (size_t i = 0; i + 2 < pixels.size(); i += 3)
+    ++colours[(uint32_t)(uint8_t)pixels[i] << 16 | (uint32_t)(uint8_t)pixels[i + 1] << 8 |
+              (uint8_t)pixels[i + 2]];
+  std::vector<long> counts;
+  for (const auto& c : colours) counts.push_back(c.second);
+  std::sort(counts.rbegin(), counts.rend());
+  return counts.size() >= 2 ? counts[1] : 0;
+}
 // Starts `orlimvis play ARGS --plugin <dir>/vis_orlim.so` on the X server with SDL's
 // dummy audio, its output in <dir>/play.log; returns its pid.
 pid_t startPlay(const XServer& x, const ScratchDir& dir, std::vector<std::string> args) {
@@ -132,6 +153,58 @@ pid_t startPlay(const XServer& x, const ScratchDir& dir, std::vector<std::string
   }
   return player;
 }
+// A PulseAudio server of the test's own: a private runtime folder, no default script,
+// one null sink "vsink" (whose monitor "vsink.monitor" is an input) and a socket that
+// needs no cookie. Clients find it through PULSE_SERVER.
+class PulseServer {
+ public:
+  bool start(const ScratchDir& dir, std::string* why) {
+    std::string script = dir.file("test.pa");
+    socket_ = dir.file("native");
+    std::ofstream(script) << "load-module module-null-sink sink_name=vsink "
+                             "sink_properties=device.description=Virtual_Sink\n"
+                             "load-module module-native-protocol-unix auth-anonymous=1 socket="
+                          << socket_ << "\n";
+    pid_ = fork();
+    if (pid_ == 0) {
+      int log = open(dir.file("pulse.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(log, 1);
+      dup2(log, 2);
+      setenv("HOME", dir.path().c_str(), 1);
+      setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+      setenv("PULSE_RUNTIME_PATH", dir.path().c_str(), 1);
+      execlp("pulseaudio", "pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "-F",
+             script.c_str(), "--log-target=stderr", (char*)nullptr);
+      _exit(127);
+    }
+    for (int i = 0; i < 100 && !fileExists(socket_); ++i) {
+      if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+        pid_ = -1;
+        break;
+      }
+      usleep(100000);
+    }
+    if (!fileExists(socket_)) {
+      *why = "pulseaudio (scripts/deps.sh) did not start: " + readWholeFile(dir.file("pulse.log"));
+      stop();
+      return false;
+    }
+    return true;
+  }
+  std::string address() const { return "unix:" + socket_; }
+  void stop() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+    pid_ = -1;
+  }
+  ~PulseServer() { stop(); }
+
+ private:
+  pid_t pid_ = -1;
+  std::string socket_;
+};
 }  // namespace
 
 TEST(Play, ShowsTheEffectAndAnswersKeysInARealWindow) {
@@ -153,13 +226,16 @@ TEST(Play, ShowsTheEffectAndAnswersKeysInARealWindow) {
     }
   } reaper{player};
 
-  // The window carries the frame's title, which the plug-in set to the module's name.
+  // The window carries the frame's title, which the plug-in set to the module's name,
+  // then the track and where it is.
   std::string id;
-  ASSERT_EQ(x.run("timeout 10 xdotool search --sync --name '^Zarvenn$'", &id), 0)
+  ASSERT_EQ(x.run("timeout 10 xdotool search --sync --name '^Zarvenn - demo tune - '", &id), 0)
       << readWholeFile(dir.file("play.log"));
   id = trimmed(id.substr(0, id.find('\n')));
   ASSERT_EQ(x.run("xdotool windowfocus --sync " + id, &out), 0) << out;
   usleep(1500000);  // some frames of music
+  EXPECT_TRUE(waitFor(x, "xdotool getwindowname " + id, "Zarvenn - demo tune - 0:01 / 0:24", 5,
+                      &out)) << out;
   // Moved by hand: the frame, and so the position the plug-in saves, follows.
   x.run("xdotool windowmove --sync " + id + " 210 130", &out);
   usleep(200000);
@@ -226,7 +302,7 @@ TEST(Play, CaptureVisualisesAnInputDevice) {
   pid_t player = startPlay(x, dir, {"-m", "Ambrith", "--capture", "--size", "160x120"});
   ASSERT_GT(player, 0);
   std::string id;
-  EXPECT_EQ(x.run("timeout 10 xdotool search --sync --name '^Ambrith$'", &id), 0)
+  EXPECT_EQ(x.run("timeout 10 xdotool search --sync --name '^Ambrith - '", &id), 0)
       << readWholeFile(dir.file("play.log"));
   id = trimmed(id.substr(0, id.find('\n')));
   x.run("xdotool windowfocus --sync " + id + " key q", &out);
@@ -248,4 +324,90 @@ TEST(Play, RefusesToPlayWithoutADisplay) {
                           &out);
   EXPECT_NE(status, 0);
   EXPECT_NE(out.find("orlimvis: play: no display"), std::string::npos) << out;
+}
+
+TEST(Play, CapturesASoundServerInputByTheNamesUsersSee) {
+  ScratchDir dir;
+  PulseServer pulse;
+  std::string why;
+  if (!pulse.start(dir, &why)) GTEST_SKIP() << why;
+  setenv("PULSE_SERVER", pulse.address().c_str(), 1);
+  struct Unset {
+    ~Unset() { unsetenv("PULSE_SERVER"); }
+  } unset;
+
+  // The listing in-process: the monitor is there, by name and by description.
+  std::vector<InputDevice> inputs;
+  ASSERT_TRUE(listSoundServerInputs(&inputs, &why)) << why;
+  const InputDevice* monitor = findInput(inputs, "vsink.monitor");
+  ASSERT_NE(monitor, nullptr);
+  EXPECT_TRUE(monitor->monitor);
+  EXPECT_EQ(monitor->description, "Monitor of Virtual_Sink");
+  EXPECT_EQ(findInput(inputs, "monitor of virtual_sink"), monitor);  // any case
+  EXPECT_EQ(findInput(inputs, "vsink"), nullptr);                    // the output itself is no input
+  // `orlimvis devices` says the same, one input a line, monitors marked.
+  std::string out;
+  ASSERT_EQ(runCommand("'" ORLIMVIS_BINARY "' devices", &out), 0) << out;
+  EXPECT_NE(out.find("vsink.monitor\tMonitor of Virtual_Sink\t[monitor"), std::string::npos) << out;
+
+  // A name that is no input: one line that points to `orlimvis devices`.
+  int status = runCommand("'" ORLIMVIS_BINARY "' play -m Pellox --capture nowhere.monitor", &out);
+  EXPECT_NE(status, 0);
+  EXPECT_EQ(out, "orlimvis: --capture nowhere.monitor: no such input; `orlimvis devices` lists them\n");
+
+  // Something playing into the sink, and the player capturing its monitor by description.
+  XServer x;
+  ASSERT_TRUE(x.start()) << "Xvfb (scripts/deps.sh) did not start";
+  ASSERT_EQ(runCommand("cp '" VIS_PLUGIN_PATH "' '" + dir.file("vis_orlim.so") + "'", &out), 0);
+  ASSERT_EQ(runCommand("ffmpeg -nostdin -v error -f lavfi -i anoisesrc=d=30:a=0.5 -ac 2 '" +
+                       dir.file("noise.wav") + "'", &out), 0) << out;
+  pid_t source = fork();
+  if (source == 0) {
+    execlp("paplay", "paplay", "--device=vsink", dir.file("noise.wav").c_str(), (char*)nullptr);
+    _exit(127);
+  }
+  pid_t player = fork();
+  if (player == 0) {
+    setenv("DISPLAY", x.display().c_str(), 1);
+    int log = open(dir.file("play.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(log, 1);
+    dup2(log, 2);
+    execl(ORLIMVIS_BINARY, "orlimvis", "play", "-m", "Ambrith", "--capture",
+          "Monitor of Virtual_Sink", "--size", "160x120", "--plugin",
+          dir.file("vis_orlim.so").c_str(), (char*)nullptr);
+    _exit(127);
+  }
+  struct Reaper {
+    pid_t pids[2];
+    ~Reaper() {
+      for (pid_t pid : pids) {
+        if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
+          kill(pid, SIGKILL);
+          waitpid(pid, nullptr, 0);
+        }
+      }
+    }
+  } reaper{{player, source}};
+  std::string id;
+  ASSERT_EQ(x.run("timeout 10 xdotool search --sync --name "
+                  "'^Ambrith - Monitor of Virtual_Sink .vsink.monitor.$'", &id), 0)
+      << readWholeFile(dir.file("play.log"));
+  id = trimmed(id.substr(0, id.find('\n')));
+  // The server records for it from the monitor's source (the only source there is).
+  std::string sources, streams;
+  runCommand("pactl list short sources", &sources);
+  EXPECT_TRUE(waitFor(x, "pactl list source-outputs", "application.name = \"orlimvis\"", 5, &streams))
+      << streams;
+  EXPECT_NE(streams.find("Source: " + trimmed(sources.substr(0, sources.find('\t')))),
+            std::string::npos) << sources << streams;
+  // Until the noise reaches the effect the window may show silence.
+  for (int i = 0; i < 100 && secondColourPixels(x, id, dir) <= 160 * 120 / 100; ++i) usleep(100000);
+  expectEffectShown(x, id, 160, 120, dir, "capture-monitor.png");
+  x.run("xdotool windowfocus --sync " + id + " key q", &out);
+  for (int i = 0; i < 50 && waitpid(player, &status, WNOHANG) == 0; ++i) usleep(100000);
+  reaper.pids[0] = -1;
+  ASSERT_TRUE(WIFEXITED(status)) << readWholeFile(dir.file("play.log"));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(readWholeFile(dir.file("play.log")),
+            "orlimvis: visualising Monitor of Virtual_Sink (vsink.monitor)\n");
 }
