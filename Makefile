@@ -26,6 +26,7 @@ bench: deps
 	  cmake --preset $$p >/dev/null && cmake --build --preset $$p || exit 1; \
 	done
 	@bash scripts/bench.sh
+	@bash scripts/bench_stream.sh
 	@bash scripts/bench_wine.sh
 
 clean:

@@ -14,7 +14,7 @@
 
 struct SinkSetup {
   int width = 0, height = 0;
-  std::string frameRate;      // frames per second as ffmpeg takes it ("40", "1000/30")
+  std::string frameRate;      // frames per second as ffmpeg takes it ("50", "1000/30")
   std::string audioPath;      // the sound under a video: this file...
   double audioStart = 0;      // ...from here...
   double audioDuration = -1;  // ...for this long (< 0: to its end)

@@ -12,12 +12,17 @@ LiveWindow::~LiveWindow() {
 
 bool LiveWindow::open(const std::string& title, int x, int y, int width, int height,
                       std::string* error) {
+  // A frame is a copy of the plug-in's pixels at the window's own size (the plug-in
+  // redraws at every size), so SDL's software renderer is all it takes; an OpenGL one
+  // would load the GL driver, which for Mesa's software GL is LLVM and some 80 MB of
+  // memory, for nothing. SDL_RENDER_DRIVER still chooses another.
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   window_ = SDL_CreateWindow(title.c_str(), x, y, width, height, SDL_WINDOW_RESIZABLE);
   if (!window_) {
     *error = std::string("cannot open a window: ") + SDL_GetError();
     return false;
   }
-  renderer_ = SDL_CreateRenderer(window_, -1, 0);
+  renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
   if (!renderer_) {
     *error = std::string("cannot draw in the window: ") + SDL_GetError();
     return false;

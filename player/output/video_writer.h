@@ -21,7 +21,7 @@ std::string findOnPath(const std::string& program);
 
 struct VideoSettings {
   int width = 0, height = 0;
-  std::string frameRate;         // frames per second as ffmpeg takes it ("40", "1000/30")
+  std::string frameRate;         // frames per second as ffmpeg takes it ("50", "1000/30")
   std::string audioPath;         // muxed in when not empty (not for GIF)...
   double audioStart = 0;         // ...from this time in it...
   double audioDuration = -1;     // ...for this long (< 0: to its end)
