@@ -13,17 +13,13 @@
 // each move and size, and the position the plug-in saves follows the frame.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "host/host_windows.h"
 #include "host/vis_header.h"
-#include "visplatform.h"  // visWindowPixels, the message-box hook
-
-// One request the plug-in sent to the host window (WM_USER, code in lParam).
-struct HostRequestRecord {
-  LPARAM code;
-  WPARAM argument;
-};
+#include "visplatform.h"  // visWindowPixels
 
 // What the host passes on to the program that embeds it.
 class HostEvents {
@@ -37,7 +33,7 @@ class HostEvents {
   virtual void onFrameClose() {}
 };
 
-class PluginHost {
+class PluginHost : private HostWindowsListener {
  public:
   PluginHost() = default;
   PluginHost(const PluginHost&) = delete;
@@ -85,22 +81,19 @@ class PluginHost {
   // Sends WM_COMMAND with (code, high word) to the visualisation window.
   void sendCommand(int code, int highWord);
 
-  HWND hostWindow() const { return hostWindow_; }
-  HWND frameWindow() const { return frame_; }
-  HWND visWindow() const { return visWindow_; }
-  const std::vector<HostRequestRecord>& requests() const { return requests_; }
-  void clearRequests() { requests_.clear(); }
-  WPARAM reportedToggle() const { return reportedToggle_; }
+  HWND hostWindow() const { return windows_->hostWindow(); }
+  HWND frameWindow() const { return windows_->frame(); }
+  HWND visWindow() const { return windows_->visWindow(); }
+  const std::vector<HostRequestRecord>& requests() const { return windows_->requests(); }
+  void clearRequests() { windows_->clearRequests(); }
+  WPARAM reportedToggle() const { return windows_->reportedToggle(); }
   const std::string& lastMessage() const { return lastMessage_; }
 
  private:
-  static LRESULT CALLBACK hostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  static LRESULT CALLBACK frameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  static HWND embedFactory(EmbedRecord* record);
-  static int onMessageBox(void* context, HWND owner, const char* text, const char* caption,
-                          UINT type);
-  LRESULT onRequest(LPARAM code, WPARAM argument);
-  void fitChild();
+  void onKey(UINT message, WPARAM key, LPARAM flags) override;
+  void onFullscreenRequest() override { events_->onFullscreenRequest(); }
+  bool onFrameClose() override;
+  void onMessageBox(HWND owner, const char* text, const char* caption, UINT type) override;
   void unload();
 
   HMODULE library_ = nullptr;
@@ -108,14 +101,8 @@ class PluginHost {
   std::vector<VisModule*> modules_;
   HostEvents defaultEvents_;
   HostEvents* events_ = &defaultEvents_;
-  bool classesRegistered_ = false;
-  HWND hostWindow_ = nullptr;
-  HWND frame_ = nullptr;
-  HWND visWindow_ = nullptr;
-  int preferredWidth_ = 0, preferredHeight_ = 0;
+  std::unique_ptr<HostWindows> windows_;  // made by load(), gone before the library
   int runningIndex_ = -1;
   bool starting_ = false;
-  std::vector<HostRequestRecord> requests_;
-  WPARAM reportedToggle_ = 0;
   std::string lastMessage_;
 };

@@ -6,6 +6,8 @@
 // message that reaches its main window through the queue, and the frame's destruction
 // together with what the settings file held at that moment.
 //
+// The windows, the answers and the frame rules are the player's own host core
+// (player/host/host_windows.h); this class adds the records and a settings folder.
 // One host at a time. It points GetModuleFileNameA at a library name inside a fresh
 // directory of its own, so the plug-in's settings file lands there.
 #pragma once
@@ -13,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "host/host_windows.h"
 #include "host/vis_header.h"
 
 struct HostEvent {
@@ -28,7 +31,7 @@ struct HostEvent {
   UINT type = 0;         // kMessageBox
 };
 
-class TestHost {
+class TestHost : private HostWindowsListener {
  public:
   TestHost();
   ~TestHost();
@@ -49,9 +52,9 @@ class TestHost {
   // Sends the visualisation window a command, as the host's menu does.
   LRESULT command(WORD code, WORD argument);
 
-  HWND window() const { return window_; }
-  HWND frame() const { return frame_; }
-  HWND visWindow() const { return visWindow_; }
+  HWND window() const { return windows_.hostWindow(); }
+  HWND frame() const { return windows_.frame(); }
+  HWND visWindow() const { return windows_.visWindow(); }
   const std::string& directory() const { return directory_; }
   std::string settingsPath() const { return directory_ + "/plugin.ini"; }
   std::string readSettings() const;  // "" when there is no file
@@ -62,27 +65,24 @@ class TestHost {
   std::vector<HostEvent> messageBoxes() const;
   void clearEvents() { events.clear(); }
 
-  // What the host answers.
-  bool offerFactory = true;
-  LRESULT videoPlaying = 0;
-  bool factoryReturnsNull = false;
+  // What the host answers (request 505, request 501, a factory that fails).
+  bool& offerFactory;
+  LRESULT& videoPlaying;
+  bool& factoryReturnsNull;
 
   std::vector<HostEvent> events;
-  RECT factoryRect = {0, 0, 0, 0};  // the record's rectangle when the factory ran
-  int factoryCalls = 0;
+  RECT& factoryRect;  // the record's rectangle when the factory ran
+  int& factoryCalls;
   HINSTANCE instance() const { return instance_; }
 
  private:
-  static LRESULT CALLBACK mainProc(HWND, UINT, WPARAM, LPARAM);
-  static LRESULT CALLBACK frameProc(HWND, UINT, WPARAM, LPARAM);
-  static HWND factory(EmbedRecord* record);
-  static int messageBox(void* context, HWND owner, const char* text, const char* caption,
-                        UINT type);
-  void fitChild();
+  void onRequest(LPARAM code, WPARAM argument) override;
+  void onKey(UINT message, WPARAM key, LPARAM flags) override;
+  void onFrameDestroyed() override;
+  void onMessageBox(HWND owner, const char* text, const char* caption, UINT type) override;
+  void onQuit(WPARAM code) override;
 
-  HWND window_ = nullptr;
-  HWND frame_ = nullptr;
-  HWND visWindow_ = nullptr;
+  HostWindows windows_{this};
   HINSTANCE instance_;
   std::string directory_;
   std::string libraryPath_;

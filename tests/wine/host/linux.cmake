@@ -16,8 +16,10 @@ add_executable(test_wine_host
   ${VIS_WINE_HOST_DIR}/linux/wine_host_test.cpp
   ${VIS_WINE_HOST_DIR}/linux/crt_rand_test.cpp
   ${VIS_WINE_HOST_DIR}/linux/portable_parity_test.cpp
-  ${CMAKE_SOURCE_DIR}/tests/support/test_host.cpp)
-target_include_directories(test_wine_host PRIVATE ${VIS_WINE_HOST_DIR}/linux ${CMAKE_SOURCE_DIR}/tests)
+  ${CMAKE_SOURCE_DIR}/tests/support/test_host.cpp
+  ${CMAKE_SOURCE_DIR}/player/host/host_windows.cpp)
+target_include_directories(test_wine_host PRIVATE ${VIS_WINE_HOST_DIR}/linux ${CMAKE_SOURCE_DIR}/tests
+                           ${CMAKE_SOURCE_DIR}/player)
 target_compile_definitions(test_wine_host PRIVATE
   VIS_MINGW_DIR="${VIS_MINGW_BUILD_DIR}"
   VIS_WINE_PREFIX="${VIS_WINE_PREFIX}"
