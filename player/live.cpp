@@ -280,9 +280,13 @@ void LivePlayer::update() {
     if (frame == lastFrame_) return;
     lastFrame_ = frame;
     session_.renderFrame(frame);
-    // The end: all of the audio has been heard.
+    // The end: all of the audio has been heard (queued and played out, or, silently,
+    // passed by the clock).
     AudioFeed& feed = session_.feed();
-    if (feed.ended() && heardPosition() - session_.origin() >= feed.total()) quit_ = true;
+    if (feed.ended() && (heard_ ? next_ >= feed.total() && playback_.queuedFrames() == 0
+                                : heardPosition() - session_.origin() >= feed.total())) {
+      quit_ = true;
+    }
   }
   redraw_ = true;
 }
@@ -320,6 +324,10 @@ int LivePlayer::run(std::string* error) {
   // Quit the module while the window system still has its windows: it saves the
   // frame's position on the way out.
   session_.host().stop();
+  if (!options_.capture && !session_.audio()->error().empty()) {
+    *error = session_.audio()->error();  // the file turned bad part way
+    return 1;
+  }
   return 0;
 }
 }  // namespace

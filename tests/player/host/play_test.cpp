@@ -411,3 +411,37 @@ TEST(Play, CapturesASoundServerInputByTheNamesUsersSee) {
   EXPECT_EQ(readWholeFile(dir.file("play.log")),
             "orlimvis: visualising Monitor of Virtual_Sink (vsink.monitor)\n");
 }
+
+TEST(Play, EndsWithTheFileAndReportsOneThatTurnsBad) {
+  XServer x;
+  ASSERT_TRUE(x.start()) << "Xvfb (scripts/deps.sh) did not start";
+  ScratchDir dir;
+  std::string out;
+  ASSERT_EQ(runCommand("cp '" VIS_PLUGIN_PATH "' '" + dir.file("vis_orlim.so") + "'", &out), 0);
+  ASSERT_EQ(runCommand("ffmpeg -nostdin -v error -f lavfi -i anoisesrc=r=44100:d=4 -c:a aac "
+                       "-movflags +faststart '" + dir.file("whole.m4a") + "'", &out), 0) << out;
+  std::string m4a = readWholeFile(dir.file("whole.m4a"));
+  std::ofstream(dir.file("cut.m4a"), std::ios::binary) << m4a.substr(0, m4a.size() / 2);
+  // file, --from, exit status, what the log says
+  const struct { const char* file; const char* from; int status; const char* log; } cases[] = {
+      {"whole.m4a", "2.5", 0, ""},  // the last 1.5 s, then the player ends by itself
+      {"cut.m4a", "0", 1, "cut.m4a: damaged audio at 0:01.9: Invalid data found"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    pid_t player = startPlay(x, dir, {dir.file(c.file), "-m", "Tovanel", "--from", c.from,
+                                      "--size", "64x48"});
+    ASSERT_GT(player, 0);
+    int status = -1;
+    for (int i = 0; i < 300 && waitpid(player, &status, WNOHANG) == 0; ++i) usleep(100000);
+    if (waitpid(player, nullptr, WNOHANG) == 0) {
+      kill(player, SIGKILL);
+      waitpid(player, nullptr, 0);
+    }
+    std::string log = readWholeFile(dir.file("play.log"));
+    ASSERT_TRUE(WIFEXITED(status)) << log;
+    EXPECT_EQ(WEXITSTATUS(status), c.status) << log;
+    EXPECT_NE(log.find(c.log), std::string::npos) << log;
+    EXPECT_LE(std::count(log.begin(), log.end(), '\n'), 1) << log;
+  }
+}
