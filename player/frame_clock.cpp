@@ -1,3 +1,5 @@
+// The frame clock's arithmetic, in 64-bit integers so that frame k of a long track
+// lies exactly where k intervals put it. See frame_clock.h.
 #include "frame_clock.h"
 
 #include <math.h>

@@ -1,3 +1,4 @@
+// play's key table: which key does what, and when a key does nothing. See keys.h.
 #include "keys.h"
 
 namespace {

@@ -1,3 +1,4 @@
+// The session's set-up steps and its one clean-up path. See session.h.
 #include "session.h"
 
 #include <limits.h>

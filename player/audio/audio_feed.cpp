@@ -1,3 +1,5 @@
+// The feed's buffer holds what was read and not yet forgotten; reads come in blocks of
+// at least 4096 frames so that a decoder is not asked for a few samples at a time.
 #include "audio/audio_feed.h"
 
 #include <algorithm>

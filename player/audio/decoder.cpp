@@ -49,14 +49,13 @@ AudioDecoder::~AudioDecoder() {
   avformat_close_input(&format_);
 }
 
-bool AudioDecoder::open(const std::string& path, std::string* error) {
-  // FFmpeg's own log would add lines of its own to stderr; its errors reach the user
-  // through the codes it returns, in the one line the player prints.
-  av_log_set_level(AV_LOG_QUIET);
-  path_ = path;
+namespace {
+// The cases a path can fail in before FFmpeg sees it.
+bool checkPath(const std::string& path, std::string* error) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) {
-    *error = path + (errno == ENOENT ? ": no such file" : ": cannot read: " + std::string(strerror(errno)));
+    *error = path + (errno == ENOENT ? std::string(": no such file")
+                                     : ": cannot read: " + std::string(strerror(errno)));
     return false;
   }
   if (S_ISDIR(info.st_mode)) {
@@ -67,65 +66,20 @@ bool AudioDecoder::open(const std::string& path, std::string* error) {
     *error = path + ": not an audio file (it is empty)";
     return false;
   }
-  // "file:" keeps a name with a colon (or one FFmpeg would take for a protocol) a file.
-  int code = avformat_open_input(&format_, ("file:" + path).c_str(), nullptr, nullptr);
-  if (code < 0) {
-    // Only a failure to read the bytes is a read error; anything else FFmpeg says at
-    // this point means it found no format it knows in them.
-    bool readFailed = code == AVERROR(EACCES) || code == AVERROR(EIO);
-    *error = path + (readFailed ? ": cannot read: " + ffmpegText(code)
-                                : ": not an audio file (" + ffmpegText(code) + ")");
-    return false;
-  }
-  code = avformat_find_stream_info(format_, nullptr);
-  if (code < 0) {
-    *error = path + ": not an audio file (" + ffmpegText(code) + ")";
-    return false;
-  }
+  return true;
+}
+}  // namespace
+
+bool AudioDecoder::open(const std::string& path, std::string* error) {
+  // FFmpeg's own log would add lines of its own to stderr; its errors reach the user
+  // through the codes it returns, in the one line the player prints.
+  av_log_set_level(AV_LOG_QUIET);
+  path_ = path;
   const AVCodec* codec = nullptr;
-  stream_ = av_find_best_stream(format_, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
-  if (stream_ == AVERROR_DECODER_NOT_FOUND) {
-    // The stream is there, but this FFmpeg cannot decode it: name the codec.
-    for (unsigned i = 0; i < format_->nb_streams; ++i) {
-      const AVCodecParameters* p = format_->streams[i]->codecpar;
-      if (p->codec_type == AVMEDIA_TYPE_AUDIO) {
-        char what[64];
-        if (p->codec_id == AV_CODEC_ID_NONE) snprintf(what, sizeof what, "tag 0x%04x", p->codec_tag);
-        else snprintf(what, sizeof what, "'%s'", avcodec_get_name(p->codec_id));
-        *error = path + ": unsupported audio codec (" + what + ")";
-        return false;
-      }
-    }
-  }
-  if (stream_ < 0) {
-    *error = path + (format_->nb_streams == 0 ? ": not an audio file (no streams in it)"
-                                              : ": no audio stream in the file");
+  if (!checkPath(path, error) || !openStream(&codec, error) || !openCodec(codec, error)) {
     return false;
-  }
-  for (unsigned i = 0; i < format_->nb_streams; ++i) {
-    if ((int)i != stream_) format_->streams[i]->discard = AVDISCARD_ALL;
   }
   AVStream* stream = format_->streams[stream_];
-  codecContext_ = avcodec_alloc_context3(codec);
-  packet_ = av_packet_alloc();
-  frame_ = av_frame_alloc();
-  if (!codecContext_ || !packet_ || !frame_) {
-    *error = path + ": cannot read: out of memory";
-    return false;
-  }
-  code = avcodec_parameters_to_context(codecContext_, stream->codecpar);
-  if (code >= 0) code = avcodec_open2(codecContext_, codec, nullptr);
-  if (code < 0) {
-    *error = path + ": unsupported audio codec '" + codec->name + "': " + ffmpegText(code);
-    return false;
-  }
-  codec_ = codec->name;
-  rate_ = codecContext_->sample_rate;
-  channels_ = codecContext_->ch_layout.nb_channels;
-  if (rate_ <= 0 || channels_ <= 0) {
-    *error = path + ": not an audio file (the audio stream has no rate or channels)";
-    return false;
-  }
   if (stream->duration > 0 && stream->duration != AV_NOPTS_VALUE) {
     frames_ = av_rescale_q(stream->duration, stream->time_base, AVRational{1, rate_});
   } else if (format_->duration > 0) {
@@ -145,6 +99,73 @@ bool AudioDecoder::open(const std::string& path, std::string* error) {
   return true;
 }
 
+bool AudioDecoder::openStream(const AVCodec** codec, std::string* error) {
+  const std::string& path = path_;
+  // "file:" keeps a name with a colon (or one FFmpeg would take for a protocol) a file.
+  int code = avformat_open_input(&format_, ("file:" + path).c_str(), nullptr, nullptr);
+  if (code < 0) {
+    // Only a failure to read the bytes is a read error; anything else FFmpeg says at
+    // this point means it found no format it knows in them.
+    bool readFailed = code == AVERROR(EACCES) || code == AVERROR(EIO);
+    *error = path + (readFailed ? ": cannot read: " + ffmpegText(code)
+                                : ": not an audio file (" + ffmpegText(code) + ")");
+    return false;
+  }
+  code = avformat_find_stream_info(format_, nullptr);
+  if (code < 0) {
+    *error = path + ": not an audio file (" + ffmpegText(code) + ")";
+    return false;
+  }
+  stream_ = av_find_best_stream(format_, AVMEDIA_TYPE_AUDIO, -1, -1, codec, 0);
+  if (stream_ == AVERROR_DECODER_NOT_FOUND) {
+    // The stream is there, but this FFmpeg cannot decode it: name the codec.
+    for (unsigned i = 0; i < format_->nb_streams; ++i) {
+      const AVCodecParameters* p = format_->streams[i]->codecpar;
+      if (p->codec_type != AVMEDIA_TYPE_AUDIO) continue;
+      char what[64];
+      if (p->codec_id == AV_CODEC_ID_NONE) snprintf(what, sizeof what, "tag 0x%04x", p->codec_tag);
+      else snprintf(what, sizeof what, "'%s'", avcodec_get_name(p->codec_id));
+      *error = path + ": unsupported audio codec (" + what + ")";
+      return false;
+    }
+  }
+  if (stream_ < 0) {
+    *error = path + (format_->nb_streams == 0 ? ": not an audio file (no streams in it)"
+                                              : ": no audio stream in the file");
+    return false;
+  }
+  // Only the audio is read: a video's pictures are skipped by the demuxer.
+  for (unsigned i = 0; i < format_->nb_streams; ++i) {
+    if ((int)i != stream_) format_->streams[i]->discard = AVDISCARD_ALL;
+  }
+  return true;
+}
+
+bool AudioDecoder::openCodec(const AVCodec* codec, std::string* error) {
+  const std::string& path = path_;
+  codecContext_ = avcodec_alloc_context3(codec);
+  packet_ = av_packet_alloc();
+  frame_ = av_frame_alloc();
+  if (!codecContext_ || !packet_ || !frame_) {
+    *error = path + ": cannot read: out of memory";
+    return false;
+  }
+  int code = avcodec_parameters_to_context(codecContext_, format_->streams[stream_]->codecpar);
+  if (code >= 0) code = avcodec_open2(codecContext_, codec, nullptr);
+  if (code < 0) {
+    *error = path + ": unsupported audio codec '" + codec->name + "': " + ffmpegText(code);
+    return false;
+  }
+  codec_ = codec->name;
+  rate_ = codecContext_->sample_rate;
+  channels_ = codecContext_->ch_layout.nb_channels;
+  if (rate_ <= 0 || channels_ <= 0) {
+    *error = path + ": not an audio file (the audio stream has no rate or channels)";
+    return false;
+  }
+  return true;
+}
+
 void AudioDecoder::fail(const std::string& what, int code) {
   if (error_.empty()) {
     error_ = path_ + ": " + what + " at " + clockText(decoded_, rate_) + ": " + ffmpegText(code);
@@ -152,29 +173,38 @@ void AudioDecoder::fail(const std::string& what, int code) {
   ended_ = true;
 }
 
+// Any sample format and layout into interleaved float at the same rate: two channels,
+// or one for mono (doubled afterwards). Made again when a stream changes its format.
+bool AudioDecoder::setUpConverter(const AVFrame* frame) {
+  swr_free(&swr_);
+  AVChannelLayout in = {};
+  if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || frame->ch_layout.nb_channels == 0) {
+    av_channel_layout_default(&in, frame->ch_layout.nb_channels ? frame->ch_layout.nb_channels
+                                                                 : channels_);
+  } else {
+    av_channel_layout_copy(&in, &frame->ch_layout);
+  }
+  AVChannelLayout out = {};
+  av_channel_layout_default(&out, in.nb_channels == 1 ? 1 : 2);
+  int code = swr_alloc_set_opts2(&swr_, &out, AV_SAMPLE_FMT_FLT, frame->sample_rate, &in,
+                                 (AVSampleFormat)frame->format, frame->sample_rate, 0, nullptr);
+  if (code >= 0) code = swr_init(swr_);
+  av_channel_layout_uninit(&in);
+  av_channel_layout_uninit(&out);
+  if (code < 0) {
+    fail("cannot convert the samples", code);
+    return false;
+  }
+  swrFormat_ = frame->format;
+  swrChannels_ = frame->ch_layout.nb_channels;
+  return true;
+}
+
 bool AudioDecoder::convert(const AVFrame* frame) {
   const int n = frame->nb_samples;
-  if (!swr_ || swrFormat_ != frame->format) {
-    swr_free(&swr_);
-    AVChannelLayout in = {};
-    if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || frame->ch_layout.nb_channels == 0) {
-      av_channel_layout_default(&in, frame->ch_layout.nb_channels ? frame->ch_layout.nb_channels
-                                                                   : channels_);
-    } else {
-      av_channel_layout_copy(&in, &frame->ch_layout);
-    }
-    AVChannelLayout out = {};
-    av_channel_layout_default(&out, in.nb_channels == 1 ? 1 : 2);
-    int code = swr_alloc_set_opts2(&swr_, &out, AV_SAMPLE_FMT_FLT, frame->sample_rate, &in,
-                                   (AVSampleFormat)frame->format, frame->sample_rate, 0, nullptr);
-    if (code >= 0) code = swr_init(swr_);
-    av_channel_layout_uninit(&in);
-    av_channel_layout_uninit(&out);
-    if (code < 0) {
-      fail("cannot convert the samples", code);
-      return false;
-    }
-    swrFormat_ = frame->format;
+  if ((!swr_ || swrFormat_ != frame->format || swrChannels_ != frame->ch_layout.nb_channels) &&
+      !setUpConverter(frame)) {
+    return false;
   }
   // Where this frame starts in the stream: its time stamp when it has one (after a seek
   // that is the only way to know), else straight after the previous one.

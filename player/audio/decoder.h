@@ -45,6 +45,9 @@ class AudioDecoder : public AudioSource {
   int64_t position() const { return next_; }
 
  private:
+  bool openStream(const struct AVCodec** codec, std::string* error);
+  bool openCodec(const struct AVCodec* codec, std::string* error);
+  bool setUpConverter(const AVFrame* frame);
   bool decodeMore();  // converts one more decoded frame into pending_; false at the end
   bool convert(const AVFrame* frame);
   void fail(const std::string& what, int code);
@@ -55,7 +58,7 @@ class AudioDecoder : public AudioSource {
   AVPacket* packet_ = nullptr;
   AVFrame* frame_ = nullptr;
   SwrContext* swr_ = nullptr;
-  int swrFormat_ = -1;  // the sample format swr_ was set up for
+  int swrFormat_ = -1, swrChannels_ = 0;  // what swr_ was set up for
   int stream_ = -1;
   int rate_ = 0, channels_ = 0;
   int64_t frames_ = -1;

@@ -1,3 +1,5 @@
+// The host's window procedures, the frame factory and the request answers. See
+// host_windows.h.
 #include "host/host_windows.h"
 
 #include "visplatform.h"  // the message-box hook

@@ -1,3 +1,5 @@
+// The host core: loads the plug-in library, reads its header and module table, and
+// runs one module at a time over the host windows. See plugin_host.h.
 #include "host/plugin_host.h"
 
 #include <dlfcn.h>   // dlopen/dlerror: only to report why a library does not load

@@ -106,6 +106,7 @@ TEST(Cli, Commands) {
       {{"play", "a.wav", "-m", "P", "--capture"}, "capture"},
       {{"play", "-m", "P", "-o", "x.mp4"}, "-o"},
       {{"list", "extra"}, "extra"},
+      {{"devices", "extra"}, "devices: unexpected argument 'extra'"},
       {{"tune"}, "OUT.wav"},
       {{"tune", "tune.flac"}, "tune.flac"},
   };
