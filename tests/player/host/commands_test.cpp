@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 
 #include "../test_support.h"
 #include "commands.h"
@@ -133,4 +134,25 @@ TEST(RenderInProcess, TheFrameClockFollowsTheModulesRecord) {
   EXPECT_EQ(listFolder(dir.path()), "");
   pellox->frameIntervalMillis = original;
   dlclose(library);
+}
+
+TEST(RenderInProcess, AFileThatTurnsBadLeavesNothingBehind) {
+  PluginCopy plugin;
+  ScratchDir dir;
+  std::string out;
+  ASSERT_EQ(runCommand("ffmpeg -nostdin -v error -f lavfi -i anoisesrc=r=44100:d=4 -c:a aac "
+                       "-movflags +faststart '" + dir.file("whole.m4a") + "'", &out), 0) << out;
+  std::string m4a = readWholeFile(dir.file("whole.m4a"));
+  std::ofstream(dir.file("cut.m4a"), std::ios::binary) << m4a.substr(0, m4a.size() / 2);
+  remove(dir.file("whole.m4a").c_str());
+  ScratchDir frames;
+  for (const std::string& output : {dir.file("cut.mp4"), frames.path()}) {
+    SCOPED_TRACE(output);
+    std::string error;
+    EXPECT_EQ(renderCommand(renderOptions(plugin, dir.file("cut.m4a"), output), &error), 1);
+    EXPECT_EQ(error, dir.file("cut.m4a") + ": damaged audio at 0:01.9: Invalid data found when "
+                                           "processing input");
+    EXPECT_EQ(listFolder(dir.path()), "cut.m4a\n");
+    EXPECT_EQ(listFolder(frames.path()), "");
+  }
 }

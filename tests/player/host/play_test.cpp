@@ -355,15 +355,25 @@ TEST(Play, CapturesASoundServerInputByTheNamesUsersSee) {
   EXPECT_NE(status, 0);
   EXPECT_EQ(out, "orlimvis: --capture nowhere.monitor: no such input; `orlimvis devices` lists them\n");
 
-  // Something playing into the sink, and the player capturing its monitor by description.
+  // Something playing into the sink, and a player capturing its monitor by description.
   XServer x;
   ASSERT_TRUE(x.start()) << "Xvfb (scripts/deps.sh) did not start";
   ASSERT_EQ(runCommand("cp '" VIS_PLUGIN_PATH "' '" + dir.file("vis_orlim.so") + "'", &out), 0);
   ASSERT_EQ(runCommand("ffmpeg -nostdin -v error -f lavfi -i anoisesrc=d=30:a=0.5 -ac 2 '" +
                        dir.file("noise.wav") + "'", &out), 0) << out;
+  // The sound comes from orlimvis itself, its output pointed at the sink.
+  ScratchDir sourceDir;
+  ASSERT_EQ(runCommand("cp '" VIS_PLUGIN_PATH "' '" + sourceDir.file("vis_orlim.so") + "'", &out), 0);
   pid_t source = fork();
   if (source == 0) {
-    execlp("paplay", "paplay", "--device=vsink", dir.file("noise.wav").c_str(), (char*)nullptr);
+    setenv("PULSE_SINK", "vsink", 1);
+    setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+    setenv("DISPLAY", x.display().c_str(), 1);
+    int log = open(sourceDir.file("play.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(log, 1);
+    dup2(log, 2);
+    execl(ORLIMVIS_BINARY, "orlimvis", "play", dir.file("noise.wav").c_str(), "-m", "Zarvenn",
+          "--size", "64x48", "--plugin", sourceDir.file("vis_orlim.so").c_str(), (char*)nullptr);
     _exit(127);
   }
   pid_t player = fork();
@@ -388,6 +398,11 @@ TEST(Play, CapturesASoundServerInputByTheNamesUsersSee) {
       }
     }
   } reaper{{player, source}};
+  // The server sees the playing stream under the program's name and the track's.
+  std::string playing;
+  EXPECT_TRUE(waitFor(x, "pactl list sink-inputs", "media.name = \"noise.wav\"", 10, &playing))
+      << playing << readWholeFile(sourceDir.file("play.log"));
+  EXPECT_NE(playing.find("application.name = \"orlimvis\""), std::string::npos) << playing;
   std::string id;
   ASSERT_EQ(x.run("timeout 10 xdotool search --sync --name "
                   "'^Ambrith - Monitor of Virtual_Sink .vsink.monitor.$'", &id), 0)

@@ -75,6 +75,9 @@ TEST(Decoder, ReadsEveryFormatRateAndChannelCount) {
        48000, 6, 1, false, "surround.wav"},
       // Mono is doubled.
       {"mono.wav", "-f lavfi -i 'aevalsrc=0.25:s=8000:d=1' -c:a pcm_s16le", 8000, 1, 1, true, "mono.wav"},
+      {"x.wma", "-f lavfi -i sine=f=440:r=44100:d=2 -ac 2 -c:a wmav2", 44100, 2, 2, false, "x.wma"},
+      {"lossless.m4a", "-f lavfi -i 'aevalsrc=0.25|0.5:s=44100:d=1' -c:a alac", 44100, 2, 1, true,
+       "lossless.m4a"},
       // The sound of a video file.
       {"film.mkv", "-f lavfi -i testsrc=s=32x32:d=1 -f lavfi -i sine=r=44100:d=1 -c:v mpeg4 -c:a pcm_s16le",
        44100, 1, 1, false, "film.mkv"},
