@@ -98,7 +98,7 @@ bool chooseCaptureInput(const std::string& wanted, std::string* sdlName, std::st
 class LivePlayer {
  public:
   LivePlayer(const Options& options, std::string inputLabel)
-      : options_(options), session_(options), inputLabel_(std::move(inputLabel)) {}
+      : options_(options), session_(options_), inputLabel_(std::move(inputLabel)) {}
   int run(std::string* error);
 
  private:
@@ -112,8 +112,8 @@ class LivePlayer {
   void present();
 
   Options options_;
+  PlayEvents events_;  // before the session: its host reports here until it is gone
   Session session_;
-  PlayEvents events_;
   LiveWindow window_;
   AudioPlayback playback_;
   AudioCapture capture_;
