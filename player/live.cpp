@@ -232,11 +232,14 @@ bool LivePlayer::actOnKeys(std::string* error) {
         if (heard_) playback_.setPaused(paused_);
         wallClock_->setPaused(paused_);
         break;
-      case KeyAction::Seek:
-        if (!seekTo(heardPosition() + (int64_t)outcome.seekSeconds * session_.sampleRate(), error)) {
-          return false;
+      case KeyAction::Seek: {
+        // A file that cannot seek keeps playing where it is.
+        std::string why;
+        if (!seekTo(heardPosition() + (int64_t)outcome.seekSeconds * session_.sampleRate(), &why)) {
+          fprintf(stderr, "orlimvis: %s\n", why.c_str());
         }
         break;
+      }
       case KeyAction::Quit: quit_ = true; break;
       case KeyAction::None: break;
     }
