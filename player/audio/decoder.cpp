@@ -85,9 +85,11 @@ bool AudioDecoder::open(const std::string& path, std::string* error) {
   } else if (format_->duration > 0) {
     frames_ = av_rescale_q(format_->duration, AVRational{1, AV_TIME_BASE}, AVRational{1, rate_});
   }
-  // A length worked out from the bit rate is a guess: a file shorter than that is not
-  // necessarily damaged.
-  reliableLength_ = frames_ > 0 && format_->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE;
+  // Only the stream's own stated length says where its audio must end: the container's
+  // may be a video's, longer than its sound, and one worked out from the bit rate is a
+  // guess, so a file shorter than either is not necessarily damaged.
+  reliableLength_ = stream->duration > 0 && stream->duration != AV_NOPTS_VALUE &&
+                    format_->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE;
 
   // Tags live on the container (MP4, MP3, FLAC) or on the stream (Ogg).
   const char* title = tag(format_->metadata, "title");
