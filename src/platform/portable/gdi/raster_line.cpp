@@ -163,8 +163,9 @@ void thinLine(const Surface& s, int64_t x1, int64_t y1, int64_t x2, int64_t y2, 
   // The minor steps before the first pixel and its error, from the closed form:
   // with N = 2m first + M + bias - 1 = 2M k + r (0 <= r < 2M),
   // err = 2m (first + 1) - M - 2M k = r + 2m - 2M - bias + 1.
-  const QuotRem kr = mulAddDiv(2 * m, first, M + bias - 1, 2 * M);
-  int64_t err = kr.rem + 2 * m - 2 * M - bias + 1;
+  // An unclipped start needs no division: k = 0, r = M + bias - 1, err = 2m - M.
+  const QuotRem kr = first == 0 ? QuotRem{0, M + bias - 1} : mulAddDiv(2 * m, first, M + bias - 1, 2 * M);
+  const int64_t err = kr.rem + 2 * m - 2 * M - bias + 1;
   const int64_t a = a0 + sa * first, b = b0 + sb * kr.quot;  // inside the clip
   const int64_t x = xMajor ? a : b, y = xMajor ? b : a;
   uint32_t* p = s.pixels + static_cast<ptrdiff_t>(y) * s.stride + static_cast<ptrdiff_t>(x);
