@@ -135,4 +135,24 @@ void BM_ClearAndPresent(benchmark::State& state) {
 }
 BENCHMARK(BM_ClearAndPresent);
 
+// The widest ellipse the raster draws (box 32768) with the widest pen (16384), once
+// across the surface's middle and once with only an edge of the ring crossing it:
+// the work must follow the pixels the surface shows, not the size of the ring.
+void hugeEllipse(benchmark::State& state, int centreX, int centreY) {
+  Surface s;
+  HPEN pen = CreatePen(PS_SOLID, 16384, RGB(255, 255, 255));
+  HBRUSH brush = CreateSolidBrush(RGB(0, 0, 64));
+  HGDIOBJ oldPen = SelectObject(s.dc, pen), oldBrush = SelectObject(s.dc, brush);
+  for (auto _ : state) Ellipse(s.dc, centreX - 16384, centreY - 16384, centreX + 16384, centreY + 16384);
+  state.SetItemsProcessed(state.iterations());
+  SelectObject(s.dc, oldPen);
+  SelectObject(s.dc, oldBrush);
+  DeleteObject(pen);
+  DeleteObject(brush);
+}
+void BM_HugeEllipseCentred(benchmark::State& state) { hugeEllipse(state, kWidth / 2, kHeight / 2); }
+void BM_HugeEllipseRing(benchmark::State& state) { hugeEllipse(state, kWidth / 2 + 16384, kHeight / 2); }
+BENCHMARK(BM_HugeEllipseCentred)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HugeEllipseRing)->Unit(benchmark::kMillisecond);
+
 }  // namespace

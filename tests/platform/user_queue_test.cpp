@@ -1,9 +1,8 @@
 // The message queue of the portable USER32: posting, retrieval order and filters,
-// WM_QUIT, the WM_PAINT that is made while a window is invalid, and sends between
-// threads.
+// WM_QUIT, the WM_PAINT that is made while a window is invalid, and the rule that a
+// window belongs to its thread.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -197,27 +196,69 @@ TEST_F(UserQueueTest, TranslateMessageTypesCharacters) {
   EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
 }
 
-TEST_F(UserQueueTest, OtherThreadsPostAndSendThroughTheOwnersQueue) {
-  std::atomic<LRESULT> sendResult{0};
+// A window belongs to the thread that made it: from another thread its handle fails
+// every call as a destroyed one does, so no thread can run or free a window under its
+// owner (the owner's procedure never runs on the other thread, nor is its state read
+// there). That thread's own windows, queue and class list are its own, and go with it.
+TEST_F(UserQueueTest, WindowsBelongToTheirThread) {
+  struct Seen {
+    LRESULT send = -1;
+    BOOL post = -1, isWindow = -1, foreground = -1, show = -1, destroy = -1, clientRect = -1;
+    BOOL getMessage = 0;
+    HWND foregroundAfter = reinterpret_cast<HWND>(1);
+    int ownWindowsBefore = -1, ownWindowsAfter = -1, ownClass = 0, sharedClass = 0;
+    size_t procCalls = 99;
+  } seen;
   std::thread worker([&] {
-    PostMessageA(top, WM_USER, 42, 0);
-    // Runs on this test's thread, the window's owner, when it reads its queue.
-    sendResult = SendMessageA(top, WM_USER + 1, 5, 0);
-    PostMessageA(top, WM_USER, 43, 0);
+    RECT r;
+    seen.send = SendMessageA(top, WM_USER + 1, 5, 0);
+    seen.post = PostMessageA(top, WM_USER, 42, 0);
+    seen.isWindow = IsWindow(top);
+    seen.foreground = SetForegroundWindow(top);
+    seen.foregroundAfter = GetForegroundWindow();
+    seen.show = ShowWindow(top, SW_SHOW);
+    seen.destroy = DestroyWindow(top);
+    seen.clientRect = GetClientRect(top, &r);
+    // Its own queue is empty and nothing else can fill it: GetMessageA fails rather
+    // than waiting for ever.
+    MSG msg;
+    seen.getMessage = GetMessageA(&msg, nullptr, 0, 0);
+    seen.procCalls = dispatched.size();  // the owner's procedure never ran here
+    // The class the test's thread registered is not this thread's; it registers its own.
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = queueProc;
+    wc.hInstance = kInstance;
+    wc.lpszClassName = "QueueTest";
+    seen.sharedClass = CreateWindowExA(0, "QueueTest", "", 0, 0, 0, 5, 5, nullptr, nullptr, kInstance,
+                                       nullptr) != nullptr;
+    seen.ownClass = RegisterClassA(&wc) != 0;
+    seen.ownWindowsBefore = visLiveWindowCount();
+    CreateWindowExA(0, "QueueTest", "", 0, 0, 0, 5, 5, nullptr, nullptr, kInstance, nullptr);
+    seen.ownWindowsAfter = visLiveWindowCount();
+    // Left alive on purpose: the thread's windows go when it ends.
   });
-  MSG msg;
-  std::vector<WPARAM> got;
-  while (got.size() < 2 && GetMessageA(&msg, nullptr, 0, 0)) {
-    if (msg.message == WM_USER) got.push_back(msg.wParam);
-    DispatchMessageA(&msg);
-  }
   worker.join();
-  EXPECT_EQ(got, (std::vector<WPARAM>{42, 43}));
-  EXPECT_EQ(sendResult.load(), 1005);
-  // The procedure ran here, between the two posts.
-  int sent = 0;
-  for (UINT m : dispatched) sent += m == WM_USER + 1;
-  EXPECT_EQ(sent, 1);
+  EXPECT_EQ(seen.send, 0) << "a send from another thread runs nothing";
+  EXPECT_FALSE(seen.post) << "nor does a post reach the owner's queue";
+  EXPECT_FALSE(seen.isWindow);
+  EXPECT_FALSE(seen.foreground);
+  EXPECT_EQ(seen.foregroundAfter, nullptr);
+  EXPECT_FALSE(seen.show);
+  EXPECT_FALSE(seen.destroy);
+  EXPECT_FALSE(seen.clientRect);
+  EXPECT_EQ(seen.getMessage, -1);
+  EXPECT_FALSE(seen.sharedClass);
+  EXPECT_TRUE(seen.ownClass);
+  EXPECT_EQ(seen.ownWindowsBefore, 0);
+  EXPECT_EQ(seen.ownWindowsAfter, 1);
+  // Nothing happened to the owner's window: no procedure ran, no message waits, the
+  // window is whole.
+  EXPECT_EQ(seen.procCalls, 0u);
+  MSG msg;
+  EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_TRUE(IsWindow(top));
+  EXPECT_EQ(SendMessageA(top, WM_USER + 1, 5, 0), 1005);
+  EXPECT_EQ(visLiveWindowCount(), 3);
 }
 
 }  // namespace

@@ -44,7 +44,7 @@ VISPLATFORM_API void visSetMessageBoxHandler(VisMessageBoxHandler handler, void*
 // is still selected counts as alive, as it is on Windows.
 VISPLATFORM_API int visLiveObjectCount(DWORD objectType);
 
-// Windows that exist (created and not yet destroyed), of every thread.
+// Windows of the calling thread that exist (created and not yet destroyed).
 VISPLATFORM_API int visLiveWindowCount(void);
 
 // Every GDI call is written to the sink as one line of text (no newline), in a form a

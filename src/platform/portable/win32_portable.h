@@ -3,9 +3,11 @@
 // Names, types, constants and signatures are those of the Windows SDK, so that code
 // written against <windows.h> compiles unchanged here. Only what the plug-in and its
 // hosts call is declared. The semantics are Win32's (see the implementation files):
-// this is not a look-alike API. Nothing here is thread-safe beyond what Win32
-// promises for one thread: every window, DC and GDI object belongs to the thread that
-// uses it, and the layer takes no locks.
+// this is not a look-alike API. Windows, their classes and queues, DCs and GDI objects
+// take no locks. Each thread has a window system of its own: a window, and every call
+// that names it (sends and posts included), belong to the thread that created it, and
+// from any other thread the handle fails as a destroyed one does. GDI objects live in
+// one table for the process, so GDI calls must not run on two threads at once.
 #pragma once
 
 #include <stddef.h>

@@ -324,7 +324,9 @@ HPEN WINAPI CreatePen(int style, int width, COLORREF color) {
   if (style == PS_SOLID || style == PS_NULL) {
     object = allocate(OBJ_PEN);
     if (object) {
-      const int w = width < 0 ? -width : width;
+      // A negative width counts as its magnitude; INT_MIN has none that fits, and
+      // the raster draws any width beyond its cap at the cap.
+      const int w = width >= 0 ? width : width == INT32_MIN ? INT32_MAX : -width;
       const COLORREF c = color & 0x00ffffffu;
       object->pen = {style, w, c, {style == PS_NULL, w, pixelFromColorref(c)}};
     }
@@ -556,11 +558,11 @@ COLORREF WINAPI GetPixel(HDC dcHandle, int x, int y) {
   const RasterTarget* target = dc ? targetOf(dc, &scratch) : nullptr;
   if (!target) return CLR_INVALID;
   const RasterTarget& t = *target;
-  const int dx = x + t.originX, dy = y + t.originY;
+  const int64_t dx = int64_t{x} + t.originX, dy = int64_t{y} + t.originY;
   if (dx < t.clip.left || dx >= t.clip.right || dy < t.clip.top || dy >= t.clip.bottom) {
     return CLR_INVALID;
   }
-  return colorrefFromPixel(t.pixels[static_cast<ptrdiff_t>(dy) * t.stride + dx]);
+  return colorrefFromPixel(t.pixels[static_cast<ptrdiff_t>(dy) * t.stride + static_cast<ptrdiff_t>(dx)]);
 }
 
 // ---- Hooks -------------------------------------------------------------------------

@@ -7,7 +7,7 @@
 
 namespace vis {
 namespace raster {
-void strokeClosed(const Surface& s, const POINT* points, int count, const RasterPen& pen);
+void strokeClosed(const Surface& s, const Point64* points, int count, const RasterPen& pen);
 }  // namespace raster
 
 using namespace raster;
@@ -24,15 +24,15 @@ void rasterFillRect(const RasterTarget& target, RECT rect, uint32_t pixel) {
     rect.top = rect.bottom;
     rect.bottom = t;
   }
-  fillBox(s, rect.left + s.originX, rect.top + s.originY, rect.right + s.originX,
-          rect.bottom + s.originY, pixel);
+  fillBox(s, int64_t{rect.left} + s.originX, int64_t{rect.top} + s.originY,
+          int64_t{rect.right} + s.originX, int64_t{rect.bottom} + s.originY, pixel);
 }
 
 // Rectangle on an ordered device box: the interior, one pixel in from the box's edges,
 // then the closed outline through the corners (left, top), (right - 1, top),
 // (right - 1, bottom - 1), (left, bottom - 1), drawn like a polygon's.
-void rasterRectangleDevice(const Surface& s, int left, int top, int right, int bottom,
-                           const RasterPen& pen, const RasterBrush& brush) {
+void rasterRectangleDevice(const Surface& s, int64_t left, int64_t top, int64_t right,
+                           int64_t bottom, const RasterPen& pen, const RasterBrush& brush) {
   if (left == right || top == bottom) return;
   if (!brush.null) {
     if (pen.null) {
@@ -42,7 +42,7 @@ void rasterRectangleDevice(const Surface& s, int left, int top, int right, int b
     }
   }
   if (pen.null) return;
-  const POINT corners[4] = {{left, top}, {right - 1, top}, {right - 1, bottom - 1}, {left, bottom - 1}};
+  const Point64 corners[4] = {{left, top}, {right - 1, top}, {right - 1, bottom - 1}, {left, bottom - 1}};
   strokeClosed(s, corners, 4, pen);
 }
 
@@ -51,8 +51,8 @@ void rasterRectangle(const RasterTarget& target, int left, int top, int right, i
   const Surface s = surfaceOf(target);
   if (clipEmpty(s)) return;
   orderBox(left, top, right, bottom);
-  rasterRectangleDevice(s, left + s.originX, top + s.originY, right + s.originX,
-                        bottom + s.originY, pen, brush);
+  rasterRectangleDevice(s, int64_t{left} + s.originX, int64_t{top} + s.originY,
+                        int64_t{right} + s.originX, int64_t{bottom} + s.originY, pen, brush);
 }
 
 // SRCCOPY: the block is clipped to both the source's and the destination's clip (pixels

@@ -109,12 +109,12 @@ struct Body {
 };
 
 void buildBody(int width, int dx, int dy, Body* body) {
-  POINT quad[4];
+  Point64 quad[4];
   penSegmentQuad(0, 0, dx, dy, width, quad);
-  int top = quad[0].y, bottom = quad[0].y;
-  for (const POINT& p : quad) {
-    if (p.y < top) top = p.y;
-    if (p.y > bottom) bottom = p.y;
+  int top = static_cast<int>(quad[0].y), bottom = top;  // within the pen's width
+  for (const Point64& p : quad) {
+    if (p.y < top) top = static_cast<int>(p.y);
+    if (p.y > bottom) bottom = static_cast<int>(p.y);
   }
   body->width = width;
   body->top = top;
@@ -142,10 +142,18 @@ const Body& bodyOf(int width, int direction) {
 
 }  // namespace
 
-void penDisc(const Surface& s, int x, int y, int width, uint32_t pixel) {
+void penDisc(const Surface& s, int64_t x, int64_t y, int width, uint32_t pixel) {
+  const int64_t left = x - width / 2, top = y - width / 2;
+  // Only the rows inside the clip: a wide pen stamped many times off the surface
+  // costs nothing per row it does not reach.
+  if (top >= s.clipBottom || top + width <= s.clipTop || left >= s.clipRight ||
+      left + width <= s.clipLeft) {
+    return;
+  }
+  const int first = top < s.clipTop ? static_cast<int>(s.clipTop - top) : 0;
+  const int end = top + width > s.clipBottom ? static_cast<int>(s.clipBottom - top) : width;
   const Disc& d = discOf(width);
-  const int left = x - width / 2, top = y - width / 2;
-  for (int r = 0; r < width; ++r) fillSpan(s, top + r, left + d.left[r], left + d.right[r], pixel);
+  for (int r = first; r < end; ++r) fillSpan(s, top + r, left + d.left[r], left + d.right[r], pixel);
 }
 
 namespace {
@@ -182,6 +190,22 @@ struct WideOutline {
   int count;   // rows held
   const Disc* disc;
   int width;
+  int clipLeft, clipRight;
+
+  // A run's discs only matter in the rows held and where they reach the clip's
+  // columns: whatever a row's span holds outside them is cut off when it is filled,
+  // and a visible pixel of the span's union always belongs to a disc that reaches the
+  // clip. So the walk skips the rest, and a huge pen costs rows of the surface, not
+  // rows of the pen, per run.
+  bool outside(int x0, int x1) const {
+    const int64_t left = int64_t{x0} - width / 2, right = int64_t{x1} - width / 2 + width;
+    return right <= clipLeft || left >= clipRight;
+  }
+  // The disc rows r in [0, width) whose device row rowTop + r is held.
+  void rowsHeld(int rowTop, int* first, int* end) const {
+    *first = top > rowTop ? top - rowTop : 0;
+    *end = top + count - rowTop < width ? top + count - rowTop : width;
+  }
 
   void add(int half, int y, int x0, int x1) {
     const int i = y - top;
@@ -192,15 +216,25 @@ struct WideOutline {
   }
   // Discs at (x0..x1, y): one row of outline pixels.
   void rowRun(int half, int x0, int x1, int y) {
+    if (outside(x0, x1)) return;
     const int left = x0 - width / 2, right = x1 - width / 2, rowTop = y - width / 2;
-    for (int r = 0; r < width; ++r) add(half, rowTop + r, left + disc->left[r], right + disc->right[r]);
+    int first, end;
+    rowsHeld(rowTop, &first, &end);
+    for (int r = first; r < end; ++r) add(half, rowTop + r, left + disc->left[r], right + disc->right[r]);
   }
   // Discs at (x, y0..y1), y0 < y1: one column of outline pixels.
   void columnRun(int half, int x, int y0, int y1) {
+    if (outside(x, x)) return;
     const int left = x - width / 2, mid = width / 2;
-    for (int r = 0; r < mid; ++r) add(half, y0 - mid + r, left + disc->left[r], left + disc->right[r]);
-    for (int y = y0; y <= y1; ++y) add(half, y, left + disc->left[mid], left + disc->right[mid]);
-    for (int r = mid + 1; r < width; ++r) add(half, y1 - mid + r, left + disc->left[r], left + disc->right[r]);
+    int first, end;
+    rowsHeld(y0 - mid, &first, &end);
+    if (end > mid) end = mid;
+    for (int r = first; r < end; ++r) add(half, y0 - mid + r, left + disc->left[r], left + disc->right[r]);
+    const int from = y0 > top ? y0 : top, to = y1 < top + count - 1 ? y1 : top + count - 1;
+    for (int y = from; y <= to; ++y) add(half, y, left + disc->left[mid], left + disc->right[mid]);
+    rowsHeld(y1 - mid, &first, &end);
+    if (first < mid + 1) first = mid + 1;
+    for (int r = first; r < end; ++r) add(half, y1 - mid + r, left + disc->left[r], left + disc->right[r]);
   }
   // A chain of outline pixels, cut into row and column runs.
   void chain(int half, const POINT* p, int n) {
@@ -256,7 +290,7 @@ void strokeOutline(const Surface& s, const POINT* loop, int count, int width, ui
     rows = heap.data();
   }
   for (int i = 0; i < n; ++i) rows[i] = {{INT32_MAX, INT32_MAX}, {INT32_MIN, INT32_MIN}};
-  WideOutline w{rows, top, n, &discOf(width), width};
+  WideOutline w{rows, top, n, &discOf(width), width, s.clipLeft, s.clipRight};
   // The loop runs bottom-right, bottom-left, top-left, top-right, each quadrant count / 4
   // pixels: the left half is the middle two quadrants, the right half the outer two.
   const int quarter = count / 4;
@@ -270,12 +304,18 @@ void strokeOutline(const Surface& s, const POINT* loop, int count, int width, ui
     const POINT p = loop[i], q = loop[i + 1 < count ? i + 1 : 0];
     const int dx = q.x - p.x, dy = q.y - p.y;
     if (dx == 0 || dy == 0 || dx < -1 || dx > 1 || dy < -1 || dy > 1) continue;
+    // A body lies within the pen's width of its start: the rows held and the clip's
+    // columns bound it as they bound the discs.
+    if (w.outside(p.x - width, p.x + width)) continue;
     const Body& b = bodyOf(width, (dx < 0 ? 1 : 0) | (dy < 0 ? 2 : 0));
     const int half = i >= quarter && i < 3 * quarter ? 0 : 1;
-    for (size_t r = 0; r < b.left.size(); ++r) {
+    const int bodyRows = static_cast<int>(b.left.size());
+    const int rowTop = p.y + b.top;
+    const int first = top > rowTop ? top - rowTop : 0;
+    const int end = bottom - rowTop < bodyRows ? bottom - rowTop : bodyRows;
+    for (int r = first; r < end; ++r) {
       if (b.left[r] >= b.right[r]) continue;
-      const int y = p.y + b.top + static_cast<int>(r), x0 = p.x + b.left[r], x1 = p.x + b.right[r];
-      if (y < top || y >= bottom) continue;
+      const int y = rowTop + r, x0 = p.x + b.left[r], x1 = p.x + b.right[r];
       // A body reaching past the discs' span leaves a gap when it does not touch it:
       // then it is an island of its own, painted as it is.
       RowExtent& e = rows[y - top];
@@ -315,8 +355,8 @@ void strokeOutline(const Surface& s, const POINT* loop, int count, int width, ui
 
 using namespace raster;
 
-void rasterRectangleDevice(const Surface& s, int left, int top, int right, int bottom,
-                           const RasterPen& pen, const RasterBrush& brush);
+void rasterRectangleDevice(const Surface& s, int64_t left, int64_t top, int64_t right,
+                           int64_t bottom, const RasterPen& pen, const RasterBrush& brush);
 
 // GDI's Ellipse: the box is made ordered; a box 0 pixels wide or high draws nothing and
 // one of 1 or 2 is drawn as Rectangle. Otherwise the interior (each row from the
@@ -328,36 +368,43 @@ void rasterRectangleDevice(const Surface& s, int left, int top, int right, int b
 // Rows the quadrant walk never reaches (narrow, tall boxes, where it meets the middle
 // column before the bottom row) get neither interior nor outline; Wine leaves the same
 // rows of its interior unwritten (and so shows whatever memory held there).
-void rasterEllipse(const RasterTarget& target, int left, int top, int right, int bottom,
-                   const RasterPen& pen, const RasterBrush& brush) {
+void rasterEllipse(const RasterTarget& target, int logicalLeft, int logicalTop, int logicalRight,
+                   int logicalBottom, const RasterPen& pen, const RasterBrush& brush) {
   const Surface s = surfaceOf(target);
   if (clipEmpty(s)) return;
-  orderBox(left, top, right, bottom);
-  // In 64 bits: the box of far-off corners overflows an int.
-  const int64_t boxWidth = int64_t{right} - left, boxHeight = int64_t{bottom} - top;
+  // In 64 bits: the box of far-off corners, moved by the origin, overflows an int.
+  int64_t l = int64_t{logicalLeft} + s.originX, r = int64_t{logicalRight} + s.originX;
+  int64_t t = int64_t{logicalTop} + s.originY, u = int64_t{logicalBottom} + s.originY;
+  if (l > r) {
+    const int64_t swap = l;
+    l = r;
+    r = swap;
+  }
+  if (t > u) {
+    const int64_t swap = t;
+    t = u;
+    u = swap;
+  }
+  const int64_t boxWidth = r - l, boxHeight = u - t;
   if (boxWidth == 0 || boxHeight == 0) return;
+  if (boxWidth <= 2 || boxHeight <= 2) {
+    rasterRectangleDevice(s, l, t, r, u, pen, brush);
+    return;
+  }
   // The quadrant walk takes time and memory in proportion to the box; boxes beyond any
   // screen are refused (drawn as nothing) rather than walked.
-  if ((boxWidth > 2 && boxHeight > 2) && (boxWidth > kMaxEllipseSide || boxHeight > kMaxEllipseSide)) {
-    return;
-  }
-  left += s.originX;
-  right += s.originX;
-  top += s.originY;
-  bottom += s.originY;
-  const int width = right - left, height = bottom - top;
-  if (width == 0 || height == 0) return;
-  if (width <= 2 || height <= 2) {
-    rasterRectangleDevice(s, left, top, right, bottom, pen, brush);
-    return;
-  }
+  if (boxWidth > kMaxEllipseSide || boxHeight > kMaxEllipseSide) return;
   const int penWidth = pen.null ? 0 : clampPenWidth(pen.width);
-  // Nothing of it can reach the clip: done.
+  // Nothing of it can reach the clip: done. Past this test the box lies within a box
+  // side and a pen width of the clip, so every coordinate below fits an int.
   const int reach = penWidth;
-  if (left - reach >= s.clipRight || right + reach <= s.clipLeft || top - reach >= s.clipBottom ||
-      bottom + reach <= s.clipTop) {
+  if (l - reach >= s.clipRight || r + reach <= s.clipLeft || t - reach >= s.clipBottom ||
+      u + reach <= s.clipTop) {
     return;
   }
+  const int left = static_cast<int>(l), right = static_cast<int>(r);
+  const int top = static_cast<int>(t), bottom = static_cast<int>(u);
+  const int width = right - left, height = bottom - top;
 
   POINT stackPoints[4 * 512];
   const size_t quadrantMax = static_cast<size_t>(width) + height;

@@ -11,9 +11,6 @@ namespace vis {
 namespace raster {
 namespace {
 
-// Rounds n / d up, d > 0.
-inline int64_t ceilDiv(int64_t n, int64_t d) { return n >= 0 ? (n + d - 1) / d : -((-n) / d); }
-
 // Bresenham's inner loop from a pixel whose decision error is err.
 template <class Int>
 inline void stepLine(uint32_t* p, Int n, Int err, int bias, Int stepped, Int straight,
@@ -32,8 +29,11 @@ inline void stepLine(uint32_t* p, Int n, Int err, int bias, Int stepped, Int str
 
 // Narrows the steps [*first, *last] of a line (see thinLine) to those whose pixel lies
 // in [aMin, aMax] on the major axis and [bMin, bMax] on the minor one. False: none.
-bool clipSteps(int64_t M, int64_t m, int bias, int a0, int sa, int b0, int sb, int aMin,
-               int aMax, int bMin, int bMax, int64_t* first, int64_t* last) {
+// Extents and start are device values (up to 2^33); the products of the error form
+// go through mulAddDiv.
+bool clipSteps(int64_t M, int64_t m, int bias, int64_t a0, int sa, int64_t b0, int sb,
+               int64_t aMin, int64_t aMax, int64_t bMin, int64_t bMax, int64_t* first,
+               int64_t* last) {
   // Major axis: a0 + sa j within [aMin, aMax].
   if (sa > 0) {
     if (aMin - a0 > *first) *first = aMin - a0;
@@ -42,32 +42,75 @@ bool clipSteps(int64_t M, int64_t m, int bias, int a0, int sa, int b0, int sb, i
     if (a0 - aMax > *first) *first = a0 - aMax;
     if (a0 - aMin < *last) *last = a0 - aMin;
   }
-  // Minor axis: b0 + sb k_j within [bMin, bMax], i.e. k_j within [kLow, kHigh].
-  const int64_t kLow = sb > 0 ? int64_t{bMin} - b0 : int64_t{b0} - bMax;
-  const int64_t kHigh = sb > 0 ? int64_t{bMax} - b0 : int64_t{b0} - bMin;
-  if (kHigh < 0) return false;
+  if (*first > *last) return false;
+  // Minor axis: b0 + sb k_j within [bMin, bMax], i.e. k_j within [kLow, kHigh]. The
+  // steps k_j run from 0 to at most m (k_M = m), so a range beyond m is never reached
+  // and a bound at or past it constrains nothing.
+  const int64_t kLow = sb > 0 ? bMin - b0 : b0 - bMax;
+  const int64_t kHigh = sb > 0 ? bMax - b0 : b0 - bMin;
+  if (kHigh < 0 || kLow > m) return false;
   if (kLow > 0) {
-    // k_j >= kLow  <=>  2mj >= 2M kLow - M - bias + 1
-    const int64_t j = ceilDiv(2 * M * kLow - M - bias + 1, 2 * m);
+    // k_j >= kLow  <=>  2mj >= 2M kLow - M - bias + 1; j is that over 2m, rounded up.
+    const int64_t j = mulAddDiv(2 * M, kLow, 2 * m - M - bias, 2 * m).quot;
     if (j > *first) *first = j;
   }
-  // k_j <= kHigh  <=>  2mj < 2M (kHigh + 1) - M - bias + 1
-  const int64_t j = ceilDiv(2 * M * (kHigh + 1) - M - bias + 1, 2 * m) - 1;
-  if (j < *last) *last = j;
+  if (kHigh < m) {
+    // k_j <= kHigh  <=>  2mj < 2M (kHigh + 1) - M - bias + 1
+    const int64_t j = mulAddDiv(2 * M, kHigh + 1, 2 * m - M - bias, 2 * m).quot - 1;
+    if (j < *last) *last = j;
+  }
   return *first <= *last;
 }
 
 }  // namespace
 
-void fillBox(const Surface& s, int x0, int y0, int x1, int y1, uint32_t pixel) {
+QuotRem mulAddDiv(int64_t a, int64_t b, int64_t c, int64_t d) {
+  constexpr int64_t kSmall = int64_t{1} << 31;
+  if (a < kSmall && b < kSmall && c > -(int64_t{1} << 62) && c < (int64_t{1} << 62)) {
+    const int64_t n = a * b + c;  // below 2^63 in magnitude
+    return {n / d, n % d};
+  }
+  // The product in two 64-bit halves, from 32-bit limbs.
+  const uint64_t ua = static_cast<uint64_t>(a), ub = static_cast<uint64_t>(b);
+  const uint64_t aLo = ua & 0xffffffffu, aHi = ua >> 32, bLo = ub & 0xffffffffu, bHi = ub >> 32;
+  const uint64_t ll = aLo * bLo, lh = aLo * bHi, hl = aHi * bLo, hh = aHi * bHi;
+  const uint64_t middle = (ll >> 32) + (lh & 0xffffffffu) + (hl & 0xffffffffu);
+  uint64_t lo = (ll & 0xffffffffu) | (middle << 32);
+  uint64_t hi = hh + (lh >> 32) + (hl >> 32) + (middle >> 32);
+  // Plus c (the sum is not negative).
+  if (c >= 0) {
+    const uint64_t sum = lo + static_cast<uint64_t>(c);
+    hi += sum < lo ? 1 : 0;
+    lo = sum;
+  } else {
+    const uint64_t sub = static_cast<uint64_t>(-(c + 1)) + 1;  // |c|, without overflow
+    hi -= lo < sub ? 1 : 0;
+    lo -= sub;
+  }
+  // Long division by d, one bit at a time; hi < d since the quotient fits 64 bits, so
+  // the running remainder stays below d <= 2^63 and its doubling fits.
+  const uint64_t ud = static_cast<uint64_t>(d);
+  uint64_t rem = hi % ud, quot = 0;
+  for (int bit = 63; bit >= 0; --bit) {
+    rem = (rem << 1) | ((lo >> bit) & 1u);
+    quot <<= 1;
+    if (rem >= ud) {
+      rem -= ud;
+      quot |= 1u;
+    }
+  }
+  return {static_cast<int64_t>(quot), static_cast<int64_t>(rem)};
+}
+
+void fillBox(const Surface& s, int64_t x0, int64_t y0, int64_t x1, int64_t y1, uint32_t pixel) {
   if (x0 < s.clipLeft) x0 = s.clipLeft;
   if (x1 > s.clipRight) x1 = s.clipRight;
   if (y0 < s.clipTop) y0 = s.clipTop;
   if (y1 > s.clipBottom) y1 = s.clipBottom;
   if (x0 >= x1 || y0 >= y1) return;
-  uint32_t* row = s.pixels + static_cast<ptrdiff_t>(y0) * s.stride + x0;
-  const int n = x1 - x0;
-  for (int y = y0; y < y1; ++y, row += s.stride) fillPixels(row, n, pixel);
+  uint32_t* row = s.pixels + static_cast<ptrdiff_t>(y0) * s.stride + static_cast<ptrdiff_t>(x0);
+  const int n = static_cast<int>(x1 - x0);
+  for (int64_t y = y0; y < y1; ++y, row += s.stride) fillPixels(row, n, pixel);
 }
 
 // The line's pixels, numbered j = 0 .. M-1 along the major axis (M = the major extent;
@@ -85,21 +128,14 @@ void fillBox(const Surface& s, int x0, int y0, int x1, int y1, uint32_t pixel) {
 // The bias is 1 in the octants 3, 5, 6 and 8 (numbered clockwise from +x, y down): the
 // x-major lines going up and the y-major lines going left. Ties then round the other
 // way, which makes A->B and B->A cover the same pixels. Exact diagonals are y-major.
-void thinLine(const Surface& s, int x1, int y1, int x2, int y2, uint32_t pixel) {
-  // In 64 bits: the extents of a line between far-off points overflow an int.
-  const int64_t dx = int64_t{x2} - x1, dy = int64_t{y2} - y1;
+void thinLine(const Surface& s, int64_t x1, int64_t y1, int64_t x2, int64_t y2, uint32_t pixel) {
+  const int64_t dx = x2 - x1, dy = y2 - y1;
   if (dy == 0) {
-    if (y1 < s.clipTop || y1 >= s.clipBottom) return;
-    const int64_t from = dx > 0 ? x1 : int64_t{x2} + 1, to = dx > 0 ? x2 : int64_t{x1} + 1;
-    fillSpan(s, y1, static_cast<int>(from < s.clipLeft ? s.clipLeft : from),
-             static_cast<int>(to > s.clipRight ? s.clipRight : to), pixel);
+    fillSpan(s, y1, dx > 0 ? x1 : x2 + 1, dx > 0 ? x2 : x1 + 1, pixel);
     return;
   }
   if (dx == 0) {
-    if (x1 < s.clipLeft || x1 >= s.clipRight) return;
-    const int64_t from = dy > 0 ? y1 : int64_t{y2} + 1, to = dy > 0 ? y2 : int64_t{y1} + 1;
-    fillBox(s, x1, static_cast<int>(from < s.clipTop ? s.clipTop : from), x1 + 1,
-            static_cast<int>(to > s.clipBottom ? s.clipBottom : to), pixel);
+    fillBox(s, x1, dy > 0 ? y1 : y2 + 1, x1 + 1, dy > 0 ? y2 : y1 + 1, pixel);
     return;
   }
   const int64_t adx = dx < 0 ? -dx : dx, ady = dy < 0 ? -dy : dy;
@@ -108,7 +144,7 @@ void thinLine(const Surface& s, int x1, int y1, int x2, int y2, uint32_t pixel) 
   // Major axis a, minor axis b, in device coordinates.
   const int64_t M = xMajor ? adx : ady;
   const int64_t m = xMajor ? ady : adx;
-  const int a0 = xMajor ? x1 : y1, b0 = xMajor ? y1 : x1;
+  const int64_t a0 = xMajor ? x1 : y1, b0 = xMajor ? y1 : x1;
   const int sa = (xMajor ? dx : dy) > 0 ? 1 : -1;
   const int sb = (xMajor ? dy : dx) > 0 ? 1 : -1;
 
@@ -124,11 +160,15 @@ void thinLine(const Surface& s, int x1, int y1, int x2, int y2, uint32_t pixel) 
     return;
   }
 
-  const int64_t k = first == 0 ? 0 : (2 * m * first + M + bias - 1) / (2 * M);
-  int64_t err = 2 * m * (first + 1) - M - 2 * M * k;
-  const int a = a0 + static_cast<int>(sa * first), b = b0 + static_cast<int>(sb * k);
-  const int x = xMajor ? a : b, y = xMajor ? b : a;
-  uint32_t* p = s.pixels + static_cast<ptrdiff_t>(y) * s.stride + x;
+  // The minor steps before the first pixel and its error, from the closed form:
+  // with N = 2m first + M + bias - 1 = 2M k + r (0 <= r < 2M),
+  // err = 2m (first + 1) - M - 2M k = r + 2m - 2M - bias + 1.
+  // An unclipped start needs no division: k = 0, r = M + bias - 1, err = 2m - M.
+  const QuotRem kr = first == 0 ? QuotRem{0, M + bias - 1} : mulAddDiv(2 * m, first, M + bias - 1, 2 * M);
+  const int64_t err = kr.rem + 2 * m - 2 * M - bias + 1;
+  const int64_t a = a0 + sa * first, b = b0 + sb * kr.quot;  // inside the clip
+  const int64_t x = xMajor ? a : b, y = xMajor ? b : a;
+  uint32_t* p = s.pixels + static_cast<ptrdiff_t>(y) * s.stride + static_cast<ptrdiff_t>(x);
   const ptrdiff_t majorStep = xMajor ? sa : static_cast<ptrdiff_t>(sa) * s.stride;
   const ptrdiff_t minorStep = xMajor ? static_cast<ptrdiff_t>(sb) * s.stride : sb;
   // The error stays within (-2M, 2m]: 32 bits do unless the line is over 2^29 long.
@@ -149,18 +189,18 @@ void thinLine(const Surface& s, int x1, int y1, int x2, int y2, uint32_t pixel) 
 // round((wy + 1) / 2), rounding halves up; the narrow side is to the left of the
 // direction of travel when it goes down-right, and the sides swap with the signs.
 // The parallelogram is filled with the polygon rule.
-void penSegmentQuad(int x1, int y1, int x2, int y2, int width, POINT quad[4]) {
+void penSegmentQuad(int64_t x1, int64_t y1, int64_t x2, int64_t y2, int width, Point64 quad[4]) {
   const double dx = static_cast<double>(x2) - x1, dy = static_cast<double>(y2) - y1;
   const double len = hypot(dx, dy);
   const double wx = width * fabs(dy) / len, wy = width * fabs(dx) / len;
-  POINT narrow = {roundHalfUp(wx / 2), roundHalfUp(wy / 2)};
-  POINT wide = {roundHalfUp((wx + 1) / 2), roundHalfUp((wy + 1) / 2)};
+  Point64 narrow = {roundHalfUp(wx / 2), roundHalfUp(wy / 2)};
+  Point64 wide = {roundHalfUp((wx + 1) / 2), roundHalfUp((wy + 1) / 2)};
   if (dx < 0) {
     narrow.y = -narrow.y;
     wide.y = -wide.y;
   }
   if (dy < 0) {
-    const POINT t = narrow;
+    const Point64 t = narrow;
     narrow = wide;
     wide = t;
     narrow.x = -narrow.x;
@@ -172,19 +212,20 @@ void penSegmentQuad(int x1, int y1, int x2, int y2, int width, POINT quad[4]) {
   quad[3] = {x2 - narrow.x, y2 + narrow.y};
 }
 
-void penSegment(const Surface& s, int x1, int y1, int x2, int y2, int width, uint32_t pixel) {
+void penSegment(const Surface& s, int64_t x1, int64_t y1, int64_t x2, int64_t y2, int width,
+                uint32_t pixel) {
   if (x1 == x2 && y1 == y2) return;
   if (y1 == y2) {
-    const int top = y1 - width / 2;
+    const int64_t top = y1 - width / 2;
     fillBox(s, x1 < x2 ? x1 : x2, top, x1 < x2 ? x2 : x1, top + width, pixel);
     return;
   }
   if (x1 == x2) {
-    const int left = x1 - width / 2;
+    const int64_t left = x1 - width / 2;
     fillBox(s, left, y1 < y2 ? y1 : y2, left + width, y1 < y2 ? y2 : y1, pixel);
     return;
   }
-  POINT quad[4];
+  Point64 quad[4];
   penSegmentQuad(x1, y1, x2, y2, width, quad);
   fillPolygon(s, quad, 4, pixel);
 }
@@ -193,14 +234,13 @@ void penSegment(const Surface& s, int x1, int y1, int x2, int y2, int width, uin
 
 using namespace raster;
 
-void rasterLine(const RasterTarget& target, int x1, int y1, int x2, int y2, const RasterPen& pen) {
+void rasterLine(const RasterTarget& target, int fromX, int fromY, int toX, int toY,
+                const RasterPen& pen) {
   if (pen.null) return;
   const Surface s = surfaceOf(target);
   if (clipEmpty(s)) return;
-  x1 += s.originX;
-  x2 += s.originX;
-  y1 += s.originY;
-  y2 += s.originY;
+  const int64_t x1 = int64_t{fromX} + s.originX, y1 = int64_t{fromY} + s.originY;
+  const int64_t x2 = int64_t{toX} + s.originX, y2 = int64_t{toY} + s.originY;
   const int width = clampPenWidth(pen.width);
   if (width == 1) {
     thinLine(s, x1, y1, x2, y2, pen.pixel);

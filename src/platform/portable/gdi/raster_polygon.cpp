@@ -13,9 +13,10 @@ namespace vis {
 namespace raster {
 namespace {
 
-// One non-horizontal edge, from its top vertex (xTop, yTop) to its bottom row yEnd
-// (exclusive). Its crossing of row y is xTop + ceil((y - yTop) dx / dy), kept as
-// x + ceil part and a remainder: (y - yTop) dx = (x - xTop) dy - rem, 0 <= rem < dy.
+// One non-horizontal edge, from its first visible row yTop to its bottom row yEnd
+// (exclusive, at most the clip's bottom). Its crossing of row y is
+// xTop + ceil((y - yTop') dx / dy), yTop' being its top vertex's row, kept as x and a
+// remainder: (y - yTop') dx = (x - xTop) dy - rem, 0 <= rem < dy.
 // In 64 bits: a flat edge between far-off points steps further than an int holds.
 struct Edge {
   int yTop, yEnd;
@@ -65,31 +66,41 @@ inline int clampToInt(int64_t v) {
 // crossings (insertion sort: from row to row they are nearly in order) and hands the
 // spans between pairs of crossings to the sink.
 template <class Sink>
-void scanPolygon(const POINT* points, int count, int clipTop, int clipBottom, Sink&& sink) {
+void scanPolygon(const Point64* points, int count, int clipTop, int clipBottom, Sink&& sink) {
   if (count < 3) return;
   EdgeStore store(count);
   Edge* const edges = store.edges;
   int n = 0;
   for (int i = 0; i < count; ++i) {
-    POINT p = points[i], q = points[i + 1 < count ? i + 1 : 0];
+    Point64 p = points[i], q = points[i + 1 < count ? i + 1 : 0];
     if (p.y == q.y) continue;
     if (p.y > q.y) {
-      const POINT t = p;
+      const Point64 t = p;
       p = q;
       q = t;
     }
     if (q.y <= clipTop || p.y >= clipBottom) continue;  // no visible row
     Edge e;
-    e.yTop = p.y < clipTop ? clipTop : p.y;  // start at the first visible row
-    e.yEnd = q.y;
-    e.dy = int64_t{q.y} - p.y;
-    const int64_t dx = int64_t{q.x} - p.x;
+    e.yTop = static_cast<int>(p.y < clipTop ? clipTop : p.y);  // the first visible row
+    e.yEnd = static_cast<int>(q.y > clipBottom ? clipBottom : q.y);
+    e.dy = q.y - p.y;
+    const int64_t dx = q.x - p.x;
     e.step = floorDiv(dx, e.dy);
     e.extra = dx - e.step * e.dy;
-    const int64_t num = (int64_t{e.yTop} - p.y) * dx;
-    const int64_t up = -floorDiv(-num, e.dy);  // ceil(num / dy)
-    e.x = p.x + up;
-    e.rem = up * e.dy - num;
+    // The crossing of the first visible row, t = yTop - p.y rows down the edge:
+    // p.x + ceil(t dx / dy), whose product can exceed 64 bits.
+    const int64_t t = e.yTop - p.y;
+    if (dx >= 0) {
+      // ceil(t dx / dy) = floor((t dx + dy - 1) / dy) = q; rem = q dy - t dx.
+      const QuotRem up = mulAddDiv(t, dx, e.dy - 1, e.dy);
+      e.x = p.x + up.quot;
+      e.rem = e.dy - 1 - up.rem;
+    } else {
+      // ceil(-t |dx| / dy) = -floor(t |dx| / dy); rem is that division's remainder.
+      const QuotRem down = mulAddDiv(t, -dx, 0, e.dy);
+      e.x = p.x - down.quot;
+      e.rem = down.rem;
+    }
     edges[n++] = e;
   }
   if (n < 2) return;
@@ -134,12 +145,12 @@ void scanPolygon(const POINT* points, int count, int clipTop, int clipBottom, Si
 
 }  // namespace
 
-void fillPolygon(const Surface& s, const POINT* points, int count, uint32_t pixel) {
+void fillPolygon(const Surface& s, const Point64* points, int count, uint32_t pixel) {
   scanPolygon(points, count, s.clipTop, s.clipBottom,
               [&](int y, int x0, int x1) { fillSpan(s, y, x0, x1, pixel); });
 }
 
-void polygonRows(const POINT* points, int count, int rowMin, int rowMax, int* left, int* right) {
+void polygonRows(const Point64* points, int count, int rowMin, int rowMax, int* left, int* right) {
   for (int y = rowMin; y < rowMax; ++y) {
     left[y - rowMin] = INT32_MAX;
     right[y - rowMin] = INT32_MIN;
@@ -153,10 +164,10 @@ void polygonRows(const POINT* points, int count, int rowMin, int rowMax, int* le
 // The closed outline of a polygon: with a one-pixel pen, one line per edge, each leaving
 // out its end point; with a wide pen, every edge's body and a disc at every vertex
 // (round joins; a closed figure has no caps).
-void strokeClosed(const Surface& s, const POINT* points, int count, const RasterPen& pen) {
+void strokeClosed(const Surface& s, const Point64* points, int count, const RasterPen& pen) {
   const int width = clampPenWidth(pen.width);
   for (int i = 0; i < count; ++i) {
-    const POINT p = points[i], q = points[i + 1 < count ? i + 1 : 0];
+    const Point64 p = points[i], q = points[i + 1 < count ? i + 1 : 0];
     if (width == 1) {
       thinLine(s, p.x, p.y, q.x, q.y, pen.pixel);
     } else {
@@ -175,14 +186,16 @@ void rasterPolygon(const RasterTarget& target, const POINT* points, int count,
   if (!points || count < 2) return;
   const Surface s = surfaceOf(target);
   if (clipEmpty(s)) return;
-  POINT stackPoints[kStackEdges];
-  POINT* device = stackPoints;
+  Point64 stackPoints[kStackEdges];
+  Point64* device = stackPoints;
   if (count > kStackEdges) {
-    thread_local std::vector<POINT> heap;
+    thread_local std::vector<Point64> heap;
     if (heap.size() < static_cast<size_t>(count)) heap.resize(count);
     device = heap.data();
   }
-  for (int i = 0; i < count; ++i) device[i] = {points[i].x + s.originX, points[i].y + s.originY};
+  for (int i = 0; i < count; ++i) {
+    device[i] = {int64_t{points[i].x} + s.originX, int64_t{points[i].y} + s.originY};
+  }
   if (!brush.null) fillPolygon(s, device, count, brush.pixel);
   if (!pen.null) strokeClosed(s, device, count, pen);
 }

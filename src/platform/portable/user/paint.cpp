@@ -21,27 +21,33 @@ namespace {
 bool resolveTarget(HWND handle, RasterTarget* out) {
   Window* w = findWindow(handle);
   if (!w || !reallyVisible(w)) return false;
-  int offsetX, offsetY;
+  int64_t offsetX, offsetY;
   Window* top = topLevelOf(w, &offsetX, &offsetY);
   if (top->pixels.empty()) return false;
-  RECT clip = {offsetX, offsetY, offsetX + w->width, offsetY + w->height};
+  // In 64 bits: positions and sizes are any ints, and their sums are not.
+  int64_t left = offsetX, topEdge = offsetY, right = offsetX + w->width, bottom = offsetY + w->height;
   // Each ancestor's client area, in the top level's coordinates, narrows the clip.
-  int ax = offsetX, ay = offsetY;
+  int64_t ax = offsetX, ay = offsetY;
   for (Window* a = w; a->parent; a = a->parent) {
     ax -= a->x;
     ay -= a->y;
     const Window* p = a->parent;
-    clip.left = std::max<LONG>(clip.left, ax);
-    clip.top = std::max<LONG>(clip.top, ay);
-    clip.right = std::min<LONG>(clip.right, ax + p->width);
-    clip.bottom = std::min<LONG>(clip.bottom, ay + p->height);
+    left = std::max<int64_t>(left, ax);
+    topEdge = std::max<int64_t>(topEdge, ay);
+    right = std::min<int64_t>(right, ax + p->width);
+    bottom = std::min<int64_t>(bottom, ay + p->height);
   }
-  clip.left = std::max<LONG>(clip.left, 0);
-  clip.top = std::max<LONG>(clip.top, 0);
-  clip.right = std::min<LONG>(clip.right, top->width);
-  clip.bottom = std::min<LONG>(clip.bottom, top->height);
-  if (clip.left >= clip.right || clip.top >= clip.bottom) return false;
-  *out = {top->pixels.data(), top->width, top->height, top->width, offsetX, offsetY, clip};
+  left = std::max<int64_t>(left, 0);
+  topEdge = std::max<int64_t>(topEdge, 0);
+  right = std::min<int64_t>(right, top->width);
+  bottom = std::min<int64_t>(bottom, top->height);
+  if (left >= right || topEdge >= bottom) return false;
+  // A window that shows part of itself starts less than its width before the top
+  // level's left edge and before its right edge, so its offset fits an int.
+  const RECT clip = {static_cast<LONG>(left), static_cast<LONG>(topEdge), static_cast<LONG>(right),
+                     static_cast<LONG>(bottom)};
+  *out = {top->pixels.data(), top->width, top->height, top->width, static_cast<int>(offsetX),
+          static_cast<int>(offsetY), clip};
   return true;
 }
 
@@ -109,11 +115,17 @@ void invalidate(Window* w, const RECT* rect, bool erase, bool children) {
   // them, so they are invalidated where they overlap it.
   for (Window* child : w->children) {
     if (!(child->style & WS_VISIBLE)) continue;
-    const RECT inChild = {area.left - child->x, area.top - child->y, area.right - child->x,
-                          area.bottom - child->y};
+    // The area in the child's coordinates, in 64 bits and then cut to the child (a
+    // child far off its parent's client area does not overlap it).
+    const int64_t l = std::max<int64_t>(int64_t{area.left} - child->x, 0);
+    const int64_t t = std::max<int64_t>(int64_t{area.top} - child->y, 0);
+    const int64_t r = std::min<int64_t>(int64_t{area.right} - child->x, child->width);
+    const int64_t b = std::min<int64_t>(int64_t{area.bottom} - child->y, child->height);
+    if (l >= r || t >= b) continue;
+    const RECT inChild = {static_cast<LONG>(l), static_cast<LONG>(t), static_cast<LONG>(r),
+                          static_cast<LONG>(b)};
     invalidate(child, &inChild, erase, true);
   }
-  wakeQueue(w->queue.get());
 }
 
 }  // namespace user
@@ -203,7 +215,7 @@ BOOL WINAPI UpdateWindow(HWND handle) {
 BOOL visWindowPixels(HWND handle, VisPixels* out) {
   Window* w = findWindow(handle);
   if (!w || !out) return FALSE;
-  int offsetX, offsetY;
+  int64_t offsetX, offsetY;
   Window* top = topLevelOf(w, &offsetX, &offsetY);
   if (top->pixels.empty()) return FALSE;
   if (w == top) {
@@ -211,9 +223,10 @@ BOOL visWindowPixels(HWND handle, VisPixels* out) {
     return TRUE;
   }
   // A child: the part of the top level's buffer that it covers.
-  const int left = std::max(offsetX, 0), top_ = std::max(offsetY, 0);
-  const int right = std::min(offsetX + w->width, top->width);
-  const int bottom = std::min(offsetY + w->height, top->height);
+  const int left = static_cast<int>(std::max<int64_t>(offsetX, 0));
+  const int top_ = static_cast<int>(std::max<int64_t>(offsetY, 0));
+  const int right = static_cast<int>(std::min<int64_t>(offsetX + w->width, top->width));
+  const int bottom = static_cast<int>(std::min<int64_t>(offsetY + w->height, top->height));
   if (left >= right || top_ >= bottom) return FALSE;
   *out = {top->pixels.data() + static_cast<ptrdiff_t>(top_) * top->width + left, right - left,
           bottom - top_, top->width};

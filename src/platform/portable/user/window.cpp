@@ -18,6 +18,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <atomic>
 #include <map>
 
 #include "../visplatform.h"
@@ -31,22 +32,46 @@ constexpr int kDefaultWidth = 640;   // CW_USEDEFAULT size of a top-level window
 constexpr int kDefaultHeight = 480;
 constexpr int64_t kMaxPixels = int64_t{1} << 26;  // a buffer larger than this fails
 
+// Registered classes get atoms from 0xC000 up, as on Windows; an unregistered class's
+// atom is free again, so a host that registers and unregisters a class at every
+// start never runs out.
+constexpr ATOM kFirstAtom = 0xC000;
+
+// Everything the window system knows, for one thread (see window_internal.h).
 struct Registry {
-  std::mutex mutex;  // guards the handle map and the foreground; window contents
-                     // belong to their thread
-  std::mutex lists;  // guards the classes and the list of top levels; never held
-                     // while mutex is taken
   std::map<uintptr_t, std::unique_ptr<Window>> windows;
   std::vector<std::unique_ptr<WindowClass>> classes;
   std::vector<Window*> topLevels;  // creation order
-  unsigned nextSerial = 1;
-  ATOM nextAtom = 0xC000;  // where Windows starts registered class atoms
+  ATOM nextAtom = kFirstAtom;  // the next atom to try
   HWND foreground = nullptr;
+  ThreadQueue queue;
 };
 
+// Window serials of the whole process, so that no two threads' handles are equal
+// (an atomic counter, not a lock).
+std::atomic<unsigned> nextSerial{1};
+
+// The calling thread's registry. The pointer is trivially destructible, so it stays
+// readable while the thread's other thread_locals are destroyed; the reaper frees the
+// registry with the thread (its windows go with it, as Windows destroys a thread's
+// windows when it ends), and a call after that finds a fresh, empty one.
+thread_local Registry* threadRegistry = nullptr;
+thread_local bool reaped = false;
+struct Reaper {
+  ~Reaper() {
+    delete threadRegistry;
+    threadRegistry = nullptr;
+    reaped = true;
+  }
+};
+thread_local Reaper reaper;
+
 Registry& registry() {
-  static Registry* r = new Registry;  // never destroyed: windows may outlive statics
-  return *r;
+  if (!threadRegistry) {
+    threadRegistry = new Registry;
+    if (!reaped) (void)&reaper;  // registers the reaper for this thread
+  }
+  return *threadRegistry;
 }
 
 HWND handleFromSerial(unsigned serial) {
@@ -79,8 +104,6 @@ WindowClass* findClass(LPCSTR name, HINSTANCE instance, bool exactInstance) {
   }
   return nullptr;
 }
-
-bool ownedByThisThread(const Window* w) { return w->queue->thread == std::this_thread::get_id(); }
 
 // Sends to a window if it still exists; the procedure may destroy windows.
 LRESULT sendIfAlive(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -203,14 +226,9 @@ void freeWindow(Window* w) {
     auto& siblings = w->parent->children;
     siblings.erase(std::remove(siblings.begin(), siblings.end(), w), siblings.end());
   } else {
-    std::lock_guard<std::mutex> lock(r.lists);
     r.topLevels.erase(std::remove(r.topLevels.begin(), r.topLevels.end(), w), r.topLevels.end());
   }
-  if (w->windowClass) {
-    std::lock_guard<std::mutex> lock(r.lists);
-    --w->windowClass->windows;
-  }
-  std::lock_guard<std::mutex> lock(r.mutex);
+  if (w->windowClass) --w->windowClass->windows;
   if (r.foreground == w->handle) r.foreground = nullptr;
   r.windows.erase(reinterpret_cast<uintptr_t>(w->handle));
 }
@@ -246,18 +264,11 @@ void sendDestroy(HWND handle) {
 Window* findWindow(HWND handle) {
   if (!handle) return nullptr;
   Registry& r = registry();
-  std::lock_guard<std::mutex> lock(r.mutex);
   auto it = r.windows.find(reinterpret_cast<uintptr_t>(handle));
   return it == r.windows.end() ? nullptr : it->second.get();
 }
 
-std::shared_ptr<ThreadQueue> queueOfWindow(HWND handle) {
-  if (!handle) return nullptr;
-  Registry& r = registry();
-  std::lock_guard<std::mutex> lock(r.mutex);
-  auto it = r.windows.find(reinterpret_cast<uintptr_t>(handle));
-  return it == r.windows.end() ? nullptr : it->second->queue;
-}
+ThreadQueue& currentQueue() { return registry().queue; }
 
 LRESULT callProc(Window* w, UINT message, WPARAM wParam, LPARAM lParam) {
   return w->proc ? w->proc(w->handle, message, wParam, lParam)
@@ -272,11 +283,7 @@ void windowsOfThisThread(std::vector<Window*>* out) {
       for (Window* child : w->children) add(child, out);
     }
   };
-  Registry& r = registry();
-  std::lock_guard<std::mutex> lock(r.lists);
-  for (Window* top : r.topLevels) {
-    if (ownedByThisThread(top)) Walk::add(top, out);
-  }
+  for (Window* top : registry().topLevels) Walk::add(top, out);
 }
 
 bool reallyVisible(const Window* w) {
@@ -286,8 +293,8 @@ bool reallyVisible(const Window* w) {
   return true;
 }
 
-Window* topLevelOf(Window* w, int* offsetX, int* offsetY) {
-  int x = 0, y = 0;
+Window* topLevelOf(Window* w, int64_t* offsetX, int64_t* offsetY) {
+  int64_t x = 0, y = 0;
   while (w->parent) {
     x += w->x;
     y += w->y;
@@ -311,26 +318,33 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA* wc) {
   if (!wc || !wc->lpszClassName || isAtom(wc->lpszClassName) || !wc->lpszClassName[0]) return 0;
   if (wc->cbClsExtra < 0 || wc->cbWndExtra < 0) return 0;
   Registry& r = registry();
-  std::lock_guard<std::mutex> lock(r.lists);
   // Windows refuses a second class of the same name for the same module.
   if (findClass(wc->lpszClassName, wc->hInstance, true)) return 0;
-  if (r.nextAtom == 0) return 0;  // all atoms used
+  // The next atom no class holds, searching on from the last one given.
+  const unsigned atomCount = 0x10000u - kFirstAtom;
+  ATOM atom = 0;
+  for (unsigned tried = 0; tried < atomCount && !atom; ++tried) {
+    const ATOM candidate = r.nextAtom;
+    r.nextAtom = candidate == 0xFFFF ? kFirstAtom : static_cast<ATOM>(candidate + 1);
+    const bool taken = std::any_of(r.classes.begin(), r.classes.end(),
+                                   [candidate](const std::unique_ptr<WindowClass>& c) { return c->atom == candidate; });
+    if (!taken) atom = candidate;
+  }
+  if (!atom) return 0;  // every atom is held
   auto c = std::make_unique<WindowClass>();
   c->name = wc->lpszClassName;
   c->instance = wc->hInstance;
   c->proc = wc->lpfnWndProc;
   c->style = wc->style;
   c->background = wc->hbrBackground;
-  c->atom = r.nextAtom++;
+  c->atom = atom;
   c->windows = 0;
-  const ATOM atom = c->atom;
   r.classes.push_back(std::move(c));
   return atom;
 }
 
 BOOL WINAPI UnregisterClassA(LPCSTR name, HINSTANCE instance) {
   Registry& r = registry();
-  std::lock_guard<std::mutex> lock(r.lists);
   WindowClass* c = findClass(name, instance, true);
   if (!c || c->windows > 0) return FALSE;  // ERROR_CLASS_HAS_WINDOWS keeps it
   auto& classes = r.classes;
@@ -353,7 +367,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
   } else if (parentHandle) {
     Window* p = findWindow(parentHandle);
     if (!p) return nullptr;
-    int ox, oy;
+    int64_t ox, oy;
     owner = topLevelOf(p, &ox, &oy)->handle;  // the owner of a top level is a top level
   }
   // CW_USEDEFAULT: a child gets 0; a top level the screen's corner and a default size
@@ -367,17 +381,13 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
   height = clampSize(height);
   if (!parent && !sizeAllowed(width, height)) return nullptr;
   Registry& r = registry();
-  WindowClass* c;
-  {
-    std::lock_guard<std::mutex> lock(r.lists);
-    c = findClass(className, instance, false);
-    if (!c) return nullptr;
-    ++c->windows;  // counted at once, so the class cannot go while this runs
-  }
+  WindowClass* c = findClass(className, instance, false);
+  if (!c) return nullptr;
+  ++c->windows;  // counted at once, so the class cannot go while this runs
 
   auto owned = std::make_unique<Window>();
   Window* w = owned.get();
-  w->traceId = r.nextSerial++;
+  w->traceId = nextSerial++;
   w->handle = handleFromSerial(w->traceId);
   w->windowClass = c;
   w->proc = c->proc;
@@ -390,17 +400,12 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
   w->y = y;
   w->width = width;
   w->height = height;
-  w->queue = currentQueue();
   if (!parent) w->pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0u);
   const HWND handle = w->handle;
-  {
-    std::lock_guard<std::mutex> lock(r.mutex);
-    r.windows.emplace(reinterpret_cast<uintptr_t>(handle), std::move(owned));
-  }
+  r.windows.emplace(reinterpret_cast<uintptr_t>(handle), std::move(owned));
   if (parent) {
     parent->children.push_back(w);
   } else {
-    std::lock_guard<std::mutex> lock(r.lists);
     r.topLevels.push_back(w);
   }
 
@@ -428,7 +433,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
 
 BOOL WINAPI DestroyWindow(HWND handle) {
   Window* w = findWindow(handle);
-  if (!w || !ownedByThisThread(w) || w->destroying) return FALSE;
+  if (!w || w->destroying) return FALSE;
   if (w->style & WS_VISIBLE) {
     if (w->parent) {
       showWindow(w, false);
@@ -440,11 +445,8 @@ BOOL WINAPI DestroyWindow(HWND handle) {
   }
   // Owned top-level windows go first.
   std::vector<HWND> ownedWindows;
-  {
-    std::lock_guard<std::mutex> lock(registry().lists);
-    for (Window* top : registry().topLevels) {
-      if (top->owner == handle) ownedWindows.push_back(top->handle);
-    }
+  for (Window* top : registry().topLevels) {
+    if (top->owner == handle) ownedWindows.push_back(top->handle);
   }
   for (HWND o : ownedWindows) DestroyWindow(o);
   if (!(w = findWindow(handle)) || w->destroying) return TRUE;
@@ -604,7 +606,7 @@ BOOL WINAPI GetWindowRect(HWND handle, LPRECT rect) {
 
 BOOL WINAPI SetWindowPos(HWND handle, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {
   Window* w = findWindow(handle);
-  if (!w || !ownedByThisThread(w)) return FALSE;
+  if (!w) return FALSE;
   // Only what the flags ask: showing and hiding go through the same path as a move.
   return positionWindow(w, x, y, cx, cy, flags);
 }
@@ -616,7 +618,7 @@ BOOL WINAPI MoveWindow(HWND handle, int x, int y, int width, int height, BOOL re
 
 BOOL WINAPI ShowWindow(HWND handle, int command) {
   Window* w = findWindow(handle);
-  if (!w || !ownedByThisThread(w)) return FALSE;
+  if (!w) return FALSE;
   // Every command but SW_HIDE shows; there is no minimised or maximised state.
   return showWindow(w, command != SW_HIDE);
 }
@@ -629,24 +631,14 @@ BOOL WINAPI IsWindowVisible(HWND handle) {
 BOOL WINAPI SetForegroundWindow(HWND handle) {
   Window* w = findWindow(handle);
   if (!w || w->parent) return FALSE;  // only a top-level window can be the foreground
-  Registry& r = registry();
-  std::lock_guard<std::mutex> lock(r.mutex);
-  r.foreground = handle;
+  registry().foreground = handle;
   return TRUE;
 }
 
-HWND WINAPI GetForegroundWindow(void) {
-  Registry& r = registry();
-  std::lock_guard<std::mutex> lock(r.mutex);
-  return r.foreground;
-}
+HWND WINAPI GetForegroundWindow(void) { return registry().foreground; }
 
 // ---- Hooks --------------------------------------------------------------------------------
 
-int visLiveWindowCount(void) {
-  Registry& r = registry();
-  std::lock_guard<std::mutex> lock(r.mutex);
-  return static_cast<int>(r.windows.size());
-}
+int visLiveWindowCount(void) { return static_cast<int>(registry().windows.size()); }
 
 }  // extern "C"

@@ -1,5 +1,13 @@
 // The window system's shared internals: the window and class records, the handle
-// table, and the per-thread message queues. Used by the files of user/ only.
+// table, and the message queue. Used by the files of user/ only.
+//
+// Threads: the window system is per thread and takes no locks. Each thread has its own
+// classes, windows, foreground window and queue (one Registry, made on first use and
+// freed when the thread ends); a handle is unique in the process, so a window of
+// another thread is simply not found, and every call naming one fails as for a
+// destroyed window. Nothing can therefore free a window under a caller, and no message
+// crosses threads: the plug-in and its host run on one thread, which is all the
+// Win32 contract the plug-in relies on.
 //
 // Geometry is kept simple and documented: no window has a non-client area, so a
 // window's client rectangle is its whole window rectangle, for top-level windows as
@@ -8,12 +16,9 @@
 // buffer of its own size, and its children draw into it at their offsets.
 #pragma once
 
-#include <condition_variable>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "../win32_portable.h"
@@ -33,30 +38,11 @@
 namespace vis {
 namespace user {
 
-struct ThreadQueue;
-
-// A message sent to a window of another thread: the sender waits until the owner
-// thread has run the procedure and filled in the result.
-struct SentMessage {
-  MSG msg;
-  LRESULT result = 0;
-  bool done = false;
-  std::shared_ptr<ThreadQueue> sender;
-};
-
-// One thread's message queue. Posted messages and cross-thread sends may come from
-// any thread, so they are guarded by the mutex; everything else about a window is
-// touched by its own thread only.
+// The thread's message queue: posted messages, oldest first, and a pending WM_QUIT.
 struct ThreadQueue {
-  std::mutex mutex;
-  std::condition_variable wake;
   std::deque<MSG> posted;
-  std::deque<SentMessage*> incoming;
   bool quitPosted = false;
   int quitCode = 0;
-  bool dead = false;  // the thread has ended; sends to it complete with 0
-  uint64_t changes = 0;  // counts posts and sends, so a waiting reader sees new ones
-  std::thread::id thread;
 };
 
 struct WindowClass {
@@ -88,18 +74,15 @@ struct Window {
   bool erasePending = false;
   RECT update = {0, 0, 0, 0};
   bool destroying = false;
-  std::shared_ptr<ThreadQueue> queue;
   std::vector<uint32_t> pixels;  // top-level windows: width x height, 0x00RRGGBB
 };
 
-// The calling thread's queue, made on first use.
-std::shared_ptr<ThreadQueue> currentQueue();
+// The calling thread's queue.
+ThreadQueue& currentQueue();
 
-// The window behind a handle, or null for a null, stale or forged one.
+// The calling thread's window behind a handle, or null for a null, stale or forged one
+// and for a window of another thread.
 Window* findWindow(HWND handle);
-
-// The queue of the thread that owns a window, safe to call from any thread.
-std::shared_ptr<ThreadQueue> queueOfWindow(HWND handle);
 
 // Calls a window's procedure (DefWindowProcA when it has none).
 LRESULT callProc(Window* window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -111,17 +94,15 @@ void windowsOfThisThread(std::vector<Window*>* out);
 // True when the window and all its ancestors have WS_VISIBLE.
 bool reallyVisible(const Window* window);
 
-// The top-level ancestor and the window's offset inside it.
-Window* topLevelOf(Window* window, int* offsetX, int* offsetY);
+// The top-level ancestor and the window's offset inside it (in 64 bits: positions are
+// any ints, and a chain of them sums beyond one).
+Window* topLevelOf(Window* window, int64_t* offsetX, int64_t* offsetY);
 
 // Marks (part of) a window's client area for repainting. Null rect: all of it.
 void invalidate(Window* window, const RECT* rect, bool erase, bool children);
 
 // Removes posted messages for a window that is going away.
 void purgeMessages(Window* window);
-
-// Wakes a thread blocked in GetMessageA (a window of its became invalid, say).
-void wakeQueue(ThreadQueue* queue);
 
 // Trace ids and the window DC target, installed into the GDI layer once.
 void installGdiHooks();
