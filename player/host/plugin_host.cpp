@@ -341,8 +341,8 @@ LRESULT CALLBACK PluginHost::frameProc(HWND window, UINT message, WPARAM wParam,
 HWND PluginHost::embedFactory(EmbedRecord* record) {
   PluginHost* host = factoryOwner;
   if (!host || !record) return nullptr;
-  int width = record->rect.right - record->rect.left;
-  int height = record->rect.bottom - record->rect.top;
+  int width = static_cast<int>(static_cast<uint32_t>(record->rect.right) - static_cast<uint32_t>(record->rect.left));  // wraps as Win32 does
+  int height = static_cast<int>(static_cast<uint32_t>(record->rect.bottom) - static_cast<uint32_t>(record->rect.top));
   if (host->preferredWidth_ > 0 && host->preferredHeight_ > 0) {
     width = host->preferredWidth_;
     height = host->preferredHeight_;

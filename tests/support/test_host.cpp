@@ -208,9 +208,14 @@ HWND TestHost::factory(EmbedRecord* record) {
   host->factoryRect = record->rect;
   if (host->factoryReturnsNull) return nullptr;
   // A hidden top-level frame over the requested rectangle; the plug-in shows it.
+  // The size as a Win32 host computes it: the subtraction wraps, so a corner near
+  // 2147483647 with a wrapped far edge still gives the requested size.
+  const int width = static_cast<int>(static_cast<uint32_t>(record->rect.right) -
+                                     static_cast<uint32_t>(record->rect.left));
+  const int height = static_cast<int>(static_cast<uint32_t>(record->rect.bottom) -
+                                      static_cast<uint32_t>(record->rect.top));
   host->frame_ = CreateWindowExA(0, kFrameClass, "", WS_OVERLAPPEDWINDOW, record->rect.left,
-                                 record->rect.top, record->rect.right - record->rect.left,
-                                 record->rect.bottom - record->rect.top, host->window_, nullptr,
+                                 record->rect.top, width, height, host->window_, nullptr,
                                  host->instance_, nullptr);
   record->frame = host->frame_;
   return host->frame_;
