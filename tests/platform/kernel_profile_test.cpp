@@ -154,6 +154,7 @@ TEST_F(ProfileTest, ReadingRules) {
       {"S", "dup", "?", "first", "the first of two keys wins"},
       {"S", "stray", "?", "?", "entries before any section belong to none"},
       {"Spaced Section", "k", "?", "in spaced", "section names trimmed"},
+      {" Spaced Section\t", " k ", "?", "in spaced", "the names asked for trimmed too"},
       {"Missing", "k", "fallback  ", "fallback", "the default loses trailing blanks"},
       {"Missing", "k", nullptr, "", "a null default is empty"},
   };

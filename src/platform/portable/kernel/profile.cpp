@@ -404,8 +404,11 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default
     }
     return copyList(names, out, size);
   }
+  // The names asked for are trimmed as the file's names are, as on Windows, so that
+  // " key " finds what a write of " key " wrote as "key".
+  const std::string sectionName = trim(section);
   size_t begin = 0, end = 0;
-  const bool found = findSection(p, section, &begin, &end);
+  const bool found = findSection(p, sectionName.c_str(), &begin, &end);
   if (!key) {
     std::vector<std::string> names;
     for (size_t i = begin; found && i < end; ++i) {
@@ -415,7 +418,9 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default
   }
   size_t line;
   std::string value;
-  if (found && findKey(p, begin, end, key, &line, &value)) return copyValue(unquote(value), out, size);
+  if (found && findKey(p, begin, end, trim(key).c_str(), &line, &value)) {
+    return copyValue(unquote(value), out, size);
+  }
   // The default loses its trailing blanks.
   std::string fallback = defaultValue ? defaultValue : "";
   while (!fallback.empty() && isBlank(fallback.back())) fallback.pop_back();
