@@ -18,28 +18,35 @@ namespace vis {
 namespace user {
 namespace {
 
+// Window positions are any 32-bit values, so sums and differences of them are taken
+// in 64 bits and brought back saturated: what lies beyond the 32-bit range is outside
+// every buffer and every window anyway, so clipping is unchanged.
+LONG saturated(int64_t v) {
+  return static_cast<LONG>(std::min<int64_t>(std::max<int64_t>(v, INT32_MIN), INT32_MAX));
+}
+
 bool resolveTarget(HWND handle, RasterTarget* out) {
   Window* w = findWindow(handle);
   if (!w || !reallyVisible(w)) return false;
   int offsetX, offsetY;
   Window* top = topLevelOf(w, &offsetX, &offsetY);
   if (top->pixels.empty()) return false;
-  RECT clip = {offsetX, offsetY, offsetX + w->width, offsetY + w->height};
+  int64_t left = offsetX, top64 = offsetY;
+  int64_t right = left + w->width, bottom = top64 + w->height;
   // Each ancestor's client area, in the top level's coordinates, narrows the clip.
-  int ax = offsetX, ay = offsetY;
+  int64_t ax = offsetX, ay = offsetY;
   for (Window* a = w; a->parent; a = a->parent) {
     ax -= a->x;
     ay -= a->y;
     const Window* p = a->parent;
-    clip.left = std::max<LONG>(clip.left, ax);
-    clip.top = std::max<LONG>(clip.top, ay);
-    clip.right = std::min<LONG>(clip.right, ax + p->width);
-    clip.bottom = std::min<LONG>(clip.bottom, ay + p->height);
+    left = std::max(left, ax);
+    top64 = std::max(top64, ay);
+    right = std::min(right, ax + p->width);
+    bottom = std::min(bottom, ay + p->height);
   }
-  clip.left = std::max<LONG>(clip.left, 0);
-  clip.top = std::max<LONG>(clip.top, 0);
-  clip.right = std::min<LONG>(clip.right, top->width);
-  clip.bottom = std::min<LONG>(clip.bottom, top->height);
+  const RECT clip = {saturated(std::max<int64_t>(left, 0)), saturated(std::max<int64_t>(top64, 0)),
+                     saturated(std::min<int64_t>(right, top->width)),
+                     saturated(std::min<int64_t>(bottom, top->height))};
   if (clip.left >= clip.right || clip.top >= clip.bottom) return false;
   *out = {top->pixels.data(), top->width, top->height, top->width, offsetX, offsetY, clip};
   return true;
@@ -109,8 +116,10 @@ void invalidate(Window* w, const RECT* rect, bool erase, bool children) {
   // them, so they are invalidated where they overlap it.
   for (Window* child : w->children) {
     if (!(child->style & WS_VISIBLE)) continue;
-    const RECT inChild = {area.left - child->x, area.top - child->y, area.right - child->x,
-                          area.bottom - child->y};
+    const RECT inChild = {saturated(int64_t{area.left} - child->x),
+                          saturated(int64_t{area.top} - child->y),
+                          saturated(int64_t{area.right} - child->x),
+                          saturated(int64_t{area.bottom} - child->y)};
     invalidate(child, &inChild, erase, true);
   }
   wakeQueue(w->queue.get());
@@ -212,8 +221,8 @@ BOOL visWindowPixels(HWND handle, VisPixels* out) {
   }
   // A child: the part of the top level's buffer that it covers.
   const int left = std::max(offsetX, 0), top_ = std::max(offsetY, 0);
-  const int right = std::min(offsetX + w->width, top->width);
-  const int bottom = std::min(offsetY + w->height, top->height);
+  const int right = saturated(std::min<int64_t>(int64_t{offsetX} + w->width, top->width));
+  const int bottom = saturated(std::min<int64_t>(int64_t{offsetY} + w->height, top->height));
   if (left >= right || top_ >= bottom) return FALSE;
   *out = {top->pixels.data() + static_cast<ptrdiff_t>(top_) * top->width + left, right - left,
           bottom - top_, top->width};

@@ -287,14 +287,16 @@ bool reallyVisible(const Window* w) {
 }
 
 Window* topLevelOf(Window* w, int* offsetX, int* offsetY) {
-  int x = 0, y = 0;
+  // Summed in 64 bits and saturated: a child placed beyond the 32-bit range lies
+  // outside its top level's buffer, where it draws nothing.
+  int64_t x = 0, y = 0;
   while (w->parent) {
     x += w->x;
     y += w->y;
     w = w->parent;
   }
-  *offsetX = x;
-  *offsetY = y;
+  *offsetX = static_cast<int>(std::min<int64_t>(std::max<int64_t>(x, INT32_MIN), INT32_MAX));
+  *offsetY = static_cast<int>(std::min<int64_t>(std::max<int64_t>(y, INT32_MIN), INT32_MAX));
   return w;
 }
 
