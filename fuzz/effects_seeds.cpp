@@ -19,7 +19,17 @@ void level(FuzzOutput& o, int32_t channels, uint8_t value, uint8_t frames) {
 void ramp(FuzzOutput& o, int32_t channels, uint8_t start, uint8_t step, uint8_t frames) {
   o.u8(kFrames).i32(channels).u8(2).u8(start).u8(step).u8(frames - 1);
 }
-void resize(FuzzOutput& o, uint16_t width, uint16_t height) { o.u8(kResize).u16(width).u16(height); }
+// A side as effects_fuzz reads it: a value without the top three bits all set is taken
+// modulo 1025, one with them modulo 8193; larger sides need the latter.
+uint16_t side(uint16_t pixels) {
+  if (pixels <= 1024) return pixels;
+  uint32_t v = 0xE000;
+  while (v % 8193 != pixels) ++v;
+  return static_cast<uint16_t>(v);
+}
+void resize(FuzzOutput& o, uint16_t width, uint16_t height) {
+  o.u8(kResize).u16(side(width)).u16(side(height));
+}
 
 }  // namespace
 
