@@ -5,7 +5,9 @@
 // commands, keys and repaints. Findings: any sanitizer report, a frame that takes more
 // than a second of this thread's CPU time (CPU time, so that a busy machine does not
 // count), and any pen, brush, bitmap, DC or window left alive after the last quit.
-// Inputs: fuzz_input.h's format, seeds from effects_seeds.cpp.
+// Every input starts afresh (shared state reset, no settings file, the clock pinned), so
+// that a finding replays on its own. Inputs: fuzz_input.h's format, seeds from
+// effects_seeds.cpp.
 #include <stdint.h>
 #include <string.h>
 #include <stdlib.h>
@@ -15,6 +17,7 @@
 #include "fuzz_input.h"
 #include "host/vis_header.h"
 #include "platform/portable/visplatform.h"
+#include "state/vis_state.h"
 #include "support/test_host.h"
 
 namespace {
@@ -136,10 +139,18 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput in(data, size);
+  // Each input starts from the state a freshly loaded library has, with no settings
+  // file and a pinned clock, so that it replays alike on its own: the first byte picks
+  // the module and the millisecond the generator is seeded from.
+  resetVisStateForTests();
+  unlink(host->settingsPath().c_str());
+  const uint8_t first = in.u8();
+  SYSTEMTIME now = {2026, 12, 2, 8, 12, 0, 0, static_cast<WORD>(first / 4 * 15)};
+  visSetSystemTimeOverride(&now);
   {
     Session session(*host);
     int frameBudget = kMaxFrames;
-    if (!session.start(in.u8() % 4)) return 0;
+    if (!session.start(first % 4)) return 0;
     for (int action = 0; action < kMaxActions && !in.empty(); ++action) {
       switch (in.u8() % kActionCount) {
         case kFrames:
