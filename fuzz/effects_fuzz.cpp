@@ -133,6 +133,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // that costs nothing.
   if (!getenv("VIS_TEST_OUTPUT") && access("/dev/shm", W_OK) == 0) setenv("VIS_TEST_OUTPUT", "/dev/shm", 0);
   host = new TestHost();
+  // Its folder goes at exit, with the settings file the last input left.
+  atexit([] {
+    unlink(host->settingsPath().c_str());
+    rmdir(host->directory().c_str());
+  });
   baseline = Counts::now();
   return 0;
 }
