@@ -178,8 +178,12 @@ HWND HostWindows::factory(EmbedRecord* record) {
   ++host->factoryCalls;
   host->factoryRect = record->rect;
   if (host->factoryReturnsNull) return nullptr;
-  int width = record->rect.right - record->rect.left;
-  int height = record->rect.bottom - record->rect.top;
+  // The size as a Win32 host computes it: the subtraction wraps, so a corner near
+  // 2147483647 with a wrapped far edge still gives the requested size.
+  int width = static_cast<int>(static_cast<uint32_t>(record->rect.right) -
+                               static_cast<uint32_t>(record->rect.left));
+  int height = static_cast<int>(static_cast<uint32_t>(record->rect.bottom) -
+                                static_cast<uint32_t>(record->rect.top));
   if (host->preferredWidth_ > 0 && host->preferredHeight_ > 0) {
     width = host->preferredWidth_;
     height = host->preferredHeight_;

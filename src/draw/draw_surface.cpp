@@ -16,15 +16,23 @@ void buildSurface(int width, int height) {
   ReleaseDC(visState.visWindow, windowDc);
   drawSurface.bitmap = CreateBitmap(width, height, 1, 32, nullptr);
   drawSurface.previous = static_cast<HBITMAP>(SelectObject(drawSurface.dc, drawSurface.bitmap));
+  if (!drawSurface.previous) {
+    // Not selected (no DC, or no bitmap to select): nothing would release the bitmap
+    // later, so it goes now, and the DC draws into its default bitmap, which is to
+    // say nowhere.
+    if (drawSurface.bitmap) DeleteObject(drawSurface.bitmap);
+    drawSurface.bitmap = nullptr;
+  }
   drawSurface.defaultPen = GetStockObject(BLACK_PEN);
   drawSurface.defaultBrush = GetStockObject(WHITE_BRUSH);
 }
 
 void releaseSurface(void) {
-  if (!drawSurface.dc) return;
-  SelectObject(drawSurface.dc, drawSurface.previous);
-  DeleteDC(drawSurface.dc);
-  DeleteObject(drawSurface.bitmap);
+  if (drawSurface.dc) {
+    if (drawSurface.previous) SelectObject(drawSurface.dc, drawSurface.previous);
+    DeleteDC(drawSurface.dc);
+  }
+  if (drawSurface.bitmap) DeleteObject(drawSurface.bitmap);
   drawSurface.dc = nullptr;
   drawSurface.bitmap = nullptr;
   drawSurface.previous = nullptr;
@@ -40,8 +48,10 @@ void presentSurface(void) {
 }
 
 void repaintSurface(HWND window) {
-  PAINTSTRUCT paint;
+  PAINTSTRUCT paint = {};
   HDC dc = BeginPaint(window, &paint);
+  // A failed BeginPaint has filled in nothing, and there is no painting to end.
+  if (!dc) return;
   RECT client;
   GetClientRect(window, &client);
   BitBlt(dc, 0, 0, client.right - client.left, client.bottom - client.top, drawSurface.dc, 0, 0,

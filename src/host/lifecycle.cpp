@@ -25,15 +25,26 @@ void reportFailure(const VisModule* module, const char* text) {
   MessageBoxA(module->hostWindow, text, kFailureCaption, MB_OK);
 }
 
+// The frame's handle is let go once the window is gone (a stale one could name some
+// later window), but kept while it stands: a frame that could not be destroyed (one
+// of another thread, or one being destroyed already) is still there to take down.
 void destroyFrame() {
-  if (visEmbed.frame) DestroyWindow(visEmbed.frame);
-  // The handle is dead now; a stale one could name some later window.
-  visEmbed.frame = nullptr;
+  if (!visEmbed.frame) return;
+  if (DestroyWindow(visEmbed.frame) || !IsWindow(visEmbed.frame)) visEmbed.frame = nullptr;
 }
 
+// The class stays registered while windows of it remain, and the flag says so.
 void unregisterClass(const VisModule* module) {
-  UnregisterClassA(VIS_WINDOW_CLASS, module->moduleInstance);
-  visState.classRegistered = false;
+  if (UnregisterClassA(VIS_WINDOW_CLASS, module->moduleInstance)) visState.classRegistered = false;
+}
+
+// A coordinate plus an extent as 32-bit Windows adds them, wrapping in two's
+// complement, where the plain int sum would be undefined. The plug-in saves whatever
+// corner the frame had, so a position near 2147483647 comes back at every init; with
+// the wrap the DLL and the .so give such a host the same rectangle, and the host's
+// right - left, taken with the same wrap, is still the surface's size.
+LONG wrappingAdd(LONG a, LONG b) {
+  return static_cast<LONG>(static_cast<unsigned>(a) + static_cast<unsigned>(b));
 }
 
 }  // namespace
@@ -45,8 +56,8 @@ int visInit(VisModule* module) {
   loadSettings(module);
   visEmbed.rect.left = visState.framePosX;
   visEmbed.rect.top = visState.framePosY;
-  visEmbed.rect.right = visState.framePosX + visState.surfaceWidth;
-  visEmbed.rect.bottom = visState.framePosY + visState.surfaceHeight;
+  visEmbed.rect.right = wrappingAdd(visState.framePosX, visState.surfaceWidth);
+  visEmbed.rect.bottom = wrappingAdd(visState.framePosY, visState.surfaceHeight);
 
   const EmbedFactory factory =
       reinterpret_cast<EmbedFactory>(request(module->hostWindow, 0, HOST_GET_EMBED_FACTORY));
@@ -109,7 +120,7 @@ void visQuit(VisModule* module) {
     // Destroys the visualisation window with it, which ends the message loop.
     destroyFrame();
   }
-  visState.visWindow = nullptr;
+  if (!IsWindow(visState.visWindow)) visState.visWindow = nullptr;
   unregisterClass(module);
 }
 

@@ -4,7 +4,10 @@
 
 #include <string.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "draw/draw_surface.h"
 #include "host/lifecycle.h"
@@ -134,6 +137,9 @@ TEST_F(LifecycleTest, SavedCornerPlacesTheFrame) {
       {"[Tovanel]\r\nScreen_y=200\r\n", {50, 200, 690, 680}, "missing x keeps the current x"},
       {"[Pellox]\r\nScreen_x=1\r\nScreen_y=2\r\n", {50, 50, 690, 530}, "another module's section"},
       {"", {50, 50, 690, 530}, "empty file"},
+      {"[Tovanel]\r\nScreen_x=2147483647\r\nScreen_y=2147483600\r\n",
+       {2147483647, 2147483600, -2147483009, -2147483216},
+       "a corner near the limit: the far edges wrap, as 32-bit Windows adds them"},
   };
   VisModule* tovanel = module(3);
   for (const Case& c : cases) {
@@ -185,6 +191,55 @@ TEST_F(LifecycleTest, QuitWithdrawsTheWindowFirstAndSavesBeforeTheFrameGoes) {
   EXPECT_NE(RegisterClassA(&wc), 0);
   UnregisterClassA("SimpleVis", pellox->moduleInstance);
   EXPECT_FALSE(visState.classRegistered);
+}
+
+TEST_F(LifecycleTest, QuitKeepsWhatItCouldNotTakeDown) {
+  // The record names a frame of another thread, which this thread cannot destroy: the
+  // handle stays, and so does the class, whose window is still there.
+  HWND foreign = nullptr;
+  std::mutex lock;
+  std::condition_variable changed;
+  bool release = false;
+  std::thread owner([&] {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpszClassName = "ForeignFrame";
+    RegisterClassA(&wc);
+    HWND w = CreateWindowExA(0, "ForeignFrame", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                             nullptr, nullptr);
+    std::unique_lock<std::mutex> held(lock);
+    foreign = w;
+    changed.notify_all();
+    changed.wait(held, [&] { return release; });
+    DestroyWindow(w);
+    UnregisterClassA("ForeignFrame", nullptr);
+  });
+  {
+    std::unique_lock<std::mutex> held(lock);
+    changed.wait(held, [&] { return foreign != nullptr; });
+  }
+  VisModule* pellox = module(1);
+  ASSERT_EQ(pellox->init(pellox), 0);
+  const HWND frame = visEmbed.frame;
+  visEmbed.frame = foreign;
+  pellox->quit(pellox);
+  EXPECT_EQ(visEmbed.frame, foreign);
+  EXPECT_TRUE(visState.classRegistered);
+  EXPECT_TRUE(IsWindow(visState.visWindow));
+
+  // With the record's own frame back, a second quit takes everything down.
+  visEmbed.frame = frame;
+  pellox->quit(pellox);
+  host.pump();
+  EXPECT_EQ(visEmbed.frame, nullptr);
+  EXPECT_FALSE(visState.classRegistered);
+  EXPECT_EQ(visState.visWindow, nullptr);
+  {
+    std::lock_guard<std::mutex> held(lock);
+    release = true;
+  }
+  changed.notify_all();
+  owner.join();
 }
 
 TEST_F(LifecycleTest, TwoModulesKeepSeparatePositions) {

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -110,7 +111,7 @@ TEST_F(ProfileTest, HandWrittenFileKeepsWhatASaveDoesNotTouch) {
             "\r\n"
             "\r\n"
             "[Last]\r\n"
-            "k=v\r\n");
+            "k=v");  // still without a line end: the write did not touch it
   EXPECT_EQ(get("general", "volume"), "80");
   EXPECT_EQ(get("General", "Screen_x"), "7");
   EXPECT_EQ(get("Last", "K"), "v");
@@ -153,6 +154,7 @@ TEST_F(ProfileTest, ReadingRules) {
       {"S", "dup", "?", "first", "the first of two keys wins"},
       {"S", "stray", "?", "?", "entries before any section belong to none"},
       {"Spaced Section", "k", "?", "in spaced", "section names trimmed"},
+      {" Spaced Section\t", " k ", "?", "in spaced", "the names asked for trimmed too"},
       {"Missing", "k", "fallback  ", "fallback", "the default loses trailing blanks"},
       {"Missing", "k", nullptr, "", "a null default is empty"},
   };
@@ -233,6 +235,9 @@ TEST_F(ProfileTest, FailedWritesLeaveTheFileAsItWas) {
       {"A\n", "k", "2", file, "a section with a line break"},
       {"A]", "k", "2", file, "a section with ']'"},
       {"A", "k=j", "2", file, "a key with '='"},
+      {"A", "[k]", "2", file, "a key that would read back as a section"},
+      {"A", "  [k", "2", file, "the same after trimming"},
+      {"A", ";k", "2", file, "a key that would read back as a comment"},
       {nullptr, "k", "2", file, "no section"},
       {"A", "k", "2", "", "no file name"},
   };
@@ -241,6 +246,128 @@ TEST_F(ProfileTest, FailedWritesLeaveTheFileAsItWas) {
     EXPECT_EQ(read(), "[A]\r\nk=1\r\n") << c.note;
   }
   EXPECT_EQ(entries(), std::vector<std::string>{"plugin.ini"});
+
+  // A read-only file stays as it is, as on Windows (even for root, who could write it).
+  ASSERT_EQ(chmod(file.c_str(), 0444), 0);
+  EXPECT_FALSE(WritePrivateProfileStringA("A", "k", "2", file.c_str()));
+  EXPECT_FALSE(WritePrivateProfileStringA("A", nullptr, nullptr, file.c_str()));
+  EXPECT_EQ(read(), "[A]\r\nk=1\r\n");
+  EXPECT_EQ(get("A", "k"), "1");  // still readable
+  chmod(file.c_str(), 0644);
+}
+
+TEST_F(ProfileTest, NamesListedIntoABufferFilledToTheLastByte) {
+  // Names that fill the buffer to exactly size - 1 with another name to come: the list
+  // is cut there, ends in two terminators and nothing is written past the buffer.
+  write("[A]\nAB=1\nC=2\nDDDDDDDDDDDD=3\n[BC]\n[DDDDDDDDDDDD]\n");
+  struct Case {
+    const char* section;
+    DWORD size;
+    std::string expected;
+    DWORD result;
+    const char* note;
+  };
+  const Case cases[] = {
+      {nullptr, 6, std::string("A\0BC\0\0", 6), 4, "sections fill 5 of 6 bytes, a third follows"},
+      {"A", 6, std::string("AB\0C\0\0", 6), 4, "keys fill 5 of 6 bytes, a third follows"},
+      {nullptr, 5, std::string("A\0B\0\0", 5), 3, "the second name cut"},
+      {nullptr, 19, std::string("A\0BC\0DDDDDDDDDDDD\0\0", 19), 18, "all of it, exactly"},
+  };
+  for (const Case& c : cases) {
+    char out[40];
+    memset(out, 'x', sizeof out);
+    EXPECT_EQ(GetPrivateProfileStringA(c.section, nullptr, "", out, c.size, file.c_str()), c.result)
+        << c.note;
+    EXPECT_EQ(std::string(out, c.size), c.expected) << c.note;
+    EXPECT_EQ(std::string(out + c.size, sizeof out - c.size), std::string(sizeof out - c.size, 'x'))
+        << c.note << ": written past the buffer";
+  }
+}
+
+TEST_F(ProfileTest, LineEndsAreKeptByteForByte) {
+  // Mixed line ends, a CR inside a line, a CR before CR LF, no line end at the end.
+  write("[A]\r\nk=1\nstray\rline\r\r\nlast=x");
+  ASSERT_TRUE(WritePrivateProfileStringA("A", "k", "2", file.c_str()));
+  EXPECT_EQ(read(), "[A]\r\nk=2\nstray\rline\r\r\nlast=x");
+  // An added line ends like the file's first line, and the last line gets an end.
+  ASSERT_TRUE(WritePrivateProfileStringA("A", "new", "3", file.c_str()));
+  EXPECT_EQ(read(), "[A]\r\nk=2\nstray\rline\r\r\nlast=x\r\nnew=3\r\n");
+  EXPECT_EQ(get("A", "last"), "x");
+  EXPECT_EQ(get("A", "new"), "3");
+}
+
+TEST_F(ProfileTest, AFifoOrADirectoryIsNoProfile) {
+  // A FIFO that no one writes would block a plain open for ever.
+  ASSERT_EQ(mkfifo(file.c_str(), 0644), 0);
+  EXPECT_EQ(get("A", "k", "dflt"), "dflt");
+  EXPECT_EQ(GetPrivateProfileIntA("A", "k", 7, file.c_str()), 7u);
+  EXPECT_FALSE(WritePrivateProfileStringA("A", "k", "1", file.c_str()));
+  struct stat st;
+  ASSERT_EQ(lstat(file.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  unlink(file.c_str());
+  ASSERT_EQ(mkdir(file.c_str(), 0755), 0);
+  EXPECT_EQ(get("A", "k", "dflt"), "dflt");
+  EXPECT_FALSE(WritePrivateProfileStringA("A", "k", "1", file.c_str()));
+  rmdir(file.c_str());
+}
+
+TEST_F(ProfileTest, WritersInParallelKeepEverySection) {
+  // Writers in separate processes each save their own section, started together
+  // through a pipe; when all are done, every key of every writer is there.
+  constexpr int kWriters = 6, kKeys = 12;
+  int gate[2];
+  ASSERT_EQ(pipe(gate), 0);
+  pid_t children[kWriters];
+  for (int w = 0; w < kWriters; ++w) {
+    children[w] = fork();
+    ASSERT_GE(children[w], 0);
+    if (children[w] == 0) {
+      close(gate[1]);
+      char byte;
+      while (::read(gate[0], &byte, 1) < 0) {
+      }  // returns 0 once the parent closes its end
+      bool ok = true;
+      const std::string section = "W" + std::to_string(w);
+      for (int k = 0; k < kKeys; ++k) {
+        const std::string key = "k" + std::to_string(k), value = std::to_string(w * 100 + k);
+        ok = WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str()) && ok;
+      }
+      _exit(ok ? 0 : 1);
+    }
+  }
+  close(gate[0]);
+  close(gate[1]);
+  for (pid_t child : children) {
+    int status;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  int missing = 0;
+  for (int w = 0; w < kWriters; ++w) {
+    for (int k = 0; k < kKeys; ++k) {
+      const std::string section = "W" + std::to_string(w), key = "k" + std::to_string(k);
+      if (get(section.c_str(), key.c_str()) != std::to_string(w * 100 + k)) ++missing;
+    }
+  }
+  EXPECT_EQ(missing, 0) << read();
+  EXPECT_EQ(entries(), std::vector<std::string>{"plugin.ini"});
+}
+
+TEST_F(ProfileTest, AWriteRemovesWhatAKilledWriterLeft) {
+  write("[A]\nk=1\n");
+  // What a writer killed before its rename leaves, and files that only look alike.
+  const char* stale = ".plugin.ini.tmp-a1B2c3";
+  const char* keep[] = {"plugin.ini.backup", ".plugin.ini.tmp-toolong", ".other.ini.tmp-a1B2c3"};
+  std::ofstream(dir + "/" + stale) << "half";
+  for (const char* name : keep) std::ofstream(dir + "/" + name) << "mine";
+  ASSERT_TRUE(WritePrivateProfileStringA("A", "k", "2", file.c_str()));
+  std::vector<std::string> expected = {"plugin.ini"};
+  for (const char* name : keep) expected.push_back(name);
+  std::vector<std::string> now = entries();
+  std::sort(now.begin(), now.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(now, expected);
 }
 
 TEST_F(ProfileTest, ReplacingKeepsThePermissions) {
@@ -275,6 +402,9 @@ TEST_F(ProfileTest, AWriterKilledMidWayLeavesAWholeFile) {
     const std::string now = read();
     EXPECT_TRUE(now == withA || now == withB) << "round " << round << ": " << now.size() << " bytes";
   }
+  // The next write clears whatever temporary file a killed writer left.
+  ASSERT_TRUE(WritePrivateProfileStringA("S", "k", "c", file.c_str()));
+  EXPECT_EQ(entries(), std::vector<std::string>{"plugin.ini"});
 }
 
 }  // namespace

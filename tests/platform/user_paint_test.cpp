@@ -142,6 +142,34 @@ TEST_F(UserPaintTest, FillRectThroughAWindowDcIsOffsetAndClipped) {
   EXPECT_EQ(wrong, 0);
 }
 
+TEST_F(UserPaintTest, ChildrenAtTheEndsOfTheCoordinateRangeDrawNothing) {
+  // A child placed where its offset plus its size leaves the 32-bit range: invalidating
+  // its parent, painting through its DC and finding its pixels stay defined and touch
+  // nothing of the top level.
+  const POINT places[] = {{2147483647, 0}, {2147483647 - 5, 2147483647 - 5},
+                          {-2147483647 - 1, -2147483647 - 1}, {0, 2147483647}};
+  HBRUSH brush = CreateSolidBrush(RGB(0x12, 0x34, 0x56));
+  for (const POINT& p : places) {
+    MoveWindow(child, p.x, p.y, 20, 20, TRUE);
+    InvalidateRect(top, nullptr, TRUE);
+    drain();
+    for (HWND w : {child, grandchild}) {
+      HDC dc = GetDC(w);
+      const RECT all = {-100, -100, 100, 100};
+      FillRect(dc, &all, brush);
+      ReleaseDC(w, dc);
+      VisPixels view;
+      EXPECT_FALSE(visWindowPixels(w, &view)) << p.x << ", " << p.y;
+    }
+    int touched = 0;
+    for (int y = 0; y < 30; ++y) {
+      for (int x = 0; x < 40; ++x) touched += at(x, y) != kMarker;
+    }
+    EXPECT_EQ(touched, 0) << p.x << ", " << p.y;
+  }
+  DeleteObject(brush);
+}
+
 TEST_F(UserPaintTest, BeginPaintErasesWhenAskedAndValidates) {
   struct Case {
     BOOL erase;

@@ -1,6 +1,9 @@
 // The drawing surface's life and the object discipline of its slots.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "draw/draw_surface.h"
 #include "platform/portable/visplatform.h"
 #include "state/vis_state.h"
@@ -87,6 +90,58 @@ TEST_F(SurfaceTest, ClearFillsTheSurfaceRect) {
   clearSurface(brush);
   deleteBackBrushSlot();
   for (int i = 0; i < 32; ++i) EXPECT_EQ(pixels.pixels[i], 0x00123456u) << i;
+}
+
+
+// Every GDI slot taken but `spare`, by pens that the caller deletes.
+std::vector<HPEN> exhaustObjects(int spare) {
+  std::vector<HPEN> pens;
+  while (HPEN pen = CreatePen(PS_SOLID, 1, 0)) pens.push_back(pen);
+  for (int i = 0; i < spare && !pens.empty(); ++i) {
+    DeleteObject(pens.back());
+    pens.pop_back();
+  }
+  return pens;
+}
+
+TEST_F(SurfaceTest, ABuildThatFailsAfterTheBitmapLeavesNothingBehind) {
+  // One free slot: the window's DC takes it and gives it back, the memory DC finds
+  // none, and the bitmap gets it, with no DC to go into.
+  std::vector<HPEN> pens = exhaustObjects(1);
+  buildSurface(32, 32);
+  EXPECT_EQ(drawSurface.dc, nullptr);
+  releaseSurface();
+  for (HPEN pen : pens) DeleteObject(pen);
+  EXPECT_EQ(visLiveObjectCount(OBJ_BITMAP), before.bitmaps);
+  EXPECT_EQ(visLiveObjectCount(OBJ_MEMDC), before.memoryDcs);
+  EXPECT_EQ(visLiveObjectCount(OBJ_PEN), before.pens);
+}
+
+TEST_F(SurfaceTest, ARepaintWithoutAPaintDcDrawsAndEndsNothing) {
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = DefWindowProcA;
+  wc.lpszClassName = "SurfaceTestWindow";
+  ASSERT_NE(RegisterClassA(&wc), 0);
+  HWND window = CreateWindowExA(0, "SurfaceTestWindow", "", WS_POPUP | WS_VISIBLE, 0, 0, 40, 30,
+                                nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  buildSurface(40, 30);
+  std::vector<std::string> calls;
+  std::vector<HPEN> pens = exhaustObjects(0);  // BeginPaint finds no slot for its DC
+  visSetTraceSink([](void* context, const char* line) {
+    static_cast<std::vector<std::string>*>(context)->push_back(line);
+  }, &calls);
+  repaintSurface(window);
+  visSetTraceSink(nullptr, nullptr);
+  for (HPEN pen : pens) DeleteObject(pen);
+  for (const std::string& call : calls) {
+    EXPECT_EQ(call.find("EndPaint"), std::string::npos) << call;
+    EXPECT_EQ(call.find("BitBlt"), std::string::npos) << call;
+    EXPECT_EQ(call.find("FillRect"), std::string::npos) << call;
+  }
+  DestroyWindow(window);
+  UnregisterClassA("SurfaceTestWindow", nullptr);
+  EXPECT_EQ(visLiveObjectCount(OBJ_DC), before.windowDcs);
 }
 
 }  // namespace

@@ -27,15 +27,20 @@ target_compile_definitions(test_wine_host PRIVATE
 target_link_libraries(test_wine_host PRIVATE visplugin_core visdiff_core GTest::gtest GTest::gtest_main)
 
 add_test(NAME wine_prefix_setup COMMAND ${VIS_WINE_HOST_DIR}/linux/wine_prefix.sh ${VIS_WINE_PREFIX})
+# Wine's first start takes a minute on an idle machine and several on a busy one; the
+# limit only catches a set-up that hangs. Made once, as a fixture, before any Wine test.
 set_tests_properties(wine_prefix_setup PROPERTIES
-  FIXTURES_SETUP vis_wine_prefix RESOURCE_LOCK vis_wine_prefix TIMEOUT 300)
+  FIXTURES_SETUP vis_wine_prefix RESOURCE_LOCK vis_wine_prefix TIMEOUT 1800)
 # Wine runs share the prefix and its server; they go one at a time.
 gtest_discover_tests(test_wine_host DISCOVERY_TIMEOUT 60
-  PROPERTIES FIXTURES_REQUIRED vis_wine_prefix RESOURCE_LOCK vis_wine_prefix TIMEOUT 300
+  PROPERTIES FIXTURES_REQUIRED vis_wine_prefix RESOURCE_LOCK vis_wine_prefix TIMEOUT 900
              ENVIRONMENT "VIS_TEST_OUTPUT=${CMAKE_BINARY_DIR}/test-output")
-# The raster parity test (tests/wine/replayer) starts Wine in the same prefix; it waits
-# for the prefix and never runs beside these.
-if(TEST wine_raster_parity)
-  set_tests_properties(wine_raster_parity PROPERTIES
-    FIXTURES_REQUIRED vis_wine_prefix RESOURCE_LOCK vis_wine_prefix)
-endif()
+# The parity tests (tests/wine/replayer) start Wine in the same prefix; they wait for
+# the prefix and never run beside these, nor beside each other: a Wine run beside
+# another spends its time in the other's `wineserver -w`.
+foreach(parity wine_raster_parity wine_effects_parity)
+  if(TEST ${parity})
+    set_tests_properties(${parity} PROPERTIES
+      FIXTURES_REQUIRED vis_wine_prefix RESOURCE_LOCK vis_wine_prefix)
+  endif()
+endforeach()

@@ -20,7 +20,7 @@ target_link_libraries(test_wine_raster PRIVATE visplugin_core visplatform visdif
 # One CTest entry, so that the sweeps share one trace and one Wine start.
 add_test(NAME wine_raster_parity COMMAND test_wine_raster)
 set_tests_properties(wine_raster_parity PROPERTIES
-  TIMEOUT 600
+  TIMEOUT 1200
   ENVIRONMENT "VIS_REPLAYER=${VIS_MINGW_BUILD_DIR}/tests/wine/replayer.exe;VIS_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;VIS_TEST_OUTPUT=${CMAKE_BINARY_DIR}/test-output")
 
 # The four effects at length (every frame of every scenario checked against Wine's
@@ -36,7 +36,7 @@ target_link_libraries(test_wine_effects PRIVATE visplugin_core visplatform visdi
                       GTest::gtest GTest::gtest_main Threads::Threads)
 add_test(NAME wine_effects_parity COMMAND test_wine_effects)
 set_tests_properties(wine_effects_parity PROPERTIES
-  TIMEOUT 600
+  TIMEOUT 1200
   ENVIRONMENT "VIS_REPLAYER=${VIS_MINGW_BUILD_DIR}/tests/wine/replayer.exe;VIS_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;VIS_TEST_OUTPUT=${CMAKE_BINARY_DIR}/test-output")
 
 # vis_wine_bench: the effects' worst-case frames timed on the portable raster and, as a

@@ -595,12 +595,17 @@ BOOL WINAPI GetClientRect(HWND handle, LPRECT rect) {
 BOOL WINAPI GetWindowRect(HWND handle, LPRECT rect) {
   Window* w = findWindow(handle);
   if (!w || !rect) return FALSE;
-  int left = 0, top = 0;
+  // Sums in 32-bit two's complement, as Windows' own coordinate arithmetic wraps: a
+  // window placed near 2147483647 gets a wrapped right edge, whose right - left (taken
+  // the same way) is still its width, rather than an undefined signed overflow.
+  uint32_t left = 0, top = 0;
   for (Window* p = w; p; p = p->parent) {
-    left += p->x;
-    top += p->y;
+    left += static_cast<uint32_t>(p->x);
+    top += static_cast<uint32_t>(p->y);
   }
-  *rect = {left, top, left + w->width, top + w->height};
+  *rect = {static_cast<LONG>(left), static_cast<LONG>(top),
+           static_cast<LONG>(left + static_cast<uint32_t>(w->width)),
+           static_cast<LONG>(top + static_cast<uint32_t>(w->height))};
   return TRUE;
 }
 
