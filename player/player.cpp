@@ -13,19 +13,13 @@
 
 #include "audio/audio_stream.h"
 #include "audio/demo_tune.h"
+#include "host/plugin_home.h"
 #include "output/output_file.h"
 #include "output/png_writer.h"
 #include "output/video_writer.h"
 #include "progress.h"
 
-std::string defaultPluginPath() {
-  char self[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return "vis_orlim.so";
-  self[n] = '\0';
-  std::string path = self;
-  return path.substr(0, path.find_last_of('/') + 1) + "vis_orlim.so";
-}
+std::string defaultPluginPath() { return defaultPluginLocation().path; }
 
 Player::~Player() {
   host_.reset();  // quits a running module first: its position is saved
@@ -39,6 +33,10 @@ int Player::run(std::string* error) {
     case Command::Render: return render(error);
     case Command::Play: return play(error);
     case Command::Tune: return tune(error);
+    case Command::Version: return puts(versionText()), 0;
+    case Command::Help:
+      fputs(options_.helpTopic.empty() ? usageText() : helpText(options_.helpTopic), stdout);
+      return 0;
     default:
       fputs(usageText(), stdout);
       return 0;
@@ -47,8 +45,10 @@ int Player::run(std::string* error) {
 
 bool Player::loadPlugin(std::string* error) {
   host_.reset(new PluginHost());
-  std::string path = options_.plugin.empty() ? defaultPluginPath() : options_.plugin;
-  return host_->load(path, error);
+  PluginLocation plugin = defaultPluginLocation();
+  if (!options_.plugin.empty()) plugin = {options_.plugin, false};
+  redirectPluginSettings(plugin);
+  return host_->load(plugin.path, error);
 }
 
 bool Player::pickModule(int* index, std::string* error) {
@@ -153,7 +153,9 @@ int Player::tune(std::string* error) {
   AudioClip clip;
   synthesiseDemoTune(options_.duration > 0 ? options_.duration : DEMO_TUNE_SECONDS, &clip);
   PendingFile file;
-  if (!file.reserve(options_.output, error)) return 1;
+  if (!file.reserve(options_.output, options_.overwrite ? IfExists::Replace : IfExists::Refuse,
+                    error))
+    return 1;
   if (!writeWavRange(clip, 0, clip.frameCount(), file.temporaryPath(), error)) return 1;
   if (!file.commit(error)) return 1;
   printf("%s\n", options_.output.c_str());
@@ -176,9 +178,53 @@ bool endsWithPng(const std::string& path) {
 }
 }  // namespace
 
+// Several inputs: FOLDER/<name>.mp4 for each, one after another; a failure is reported
+// and the rest go on.
+int Player::renderAll(std::string* error) {
+  const Options given = options_;
+  std::string folder = given.output;
+  if (!checkWritableFolder(folder, error)) return 1;
+  if (folder.back() != '/') folder += '/';
+  std::vector<std::string> outputs;
+  int failed = 0, status = 0;
+  for (size_t i = 0; i < given.inputs.size() && status != 130; ++i) {
+    const std::string& input = given.inputs[i];
+    std::string name = input.substr(input.find_last_of('/') + 1);
+    name = name.substr(0, std::min(name.find_last_of('.'), name.size()));
+    options_.audio = input;
+    options_.inputs = {input};
+    options_.output = folder + (name.empty() ? "audio" : name) + ".mp4";
+    input_ = (int)i + 1;
+    inputs_ = (int)given.inputs.size();
+    std::string reason;
+    if (std::find(outputs.begin(), outputs.end(), options_.output) != outputs.end()) {
+      reason = input + ": its output " + options_.output + " is an earlier input's";
+      status = 1;
+    } else {
+      outputs.push_back(options_.output);
+      status = render(&reason);
+    }
+    if (status != 0 && status != 130) {
+      fprintf(stderr, "orlimvis: %s\n", reason.c_str());
+      ++failed;
+    } else if (status == 130) {
+      *error = reason;
+    }
+  }
+  options_ = given;
+  if (status == 130) return 130;
+  if (failed == 0) return 0;
+  *error = std::to_string(failed) + " of " + std::to_string(given.inputs.size()) +
+           " inputs failed";
+  return 1;
+}
+
 int Player::render(std::string* error) {
+  if (options_.inputs.size() > 1) return renderAll(error);
   // What the output is, decided (and checked) before any audio is decoded.
   const std::string& out = options_.output;
+  const IfExists ifExists = options_.overwrite ? IfExists::Replace : IfExists::Refuse;
+  PngSequence frames(out);
   Sink sink;
   VideoFormat format = VideoFormat::Mp4;
   std::string ffmpeg;
@@ -186,12 +232,22 @@ int Player::render(std::string* error) {
     sink = Sink::Discard;
   } else if (isFolder(out)) {
     sink = Sink::Folder;
-    if (!checkWritableFolder(out, error)) return 1;
+    if (!frames.open(ifExists, error)) return 1;
   } else if (endsWithPng(out)) {
     sink = Sink::Snapshot;
   } else if (videoFormatFor(out, &format)) {
     sink = Sink::Video;
-    if (!checkWritableFolder(folderOf(out), error)) return 1;
+    if (out != "-" && !checkWritableFolder(folderOf(out), error)) return 1;
+    struct stat existing;
+    if (out != "-" && ifExists == IfExists::Refuse && stat(out.c_str(), &existing) == 0) {
+      *error = existsError(out);
+      return 1;
+    }
+    VideoEncoding encoding;
+    if (!options_.encoding.audioCopy &&
+        !resolveEncoding(format, options_.encoding, "", &encoding, error)) {
+      return 1;
+    }
     ffmpeg = findOnPath("ffmpeg");
     if (ffmpeg.empty()) {
       *error = out + ": video output needs the ffmpeg program, which is not on the PATH";
@@ -212,7 +268,7 @@ int Player::render(std::string* error) {
     return 1;
   }
   PendingFile snapshot;
-  if (sink == Sink::Snapshot && !snapshot.reserve(out, error)) return 1;
+  if (sink == Sink::Snapshot && !snapshot.reserve(out, ifExists, error)) return 1;
 
   if (!loadPlugin(error)) return 1;
   int index;
@@ -275,23 +331,29 @@ int Player::render(std::string* error) {
     VideoSettings settings;
     settings.width = pixels.width;
     settings.height = pixels.height;
+    settings.encoding = options_.encoding;
+    settings.ifExists = ifExists;
     if (!options_.audio.empty()) {
       settings.audioPath = options_.audio;
       settings.audioStart = options_.from;
       settings.audioDuration = seconds;
     } else {
-      char name[64];
-      snprintf(name, sizeof name, "/orlimvis-audio-%d.wav", (int)getpid());
-      const char* tmp = getenv("TMPDIR");
-      if (!audioFile.reserve(std::string(tmp && *tmp ? tmp : "/tmp") + name, error)) return 1;
-      if (!writeWavRange(tune, 0, tune.frameCount(), audioFile.temporaryPath(), error)) return 1;
+      std::string scratch = makeScratchFile("audio", ".wav", error);
+      if (scratch.empty() || !audioFile.reserve(scratch, IfExists::Replace, error)) return 1;
+      unlink(scratch.c_str());
+      if (!writeWavRange(tune, 0, tune.frameCount(), audioFile.temporaryPath(), error)) {
+        std::string reason = systemReasonIn(*error);
+        *error = out + ": the tune's audio for ffmpeg, in " + folderOf(scratch) + ": " +
+                 (reason.empty() ? *error : reason);
+        return 1;
+      }
       settings.audioPath = audioFile.temporaryPath();
     }
     if (!video.open(ffmpeg, out, format, settings, error)) return 1;
   }
-  PngSequence frames(out);
 
   ProgressLine progress(ticks, 0.025, isatty(2) != 0);
+  progress.setInput(input_, inputs_, options_.audio);
   unsigned char spectrum[2][SPECTRUM_BANDS];
   for (int64_t tick = 0; tick < ticks; ++tick) {
     if (interruptRequested()) {
@@ -332,14 +394,17 @@ int Player::render(std::string* error) {
       *error = "the plug-in's frame window has no pixels";
       return 1;
     }
-    if (!writePng(snapshot.temporaryPath(), viewOf(pixels), error)) return 1;
+    if (!writePng(snapshot.temporaryPath(), viewOf(pixels), error, out)) return 1;
   }
   host_->stop();  // the module quits before the output is declared good
-  if (sink == Sink::Video && !video.finish(error)) {
-    *error = out + ": " + *error;
-    return 1;
-  }
+  if (sink == Sink::Video && !video.finish(error)) return 1;
   if (sink == Sink::Snapshot && !snapshot.commit(error)) return 1;
   frames.commit();
+  struct stat written = {};
+  if (sink == Sink::Snapshot) stat(out.c_str(), &written);
+  long long bytes = sink == Sink::Video ? video.outputSize()
+                    : sink == Sink::Folder ? frames.bytes() : (long long)written.st_size;
+  if (sink != Sink::Discard)
+    progress.summary(out == "-" ? "standard output" : out, bytes, seconds);
   return 0;
 }

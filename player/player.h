@@ -25,6 +25,7 @@ class Player {
  private:
   int list(std::string* error);
   int render(std::string* error);
+  int renderAll(std::string* error);
   int play(std::string* error);
   int tune(std::string* error);
 
@@ -46,6 +47,7 @@ class Player {
   std::unique_ptr<PluginHost> host_;
   SpectrumAnalyser* analyser_ = nullptr;
   bool clockPinned_ = false;
+  int input_ = 1, inputs_ = 1;  // with several inputs: the one being rendered, of how many
 };
 
 // The plug-in beside this program's binary: <folder of /proc/self/exe>/vis_orlim.so.
