@@ -404,7 +404,10 @@ int Player::render(std::string* error) {
   if (sink == Sink::Snapshot) stat(out.c_str(), &written);
   long long bytes = sink == Sink::Video ? video.outputSize()
                     : sink == Sink::Folder ? frames.bytes() : (long long)written.st_size;
-  if (sink != Sink::Discard)
-    progress.summary(out == "-" ? "standard output" : out, bytes, seconds);
+  std::string what = out == "-" ? "standard output"
+                     : sink == Sink::Folder ? std::to_string(frames.count()) + " frames to " + out
+                                            : out;
+  // A snapshot is one moment: its size only.
+  if (sink != Sink::Discard) progress.summary(what, bytes, sink == Sink::Snapshot ? -1 : seconds);
   return 0;
 }

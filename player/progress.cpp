@@ -50,8 +50,8 @@ std::string formatProgress(const ProgressState& s) {
 }
 
 std::string formatSummary(const std::string& written, long long bytes, double duration) {
-  return "orlimvis: wrote " + written + " (" + formatSize(bytes) + ", " + formatClock(duration) +
-         ")";
+  return "orlimvis: wrote " + written + " (" + formatSize(bytes) +
+         (duration >= 0 ? ", " + formatClock(duration) : std::string()) + ")";
 }
 
 ProgressLine::ProgressLine(int64_t totalFrames, double secondsPerFrame, bool enabled)

@@ -529,14 +529,20 @@ bool VideoWriter::reap(std::string* error) {
   if (child_ < 0) return true;
   int status = waitFor(child_);
   child_ = -1;
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+  // ffmpeg 5.1 can exit with 0 after "Error writing trailer of ...: No space left on
+  // device" (seen with WebM): a write error in the log fails the run whatever the status.
+  std::string log = readLog();
+  bool wroteBadly = !systemReasonIn(log).empty() ||
+                    log.find("Error writing trailer") != std::string::npos ||
+                    log.find("Error closing file") != std::string::npos;
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && !wroteBadly) {
     error->clear();
     return true;
   }
   if (WIFEXITED(status) && WEXITSTATUS(status) == 127) {
     *error = shownAs_ + ": could not run " + ffmpeg_;
   } else {
-    *error = explain(readLog());
+    *error = explain(log);
   }
   return false;
 }

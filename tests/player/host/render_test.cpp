@@ -92,9 +92,12 @@ TEST(Render, ProgressLineOnATerminal) {
                        &out),
             0)
       << out;
-  EXPECT_NE(out.find("\rorlimvis: frame 37/37"), std::string::npos) << out;
-  EXPECT_NE(out.find("x real time"), std::string::npos) << out;
-  EXPECT_NE(out.find("0:00 left"), std::string::npos) << out;
+  // 37 frames of 25 ms: 0.925 s, shown to the hundredth as ffmpeg's time= is.
+  EXPECT_NE(out.find("\rorlimvis: 100%  00:00:00.93/00:00:00.93  speed="), std::string::npos)
+      << out;
+  EXPECT_NE(out.find("x  00:00:00 left"), std::string::npos) << out;
+  EXPECT_NE(out.find("orlimvis: wrote " + dir.file("t.png") + " ("), std::string::npos) << out;
+  EXPECT_NE(out.find(" KiB)"), std::string::npos) << out;
 }
 
 TEST(Render, Mp4HasTheRangesDurationFrameRateSizeAndAudio) {
