@@ -50,7 +50,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR})
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "ffmpeg")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
-set(CPACK_OUTPUT_FILE_PREFIX dist)  # under the package folder: build/linux, or cpack -B
+set(CPACK_OUTPUT_FILE_PREFIX dist)  # of the folder cpack runs in: build/linux for make package
 set(CPACK_SOURCE_IGNORE_FILES "/build/;/\\\\.git/;/\\\\.wt/")
 include(CPack)
 
