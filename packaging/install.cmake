@@ -57,8 +57,8 @@ include(CPack)
 # The zip for the Windows media player's users: the DLL of the mingw-i686 build and a
 # few lines on where it goes. `make dist` builds that preset first.
 set(ORLIMVIS_WINDOWS_ZIP ${CMAKE_BINARY_DIR}/dist/orlimvis-${PROJECT_VERSION}-windows.zip)
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/dist/windows)
 add_custom_target(windows_zip
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/dist/windows
   COMMAND ${CMAKE_COMMAND} -E copy ${VIS_MINGW_BUILD_DIR}/vis_orlim.dll ${CMAKE_BINARY_DIR}/dist/windows/
   COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/packaging/windows-readme.txt
           ${CMAKE_BINARY_DIR}/dist/windows/README.txt
