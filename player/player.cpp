@@ -402,7 +402,7 @@ int Player::render(std::string* error) {
   frames.commit();
   struct stat written = {};
   if (sink == Sink::Snapshot) stat(out.c_str(), &written);
-  long long bytes = sink == Sink::Video ? video.outputSize()
+  long long bytes = out == "-" ? -1 : sink == Sink::Video ? video.outputSize()
                     : sink == Sink::Folder ? frames.bytes() : (long long)written.st_size;
   std::string what = out == "-" ? "standard output"
                      : sink == Sink::Folder ? std::to_string(frames.count()) + " frames to " + out

@@ -50,8 +50,10 @@ std::string formatProgress(const ProgressState& s) {
 }
 
 std::string formatSummary(const std::string& written, long long bytes, double duration) {
-  return "orlimvis: wrote " + written + " (" + formatSize(bytes) +
-         (duration >= 0 ? ", " + formatClock(duration) : std::string()) + ")";
+  std::string size = bytes >= 0 ? formatSize(bytes) : std::string();
+  std::string clock = duration >= 0 ? formatClock(duration) : std::string();
+  std::string both = size + (!size.empty() && !clock.empty() ? ", " : "") + clock;
+  return "orlimvis: wrote " + written + (both.empty() ? "" : " (" + both + ")");
 }
 
 ProgressLine::ProgressLine(int64_t totalFrames, double secondsPerFrame, bool enabled)

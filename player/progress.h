@@ -25,7 +25,8 @@ std::string formatSize(long long bytes);
 // "orlimvis:  42%  00:00:10.50/00:00:24.00  speed=3.10x  00:00:04 left", with
 // "[2/3] name " after the colon when there are several inputs.
 std::string formatProgress(const ProgressState& state);
-// "orlimvis: wrote out.mp4 (1.2 MiB, 00:00:24.00)"; no duration when it is negative.
+// "orlimvis: wrote out.mp4 (1.2 MiB, 00:00:24.00)"; a negative size or duration is left
+// out (a pipe has no size, a snapshot no duration).
 std::string formatSummary(const std::string& written, long long bytes, double duration);
 
 class ProgressLine {

@@ -416,8 +416,10 @@ std::string VideoWriter::explain(const std::string& log) const {
   std::string reason = failureReason(log, file_.temporaryPath(), shownAs_);
   std::string text = (toStdout_ ? std::string("standard output") : shownAs_) + ": " + reason;
   if (reason.rfind("ffmpeg failed", 0) == 0) {
-    // ffmpeg's own trouble: its last words help more than our summary of them.
-    for (std::string line : lastLines(log, 6)) {
+    // ffmpeg's own trouble: the lines before its last say why (the last is above).
+    std::vector<std::string> before = lastLines(log, 7);
+    if (!before.empty()) before.pop_back();
+    for (std::string line : before) {
       replaceAll(&line, file_.temporaryPath(), shownAs_);
       text += "\n  ffmpeg: " + line;
     }
@@ -443,6 +445,11 @@ bool VideoWriter::open(const std::string& ffmpeg, const std::string& path, Video
   }
   VideoEncoding encoding;
   if (!resolveEncoding(format, settings.encoding, sourceAudio, &encoding, error)) return false;
+  if (encoding.codec == "av1" && (width_ < 64 || height_ < 64)) {
+    *error = "--codec av1: SVT-AV1 takes frames of 64x64 and more, not " +
+             std::to_string(width_) + "x" + std::to_string(height_);
+    return false;
+  }
   if (toStdout_ && isatty(1)) {
     *error = "-o -: standard output is a terminal; send it to a pipe or a file";
     return false;

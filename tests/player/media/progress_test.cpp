@@ -32,4 +32,6 @@ TEST(Progress, TextsAsFfmpegUsersReadThem) {
   EXPECT_EQ(formatProgress(start), "orlimvis:   0%  00:00:00.00/00:00:10.00  speed=N/A");
   EXPECT_EQ(formatSummary("out.mp4", 1258291, 24), "orlimvis: wrote out.mp4 (1.2 MiB, 00:00:24.00)");
   EXPECT_EQ(formatSummary("a.png", 2048, -1), "orlimvis: wrote a.png (2 KiB)");
+  EXPECT_EQ(formatSummary("standard output", -1, 1.5),
+            "orlimvis: wrote standard output (00:00:01.50)");
 }
