@@ -156,7 +156,11 @@ int Player::tune(std::string* error) {
   if (!file.reserve(options_.output, options_.overwrite ? IfExists::Replace : IfExists::Refuse,
                     error))
     return 1;
-  if (!writeWavRange(clip, 0, clip.frameCount(), file.temporaryPath(), error)) return 1;
+  if (!writeWavRange(clip, 0, clip.frameCount(), file.temporaryPath(), error)) {
+    std::string reason = systemReasonIn(*error);  // the temporary name stays unsaid
+    *error = options_.output + ": " + (reason.empty() ? "cannot write WAV" : reason);
+    return 1;
+  }
   if (!file.commit(error)) return 1;
   printf("%s\n", options_.output.c_str());
   return 0;

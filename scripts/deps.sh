@@ -23,7 +23,8 @@ full=(
   googletest libgtest-dev libbenchmark-dev
   xvfb xauth xdotool x11-apps  # headless windows for the live player and Wine
   wine
-  dpkg-dev file zip            # make package: dpkg-shlibdeps (which needs file)
+  dpkg-dev file                # make package: dpkg-shlibdeps (which needs file)
+  groff-base                   # the package test checks the manual page
 )
 foreign=(wine32:i386)          # Wine's 32-bit part runs the i686 DLL and test hosts
 
