@@ -470,24 +470,29 @@ bool VideoWriter::open(const std::string& ffmpeg, const std::string& path, Video
     }
     target = "file:" + gifFrames_;
   }
-  std::vector<std::string> args = encoderArguments(ffmpeg, format, settings, encoding, target);
+  if (!startEncoder(encoderArguments(ffmpeg, format, settings, encoding, target), error)) {
+    abort();
+    return false;
+  }
+  rowBuffer_.resize((size_t)width_ * 4);
+  return true;
+}
 
+bool VideoWriter::startEncoder(const std::vector<std::string>& args, std::string* error) {
   // The frames go through a socket pair rather than a pipe, only so that writes can say
   // MSG_NOSIGNAL; ffmpeg reads its standard input the same way either way.
   int fds[2];
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
     *error = std::string("cannot start ffmpeg: ") + strerror(errno);
-    abort();
     return false;
   }
   int forkErrno = 0;
-  pid_t pid = spawn(args, fds[0], toStdout_ && format != VideoFormat::Gif ? 1 : -1, logPath_,
+  pid_t pid = spawn(args, fds[0], toStdout_ && format_ != VideoFormat::Gif ? 1 : -1, logPath_,
                     &forkErrno);
   close(fds[0]);
   if (pid < 0) {
     close(fds[1]);
     *error = std::string("cannot start ffmpeg: ") + strerror(forkErrno);
-    abort();
     return false;
   }
   shutdown(fds[1], SHUT_RD);
@@ -495,7 +500,6 @@ bool VideoWriter::open(const std::string& ffmpeg, const std::string& path, Video
   setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
   child_ = pid;
   pipe_ = fds[1];
-  rowBuffer_.resize((size_t)width_ * 4);
   return true;
 }
 

@@ -125,6 +125,8 @@ class VideoWriter {
   long long outputSize() const { return size_; }
 
  private:
+  // Starts the first ffmpeg with the frames' socket as its standard input.
+  bool startEncoder(const std::vector<std::string>& args, std::string* error);
   bool reap(std::string* error);
   bool runToEnd(std::vector<std::string> args, std::string* error);
   std::string explain(const std::string& logText) const;

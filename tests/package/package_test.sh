@@ -81,6 +81,10 @@ case $mode in
     ;;
   deb)
     [ "$(id -u)" -eq 0 ] || skip "installing a package with dpkg -i needs root"
+    # One package test on the machine at a time, whichever build folder it runs from
+    # (CTest's RESOURCE_LOCK covers only one ctest run).
+    exec 9>/tmp/orlimvis-package-test.lock
+    flock -w 900 9 || skip "another orlimvis package test kept /tmp/orlimvis-package-test.lock for 15 minutes"
     if dpkg-query -W -f='${Status}' orlimvis 2>/dev/null | grep -q 'install ok installed'; then
       skip "an orlimvis package is already installed; this test will not replace it"
     fi
