@@ -174,17 +174,14 @@ bool takeValue(int argc, char** argv, int* i, const char* name, std::string* val
   *value = argv[++*i];
   return true;
 }
-}  // namespace
 
-bool parseCommandLine(int argc, char** argv, Options* o, std::string* error) {
-  if (argc < 2) {
-    *error = "no command given (render, play, list, devices or tune; --help for more)";
-    return false;
-  }
-  std::string command = argv[1];
+// The command word. Returns 1 to go on with the options, 0 for a command line that is
+// complete (--version, help), -1 with *error set.
+int parseCommandWord(int argc, char** argv, Options* o, std::string* error) {
+  const std::string command = argv[1];
   if (command == "--version" || command == "-V") {
     o->command = Command::Version;
-    return argc == 2 || (*error = "--version takes nothing more", false);
+    return argc == 2 ? 0 : (*error = "--version takes nothing more", -1);
   }
   if (command == "render") o->command = Command::Render;
   else if (command == "play") o->command = Command::Play;
@@ -197,111 +194,159 @@ bool parseCommandLine(int argc, char** argv, Options* o, std::string* error) {
     if (argc > 3 || (argc == 3 && !helpText(o->helpTopic))) {
       *error = "help: no command '" + std::string(argv[argc - 1]) +
                "' (render, play, list, devices, tune)";
-      return false;
+      return -1;
     }
-    return true;
+    return 0;
   } else {
     *error = "unknown command '" + command + "' (render, play, list, devices or tune)";
-    return false;
+    return -1;
   }
+  return 1;
+}
 
-  bool haveAt = false;
-  std::string renderOnly;  // the first render-only option seen
-  for (int i = 2; i < argc; ++i) {
-    std::string arg = argv[i], value;
-    auto valueOf = [&](const char* name) { return takeValue(argc, argv, &i, name, &value, error); };
+// The options of the command line after the command word, one at a time.
+class OptionParser {
+ public:
+  OptionParser(int argc, char** argv, Options* o, std::string* error)
+      : argc_(argc), argv_(argv), o_(o), error_(error) {}
+  // Returns false on a bad option (*error set) or on --help (o->command is Help).
+  bool parseAll();
+  bool sawAt() const { return haveAt_; }
+  const std::string& renderOnly() const { return renderOnly_; }
+
+ private:
+  bool valueOf(const std::string& name) {
+    return takeValue(argc_, argv_, &i_, name.c_str(), &value_, error_);
+  }
+  bool fail(const std::string& text) { return *error_ = text, false; }
+  bool encodingOption(const std::string& arg, bool* known);
+  bool timeOption(const std::string& arg);
+  bool seedOption();
+  bool positional(const std::string& arg);
+
+  int argc_;
+  char** argv_;
+  Options* o_;
+  std::string* error_;
+  int i_ = 2;
+  std::string value_;
+  bool haveAt_ = false;
+  std::string renderOnly_;  // the first render-only option seen
+};
+
+bool OptionParser::parseAll() {
+  for (i_ = 2; i_ < argc_; ++i_) {
+    const std::string arg = argv_[i_];
     for (const char* name : kRenderOnly) {
-      if (arg == name && renderOnly.empty()) renderOnly = name;
+      if (arg == name && renderOnly_.empty()) renderOnly_ = name;
     }
+    bool known = true;
     if (arg == "-h" || arg == "--help") {
-      o->helpTopic = command;
-      o->command = Command::Help;
-      return true;
-    } else if (arg == "-y" || arg == "-n") {
-      o->overwrite = arg == "-y";
-    } else if (arg == "--codec" || arg == "--preset") {
-      if (!valueOf(arg.c_str())) return false;
-      (arg == "--codec" ? o->encoding.codec : o->encoding.preset) = value;
-    } else if (arg == "--crf") {
-      if (!valueOf("--crf")) return false;
-      char* end = nullptr;
-      long crf = strtol(value.c_str(), &end, 10);
-      if (value.empty() || *end != '\0' || crf < 0 || crf > 63) {
-        *error = "--crf " + value + ": expected a whole number from 0 to 63";
-        return false;
-      }
-      o->encoding.crf = (int)crf;
-    } else if (arg == "--audio-bitrate") {
-      if (!valueOf("--audio-bitrate") ||
-          !parseAudioBitrate(value, &o->encoding.audioBitrate, error))
-        return false;
-    } else if (arg == "--audio") {
-      if (!valueOf("--audio")) return false;
-      if (value != "copy" && value != "encode") {
-        *error = "--audio " + value + ": expected copy or encode";
-        return false;
-      }
-      o->encoding.audioCopy = value == "copy";
-    } else if (arg == "-m" || arg == "--module") {
+      o_->helpTopic = argv_[1];
+      o_->command = Command::Help;
+      return false;
+    }
+    if (!encodingOption(arg, &known)) return false;
+    if (known) continue;
+    if (arg == "-m" || arg == "--module") {
       if (!valueOf("-m")) return false;
-      o->module = value;
+      o_->module = value_;
     } else if (arg == "-o" || arg == "--output") {
       if (!valueOf("-o")) return false;
-      o->output = value;
+      o_->output = value_;
     } else if (arg == "--plugin") {
       if (!valueOf("--plugin")) return false;
-      o->plugin = value;
+      o_->plugin = value_;
     } else if (arg == "--size") {
-      if (!valueOf("--size") || !parseSize(value, &o->width, &o->height, error)) return false;
+      if (!valueOf("--size") || !parseSize(value_, &o_->width, &o_->height, error_)) return false;
     } else if (arg == "--seed") {
-      if (!valueOf("--seed")) return false;
-      char* end = nullptr;
-      errno = 0;
-      unsigned long seed = strtoul(value.c_str(), &end, 10);
-      if (value.empty() || *end != '\0' || value[0] == '-' || errno != 0) {
-        *error = "--seed " + value + ": expected a whole number, 0 or more";
-        return false;
-      }
-      o->seeded = true;
-      o->seed = seed;
+      if (!seedOption()) return false;
     } else if (arg == "--from" || arg == "--duration" || arg == "--at") {
-      if (!valueOf(arg.c_str())) return false;
-      double seconds;
-      if (!parseTime(value, &seconds, error)) {
-        *error = arg + " " + *error;
-        return false;
-      }
-      if (arg == "--from") o->from = seconds;
-      else if (arg == "--at") o->at = seconds, haveAt = true;
-      else {
-        if (seconds <= 0) {
-          *error = "--duration " + value + ": must be longer than 0";
-          return false;
-        }
-        o->duration = seconds;
-      }
+      if (!timeOption(arg)) return false;
     } else if (arg == "--capture") {
-      o->capture = true;
-      if (i + 1 < argc && argv[i + 1][0] != '-') o->captureDevice = argv[++i];
-    } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-      *error = "unknown option " + arg;
-      return false;
-    } else if (o->command == Command::Tune && o->output.empty()) {
-      o->output = arg;
-    } else if (o->command != Command::Tune &&
-               (o->audio.empty() || o->command == Command::Render)) {
-      o->inputs.push_back(arg);
-      o->audio = o->inputs[0];
-    } else {
-      *error = "unexpected argument '" + arg + "'";
+      o_->capture = true;
+      if (i_ + 1 < argc_ && argv_[i_ + 1][0] != '-') o_->captureDevice = argv_[++i_];
+    } else if (!positional(arg)) {
       return false;
     }
   }
+  return true;
+}
 
-  if (!renderOnly.empty() && o->command != Command::Render &&
-      !(o->command == Command::Tune && (renderOnly == "-y" || renderOnly == "-n"))) {
-    return *error = command + ": " + renderOnly + " is only for render", false;
+// -y, -n and the encoding choices; *known says whether arg was one of them.
+bool OptionParser::encodingOption(const std::string& arg, bool* known) {
+  *known = true;
+  EncodingChoice& e = o_->encoding;
+  if (arg == "-y" || arg == "-n") {
+    o_->overwrite = arg == "-y";
+  } else if (arg == "--codec" || arg == "--preset") {
+    if (!valueOf(arg)) return false;
+    (arg == "--codec" ? e.codec : e.preset) = value_;
+  } else if (arg == "--crf") {
+    if (!valueOf("--crf")) return false;
+    char* end = nullptr;
+    long crf = strtol(value_.c_str(), &end, 10);
+    if (value_.empty() || *end != '\0' || crf < 0 || crf > 63)
+      return fail("--crf " + value_ + ": expected a whole number from 0 to 63");
+    e.crf = (int)crf;
+  } else if (arg == "--audio-bitrate") {
+    return valueOf("--audio-bitrate") && parseAudioBitrate(value_, &e.audioBitrate, error_);
+  } else if (arg == "--audio") {
+    if (!valueOf("--audio")) return false;
+    if (value_ != "copy" && value_ != "encode")
+      return fail("--audio " + value_ + ": expected copy or encode");
+    e.audioCopy = value_ == "copy";
+  } else {
+    *known = false;
   }
+  return true;
+}
+
+bool OptionParser::timeOption(const std::string& arg) {
+  if (!valueOf(arg)) return false;
+  double seconds;
+  if (!parseTime(value_, &seconds, error_)) return fail(arg + " " + *error_);
+  if (arg == "--from") {
+    o_->from = seconds;
+  } else if (arg == "--at") {
+    o_->at = seconds;
+    haveAt_ = true;
+  } else {
+    if (seconds <= 0) return fail("--duration " + value_ + ": must be longer than 0");
+    o_->duration = seconds;
+  }
+  return true;
+}
+
+bool OptionParser::seedOption() {
+  if (!valueOf("--seed")) return false;
+  char* end = nullptr;
+  errno = 0;
+  unsigned long seed = strtoul(value_.c_str(), &end, 10);
+  if (value_.empty() || *end != '\0' || value_[0] == '-' || errno != 0)
+    return fail("--seed " + value_ + ": expected a whole number, 0 or more");
+  o_->seeded = true;
+  o_->seed = seed;
+  return true;
+}
+
+// AUDIO (several for render), or tune's OUT.wav.
+bool OptionParser::positional(const std::string& arg) {
+  if (!arg.empty() && arg[0] == '-' && arg != "-") return fail("unknown option " + arg);
+  if (o_->command == Command::Tune && o_->output.empty()) {
+    o_->output = arg;
+  } else if (o_->command != Command::Tune &&
+             (o_->audio.empty() || o_->command == Command::Render)) {
+    o_->inputs.push_back(arg);
+    o_->audio = o_->inputs[0];
+  } else {
+    return fail("unexpected argument '" + arg + "'");
+  }
+  return true;
+}
+
+// What each command needs, once every option is read.
+bool checkCommand(const Options* o, bool haveAt, std::string* error) {
   switch (o->command) {
     case Command::Render:
       if (o->module.empty()) return *error = "render: -m MODULE is required", false;
@@ -336,4 +381,23 @@ bool parseCommandLine(int argc, char** argv, Options* o, std::string* error) {
       break;
   }
   return true;
+}
+}  // namespace
+
+bool parseCommandLine(int argc, char** argv, Options* o, std::string* error) {
+  if (argc < 2) {
+    *error = "no command given (render, play, list, devices or tune; --help for more)";
+    return false;
+  }
+  int go = parseCommandWord(argc, argv, o, error);
+  if (go <= 0) return go == 0;
+  OptionParser options(argc, argv, o, error);
+  if (!options.parseAll()) return o->command == Command::Help;
+  const std::string& renderOnly = options.renderOnly();
+  if (!renderOnly.empty() && o->command != Command::Render &&
+      !(o->command == Command::Tune && (renderOnly == "-y" || renderOnly == "-n"))) {
+    *error = std::string(argv[1]) + ": " + renderOnly + " is only for render";
+    return false;
+  }
+  return checkCommand(o, options.sawAt(), error);
 }
