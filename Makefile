@@ -1,19 +1,31 @@
 # Quick start on a fresh Debian machine: `make demo`, `make test`.
+#   make demo      the player's packages only, the linux preset without tests, the demo
+#   make test      every package, every preset (plus the sanitizer and fuzz builds), every test
+#   make install   bin/orlimvis and its private lib/orlimvis/ under PREFIX (DESTDIR too)
+#   make package   the Debian package, build/linux/dist/orlimvis_VERSION_ARCH.deb
+#   make dist      the package and the zip for Windows users (vis_orlim.dll + README.txt)
 PRESETS := mingw-i686 linux linux-i386
 # Built for the tests only: the sanitizer suite and the libFuzzer targets.
 CHECKED := linux-asan fuzz
 FUZZ_SECONDS ?= 60
+PREFIX ?= /usr/local
 
-.PHONY: all deps build build-checked test fuzz demo bench clean
+.PHONY: all deps deps-demo build build-checked test fuzz demo bench install package dist clean
 
 all: build
 
 deps:
 	@bash scripts/deps.sh
 
+deps-demo:
+	@bash scripts/deps.sh demo
+
+# The linux preset's tests and benchmarks are asked for explicitly: a `make demo` before
+# leaves them off in the cache.
 build: deps
 	@for p in $(PRESETS); do \
-	  cmake --preset $$p >/dev/null && cmake --build --preset $$p || exit 1; \
+	  extra=""; [ $$p = linux ] && extra="-DVIS_TESTS=ON -DVIS_BENCH=ON"; \
+	  cmake --preset $$p $$extra >/dev/null && cmake --build --preset $$p || exit 1; \
 	done
 
 build-checked: deps
@@ -32,17 +44,36 @@ fuzz: deps
 	@cmake --preset fuzz >/dev/null && cmake --build --preset fuzz
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/fuzz.sh
 
-demo: deps
-	@cmake --preset linux >/dev/null && cmake --build --preset linux
+# Only the player and the plug-in: no GoogleTest, Google Benchmark, Wine or mingw-w64.
+demo: deps-demo
+	@cmake --preset linux -DVIS_TESTS=OFF -DVIS_BENCH=OFF >/dev/null
+	@cmake --build --preset linux --target orlimvis
 	@bash scripts/demo.sh
 
 bench: deps
 	@for p in linux mingw-i686; do \
-	  cmake --preset $$p >/dev/null && cmake --build --preset $$p || exit 1; \
+	  extra=""; [ $$p = linux ] && extra="-DVIS_TESTS=ON -DVIS_BENCH=ON"; \
+	  cmake --preset $$p $$extra >/dev/null && cmake --build --preset $$p || exit 1; \
 	done
 	@bash scripts/bench.sh
 	@bash scripts/bench_stream.sh
 	@bash scripts/bench_wine.sh
+
+# A first configure here leaves the tests off, as `make demo` does (they need packages
+# beyond the demo's); an existing build folder keeps its settings.
+install: deps-demo
+	@cmake --preset linux $(if $(wildcard build/linux/CMakeCache.txt),,-DVIS_TESTS=OFF -DVIS_BENCH=OFF) >/dev/null
+	@cmake --build --preset linux --target orlimvis orlimvis_manual
+	cmake --install build/linux --prefix $(PREFIX)
+
+package: deps
+	@cmake --preset linux >/dev/null
+	@cmake --build --preset linux --target package
+
+dist: package
+	@cmake --preset mingw-i686 >/dev/null && cmake --build --preset mingw-i686 --target vis_orlim
+	@cmake --build --preset linux --target windows_zip
+	@ls -1 build/linux/dist/*.deb build/linux/dist/*.zip
 
 clean:
 	rm -rf build

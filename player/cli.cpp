@@ -5,26 +5,105 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/stat.h>
 
 enum { MAX_SIDE = 8192 };
 
+#ifndef ORLIMVIS_VERSION
+#define ORLIMVIS_VERSION "0"
+#endif
+
+namespace {
+// Every command's help in one table: the general help lists the synopses, `help
+// COMMAND` and `COMMAND --help` print the whole row. The manual page says the same at
+// more length; a change here belongs there too.
+struct CommandHelp {
+  const char* name;
+  const char* text;
+};
+
+const CommandHelp kHelp[] = {
+    {"render",
+     "usage: orlimvis render [AUDIO...] -m MODULE -o OUT [options]\n"
+     "Renders the effect for AUDIO (the built-in demo tune when none), headless and as fast\n"
+     "as it can, one frame per interval the module asks for (25 ms for most).\n"
+     "  -m, --module MODULE  a name from `orlimvis list` or its index\n"
+     "  -o, --output OUT     .mp4 .mkv .webm .gif (through ffmpeg); - (Matroska on standard\n"
+     "                       output); .png (one frame, see --at); a folder (numbered PNG\n"
+     "                       frames); /dev/null (frames discarded). With several AUDIO\n"
+     "                       files: a folder, which gets FOLDER/<name>.mp4 for each\n"
+     "  -y                   replace existing outputs (a non-empty frames folder too)\n"
+     "  -n                   never replace them (the default)\n"
+     "  --size WxH           frame size (default 640x480)\n"
+     "  --seed N             pin the plug-in's clock: the same pictures on every run\n"
+     "  --from T             start T into the audio\n"
+     "  --duration T         render T of audio (default: to the end)\n"
+     "  --at T               the time of a .png snapshot (default 5 s in)\n"
+     "  --codec C            video codec: h264 (default for .mp4, .mkv), hevc, vp9 (default\n"
+     "                       for .webm), av1\n"
+     "  --crf N              constant quality, lower is better (defaults: h264 20, hevc 24,\n"
+     "                       vp9 32, av1 35)\n"
+     "  --preset P           speed against size: h264/hevc ultrafast..veryslow (veryfast),\n"
+     "                       vp9 realtime|good|best (realtime), av1 0..13 (10)\n"
+     "  --audio-bitrate B    audio bit rate in kbit/s (192k AAC; 128k Opus for .webm)\n"
+     "  --audio copy         keep the source's audio stream as it is, where the container\n"
+     "                       holds its codec (.mkv holds nearly all)\n"
+     "  --plugin PATH        the plug-in to host (default: the one installed with orlimvis)\n"
+     "T: seconds (12.5) or [h:]m:s (1:30). A progress line shows on a terminal.\n"},
+    {"play",
+     "usage: orlimvis play [AUDIO] -m MODULE [options]\n"
+     "Shows the effect in a window while the audio plays.\n"
+     "  -m, --module MODULE  a name from `orlimvis list` or its index\n"
+     "  --capture [NAME]     visualise a sound server input instead of a file, NAME from\n"
+     "                       `orlimvis devices` (default: what the default output is\n"
+     "                       playing, where the sound server can)\n"
+     "  --size WxH           window size (default 640x480)\n"
+     "  --seed N             pin the plug-in's clock\n"
+     "  --from T             start T into the audio\n"
+     "  --plugin PATH        the plug-in to host\n"
+     "Keys: 1-4 module, F full screen, Space pause, Left/Right seek 5 s, Esc or Q quit.\n"},
+    {"list",
+     "usage: orlimvis list [--plugin PATH]\n"
+     "Prints the plug-in's description and its modules with their indexes.\n"},
+    {"devices",
+     "usage: orlimvis devices\n"
+     "Lists the inputs `play --capture NAME` takes; monitors show what is playing.\n"},
+    {"tune",
+     "usage: orlimvis tune OUT.wav [--duration T] [-y]\n"
+     "Writes the built-in demo tune (24 s) as a WAV file.\n"
+     "  --duration T         its length\n"
+     "  -y                   replace an existing OUT.wav\n"},
+    {"help",
+     "usage: orlimvis help [COMMAND]\n"
+     "Prints the help of COMMAND, or the list of commands.\n"},
+};
+
+// Options that only `render` takes (all but the first two also need a video output).
+const char* const kRenderOnly[] = {"-y", "-n", "--codec", "--crf", "--preset",
+                                   "--audio-bitrate", "--audio"};
+}  // namespace
+
 const char* usageText() {
-  return "usage:\n"
-         "  orlimvis render [AUDIO] -m MODULE -o OUT [--size WxH] [--seed N] [--from T]\n"
-         "                  [--duration T] [--at T] [--plugin PATH]\n"
-         "      OUT: .mp4 .mkv .webm .gif (needs ffmpeg), .png (one frame, at --at T),\n"
-         "      an existing folder (numbered PNG frames), or /dev/null (frames discarded)\n"
-         "  orlimvis play [AUDIO] -m MODULE [--capture [NAME]] [--size WxH] [--seed N]\n"
-         "                [--from T] [--plugin PATH]\n"
-         "      keys: 1-4 module, F full screen, Space pause, Left/Right seek 5 s, Esc/Q quit\n"
-         "  orlimvis list [--plugin PATH]\n"
-         "  orlimvis devices   the inputs --capture takes (monitors show what is playing)\n"
-         "  orlimvis tune OUT.wav [--duration T]   write the built-in demo tune\n"
+  return "usage: orlimvis COMMAND [options]\n"
+         "  orlimvis render [AUDIO...] -m MODULE -o OUT   render to a video, PNG or frames\n"
+         "  orlimvis play [AUDIO] -m MODULE               show it in a window\n"
+         "  orlimvis list                                 the plug-in's modules\n"
+         "  orlimvis devices                              the inputs --capture takes\n"
+         "  orlimvis tune OUT.wav                         write the built-in demo tune\n"
+         "  orlimvis help COMMAND                         a command's options\n"
+         "  orlimvis --version\n"
          "AUDIO: any file FFmpeg reads (MP3, AAC/M4A, Opus, Vorbis, FLAC, WAV, a video's sound...).\n"
-         "No AUDIO: the built-in demo tune. MODULE: a name from `orlimvis list` or its index.\n"
-         "T: seconds (12.5) or [h:]m:s. --seed N pins the plug-in's clock (it seeds from the\n"
-         "milliseconds, so seeds that agree modulo 1000 give the same pictures).\n";
+         "No AUDIO: the built-in demo tune. `man orlimvis` tells more.\n";
 }
+
+const char* helpText(const std::string& command) {
+  for (const CommandHelp& h : kHelp) {
+    if (command == h.name) return h.text;
+  }
+  return nullptr;
+}
+
+const char* versionText() { return "orlimvis " ORLIMVIS_VERSION; }
 
 bool parseSize(const std::string& text, int* width, int* height, std::string* error) {
   const char* s = text.c_str();
@@ -95,14 +174,15 @@ bool takeValue(int argc, char** argv, int* i, const char* name, std::string* val
   *value = argv[++*i];
   return true;
 }
-}  // namespace
 
-bool parseCommandLine(int argc, char** argv, Options* o, std::string* error) {
-  if (argc < 2) {
-    *error = "no command given (render, play, list, devices or tune; --help for more)";
-    return false;
+// The command word. Returns 1 to go on with the options, 0 for a command line that is
+// complete (--version, help), -1 with *error set.
+int parseCommandWord(int argc, char** argv, Options* o, std::string* error) {
+  const std::string command = argv[1];
+  if (command == "--version" || command == "-V") {
+    o->command = Command::Version;
+    return argc == 2 ? 0 : (*error = "--version takes nothing more", -1);
   }
-  std::string command = argv[1];
   if (command == "render") o->command = Command::Render;
   else if (command == "play") o->command = Command::Play;
   else if (command == "list") o->command = Command::List;
@@ -110,76 +190,174 @@ bool parseCommandLine(int argc, char** argv, Options* o, std::string* error) {
   else if (command == "devices") o->command = Command::Devices;
   else if (command == "help" || command == "--help" || command == "-h") {
     o->command = Command::Help;
-    return true;
+    if (argc > 2) o->helpTopic = argv[2];
+    if (argc > 3 || (argc == 3 && !helpText(o->helpTopic))) {
+      *error = "help: no command '" + std::string(argv[argc - 1]) +
+               "' (render, play, list, devices, tune)";
+      return -1;
+    }
+    return 0;
   } else {
     *error = "unknown command '" + command + "' (render, play, list, devices or tune)";
-    return false;
+    return -1;
   }
+  return 1;
+}
 
-  bool haveAt = false;
-  for (int i = 2; i < argc; ++i) {
-    std::string arg = argv[i], value;
-    auto valueOf = [&](const char* name) { return takeValue(argc, argv, &i, name, &value, error); };
+// The options of the command line after the command word, one at a time.
+class OptionParser {
+ public:
+  OptionParser(int argc, char** argv, Options* o, std::string* error)
+      : argc_(argc), argv_(argv), o_(o), error_(error) {}
+  // Returns false on a bad option (*error set) or on --help (o->command is Help).
+  bool parseAll();
+  bool sawAt() const { return haveAt_; }
+  const std::string& renderOnly() const { return renderOnly_; }
+
+ private:
+  bool valueOf(const std::string& name) {
+    return takeValue(argc_, argv_, &i_, name.c_str(), &value_, error_);
+  }
+  bool fail(const std::string& text) { return *error_ = text, false; }
+  bool encodingOption(const std::string& arg, bool* known);
+  bool timeOption(const std::string& arg);
+  bool seedOption();
+  bool positional(const std::string& arg);
+
+  int argc_;
+  char** argv_;
+  Options* o_;
+  std::string* error_;
+  int i_ = 2;
+  std::string value_;
+  bool haveAt_ = false;
+  std::string renderOnly_;  // the first render-only option seen
+};
+
+bool OptionParser::parseAll() {
+  for (i_ = 2; i_ < argc_; ++i_) {
+    const std::string arg = argv_[i_];
+    for (const char* name : kRenderOnly) {
+      if (arg == name && renderOnly_.empty()) renderOnly_ = name;
+    }
+    bool known = true;
     if (arg == "-h" || arg == "--help") {
-      o->command = Command::Help;
-      return true;
-    } else if (arg == "-m" || arg == "--module") {
+      o_->helpTopic = argv_[1];
+      o_->command = Command::Help;
+      return false;
+    }
+    if (!encodingOption(arg, &known)) return false;
+    if (known) continue;
+    if (arg == "-m" || arg == "--module") {
       if (!valueOf("-m")) return false;
-      o->module = value;
+      o_->module = value_;
     } else if (arg == "-o" || arg == "--output") {
       if (!valueOf("-o")) return false;
-      o->output = value;
+      o_->output = value_;
     } else if (arg == "--plugin") {
       if (!valueOf("--plugin")) return false;
-      o->plugin = value;
+      o_->plugin = value_;
     } else if (arg == "--size") {
-      if (!valueOf("--size") || !parseSize(value, &o->width, &o->height, error)) return false;
+      if (!valueOf("--size") || !parseSize(value_, &o_->width, &o_->height, error_)) return false;
     } else if (arg == "--seed") {
-      if (!valueOf("--seed")) return false;
-      char* end = nullptr;
-      errno = 0;
-      unsigned long seed = strtoul(value.c_str(), &end, 10);
-      if (value.empty() || *end != '\0' || value[0] == '-' || errno != 0) {
-        *error = "--seed " + value + ": expected a whole number, 0 or more";
-        return false;
-      }
-      o->seeded = true;
-      o->seed = seed;
+      if (!seedOption()) return false;
     } else if (arg == "--from" || arg == "--duration" || arg == "--at") {
-      if (!valueOf(arg.c_str())) return false;
-      double seconds;
-      if (!parseTime(value, &seconds, error)) {
-        *error = arg + " " + *error;
-        return false;
-      }
-      if (arg == "--from") o->from = seconds;
-      else if (arg == "--at") o->at = seconds, haveAt = true;
-      else {
-        if (seconds <= 0) {
-          *error = "--duration " + value + ": must be longer than 0";
-          return false;
-        }
-        o->duration = seconds;
-      }
+      if (!timeOption(arg)) return false;
     } else if (arg == "--capture") {
-      o->capture = true;
-      if (i + 1 < argc && argv[i + 1][0] != '-') o->captureDevice = argv[++i];
-    } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-      *error = "unknown option " + arg;
-      return false;
-    } else if (o->command == Command::Tune ? o->output.empty() : o->audio.empty()) {
-      (o->command == Command::Tune ? o->output : o->audio) = arg;
-    } else {
-      *error = "unexpected argument '" + arg + "'";
+      o_->capture = true;
+      if (i_ + 1 < argc_ && argv_[i_ + 1][0] != '-') o_->captureDevice = argv_[++i_];
+    } else if (!positional(arg)) {
       return false;
     }
   }
+  return true;
+}
 
+// -y, -n and the encoding choices; *known says whether arg was one of them.
+bool OptionParser::encodingOption(const std::string& arg, bool* known) {
+  *known = true;
+  EncodingChoice& e = o_->encoding;
+  if (arg == "-y" || arg == "-n") {
+    o_->overwrite = arg == "-y";
+  } else if (arg == "--codec" || arg == "--preset") {
+    if (!valueOf(arg)) return false;
+    (arg == "--codec" ? e.codec : e.preset) = value_;
+  } else if (arg == "--crf") {
+    if (!valueOf("--crf")) return false;
+    char* end = nullptr;
+    long crf = strtol(value_.c_str(), &end, 10);
+    if (value_.empty() || *end != '\0' || crf < 0 || crf > 63)
+      return fail("--crf " + value_ + ": expected a whole number from 0 to 63");
+    e.crf = (int)crf;
+  } else if (arg == "--audio-bitrate") {
+    return valueOf("--audio-bitrate") && parseAudioBitrate(value_, &e.audioBitrate, error_);
+  } else if (arg == "--audio") {
+    if (!valueOf("--audio")) return false;
+    if (value_ != "copy" && value_ != "encode")
+      return fail("--audio " + value_ + ": expected copy or encode");
+    e.audioCopy = value_ == "copy";
+  } else {
+    *known = false;
+  }
+  return true;
+}
+
+bool OptionParser::timeOption(const std::string& arg) {
+  if (!valueOf(arg)) return false;
+  double seconds;
+  if (!parseTime(value_, &seconds, error_)) return fail(arg + " " + *error_);
+  if (arg == "--from") {
+    o_->from = seconds;
+  } else if (arg == "--at") {
+    o_->at = seconds;
+    haveAt_ = true;
+  } else {
+    if (seconds <= 0) return fail("--duration " + value_ + ": must be longer than 0");
+    o_->duration = seconds;
+  }
+  return true;
+}
+
+bool OptionParser::seedOption() {
+  if (!valueOf("--seed")) return false;
+  char* end = nullptr;
+  errno = 0;
+  unsigned long seed = strtoul(value_.c_str(), &end, 10);
+  if (value_.empty() || *end != '\0' || value_[0] == '-' || errno != 0)
+    return fail("--seed " + value_ + ": expected a whole number, 0 or more");
+  o_->seeded = true;
+  o_->seed = seed;
+  return true;
+}
+
+// AUDIO (several for render), or tune's OUT.wav.
+bool OptionParser::positional(const std::string& arg) {
+  if (!arg.empty() && arg[0] == '-' && arg != "-") return fail("unknown option " + arg);
+  if (o_->command == Command::Tune && o_->output.empty()) {
+    o_->output = arg;
+  } else if (o_->command != Command::Tune &&
+             (o_->audio.empty() || o_->command == Command::Render)) {
+    o_->inputs.push_back(arg);
+    o_->audio = o_->inputs[0];
+  } else {
+    return fail("unexpected argument '" + arg + "'");
+  }
+  return true;
+}
+
+// What each command needs, once every option is read.
+bool checkCommand(const Options* o, bool haveAt, std::string* error) {
   switch (o->command) {
     case Command::Render:
       if (o->module.empty()) return *error = "render: -m MODULE is required", false;
       if (o->output.empty()) return *error = "render: -o OUT is required", false;
       if (o->capture) return *error = "render: --capture is only for play", false;
+      if (o->inputs.size() > 1 && o->output.back() != '/') {
+        struct stat info;
+        if (stat(o->output.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+          return *error = "render: several inputs (" + o->inputs[1] +
+                          " and more) need -o FOLDER/, not " + o->output, false;
+      }
       break;
     case Command::Play:
       if (o->module.empty()) return *error = "play: -m MODULE is required", false;
@@ -203,4 +381,23 @@ bool parseCommandLine(int argc, char** argv, Options* o, std::string* error) {
       break;
   }
   return true;
+}
+}  // namespace
+
+bool parseCommandLine(int argc, char** argv, Options* o, std::string* error) {
+  if (argc < 2) {
+    *error = "no command given (render, play, list, devices or tune; --help for more)";
+    return false;
+  }
+  int go = parseCommandWord(argc, argv, o, error);
+  if (go <= 0) return go == 0;
+  OptionParser options(argc, argv, o, error);
+  if (!options.parseAll()) return o->command == Command::Help;
+  const std::string& renderOnly = options.renderOnly();
+  if (!renderOnly.empty() && o->command != Command::Render &&
+      !(o->command == Command::Tune && (renderOnly == "-y" || renderOnly == "-n"))) {
+    *error = std::string(argv[1]) + ": " + renderOnly + " is only for render";
+    return false;
+  }
+  return checkCommand(o, options.sawAt(), error);
 }

@@ -4,8 +4,11 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
-enum class Command { None, Help, List, Render, Play, Tune, Devices };
+#include "output/video_writer.h"  // EncodingChoice, filled from --codec, --crf and the like
+
+enum class Command { None, Help, Version, List, Render, Play, Tune, Devices };
 
 struct Options {
   Command command = Command::None;
@@ -21,6 +24,10 @@ struct Options {
   double at = -1;            // --at, seconds; < 0: the default snapshot time
   bool capture = false;      // --capture
   std::string captureDevice; // --capture NAME: a name from `orlimvis devices`
+  std::vector<std::string> inputs;  // every AUDIO given; render takes several, audio is the first
+  bool overwrite = false;    // -y replaces existing outputs; -n (the default) refuses them
+  EncodingChoice encoding;   // --codec, --crf, --preset, --audio-bitrate, --audio copy
+  std::string helpTopic;     // help COMMAND, COMMAND --help; empty: the general help
 };
 
 // Parses argv; on failure returns false with a one-line reason in *error.
@@ -31,4 +38,9 @@ bool parseSize(const std::string& text, int* width, int* height, std::string* er
 // "90", "12.5", "1:30", "1:02:03.25", "7s" -> seconds (>= 0).
 bool parseTime(const std::string& text, double* seconds, std::string* error);
 
+// The general help: every command's synopsis.
 const char* usageText();
+// One command's help with its options, or null for a name that is no command.
+const char* helpText(const std::string& command);
+// "orlimvis 1.0.0"
+const char* versionText();

@@ -3,11 +3,11 @@
 // the session's and the sink's destructors are the clean-up path on every way out.
 #include "commands.h"
 
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "audio/demo_tune.h"
 #include "output/frame_sink.h"
@@ -28,8 +28,15 @@ int tuneCommand(const Options& options, FILE* out, std::string* error) {
   AudioClip clip;
   synthesiseDemoTune(options.duration > 0 ? options.duration : DEMO_TUNE_SECONDS, &clip);
   PendingFile file;
-  if (!file.reserve(options.output, error)) return 1;
-  if (!writeWav(clip, file.temporaryPath(), error)) return 1;
+  if (!file.reserve(options.output, options.overwrite ? IfExists::Replace : IfExists::Refuse,
+                    error)) {
+    return 1;
+  }
+  if (!writeWav(clip, file.temporaryPath(), error)) {
+    std::string reason = systemReasonIn(*error);  // the temporary name stays unsaid
+    *error = options.output + ": " + (reason.empty() ? "cannot write WAV" : reason);
+    return 1;
+  }
   if (!file.commit(error)) return 1;
   fprintf(out, "%s\n", options.output.c_str());
   return 0;
@@ -68,11 +75,16 @@ bool sinkSetup(const Options& options, Session& session, FrameSink& sink, Pendin
   setup->frameRate = session.clock().frameRateText();
   if (!sink.wantsAudio()) return true;
   if (const AudioClip* tune = session.tune()) {
-    char name[64];
-    snprintf(name, sizeof name, "/orlimvis-audio-%d.wav", (int)getpid());
-    const char* tmp = getenv("TMPDIR");
-    if (!wav->reserve(std::string(tmp && *tmp ? tmp : "/tmp") + name, error)) return false;
-    if (!writeWav(*tune, wav->temporaryPath(), error)) return false;
+    // In the scratch folder, never the output's; a failure says which output needed it.
+    std::string scratch = makeScratchFile("audio", ".wav", error);
+    if (scratch.empty() || !wav->reserve(scratch, IfExists::Replace, error)) return false;
+    unlink(scratch.c_str());
+    if (!writeWav(*tune, wav->temporaryPath(), error)) {
+      std::string reason = systemReasonIn(*error);
+      *error = options.output + ": the tune's audio for ffmpeg, in " + folderOf(scratch) +
+               ": " + (reason.empty() ? *error : reason);
+      return false;
+    }
     setup->audioPath = wav->temporaryPath();
   } else {
     setup->audioPath = options.audio;
@@ -85,9 +97,9 @@ bool sinkSetup(const Options& options, Session& session, FrameSink& sink, Pendin
 }
 
 // The frames, one per interval of the module's clock; the last, partial one included.
+// *done is the count drawn. The progress line is left open on success, for the summary.
 int renderFrames(Session& session, FrameSink& sink, int64_t frames, const std::string& out,
-                 std::string* error) {
-  ProgressLine progress(frames, session.clock().secondsPerFrame(), isatty(2) != 0);
+                 ProgressLine& progress, int64_t* done, std::string* error) {
   for (int64_t frame = 0; frame < frames; ++frame) {
     if (interruptRequested()) {
       progress.finish();
@@ -114,36 +126,62 @@ int renderFrames(Session& session, FrameSink& sink, int64_t frames, const std::s
       }
     }
     progress.update(frame + 1);
+    *done = frame + 1;
   }
-  progress.finish();
   std::string why = session.audio()->error();
   if (!why.empty()) {
+    progress.finish();
     *error = why;  // a file damaged part way through
     return 1;
   }
   return 0;
 }
-}  // namespace
 
-int renderCommand(const Options& options, std::string* error) {
-  // What the output is, decided (and checked) before any audio is decoded.
-  std::unique_ptr<FrameSink> sink = makeFrameSink(options.output, error);
-  if (!sink) return 1;
+// The first steps of a render: the sink, chosen and checked from the output's name
+// before any audio is decoded, then the plug-in, its module and the audio.
+std::unique_ptr<FrameSink> prepareRender(const Options& options, Session& session,
+                                         std::string* error) {
+  SinkChoice choice;
+  choice.ifExists = options.overwrite ? IfExists::Replace : IfExists::Refuse;
+  choice.encoding = options.encoding;
+  std::unique_ptr<FrameSink> sink = makeFrameSink(options.output, choice, error);
+  if (!sink) return nullptr;
   if (options.at >= 0 && !isSnapshotSink(sink.get())) {
     *error = "--at is only for a .png output";
-    return 1;
+    return nullptr;
   }
-  Session session(options);
   int index;
   if (!session.loadPlugin(error) || !session.pickModule(&index, error) ||
       !session.openAudio(error) ||
       !session.startModule(index, options.width, options.height, error)) {
-    return 1;
+    return nullptr;
   }
+  return sink;
+}
+
+// The closing line: what was written, its size and the length of audio it shows.
+void reportWritten(const Session& session, const FrameSink& sink, int64_t frames,
+                   ProgressLine& progress) {
+  if (sink.written().empty()) {
+    progress.finish();
+    return;
+  }
+  double seconds = frames * session.clock().secondsPerFrame();
+  if (session.rangeLength() > 0) {
+    seconds = std::min(seconds, (double)session.rangeLength() / session.sampleRate());
+  }
+  progress.summary(sink.written(), sink.bytes(), sink.hasDuration() ? seconds : -1);
+}
+
+// One input to one output; `input` of `inputs` names it on the progress line.
+int renderOne(const Options& options, int input, int inputs, std::string* error) {
+  Session session(options);
+  std::unique_ptr<FrameSink> sink = prepareRender(options, session, error);
+  if (!sink) return 1;
   int64_t frames = session.rangeLength() > 0 ? session.clock().framesFor(session.rangeLength())
                                              : INT64_MAX;
-  int64_t snapshot = -1;
   if (isSnapshotSink(sink.get())) {
+    int64_t snapshot = -1;
     if (!pickSnapshotFrame(options, session, &snapshot, error)) return 1;
     setSnapshotFrame(sink.get(), snapshot);
     frames = snapshot + 1;
@@ -153,8 +191,63 @@ int renderCommand(const Options& options, std::string* error) {
   if (!sinkSetup(options, session, *sink, &wav, &setup, error) || !sink->open(setup, error)) {
     return 1;
   }
-  int status = renderFrames(session, *sink, frames, options.output, error);
+  ProgressLine progress(frames, session.clock().secondsPerFrame(), isatty(2) != 0);
+  progress.setInput(input, inputs, options.audio);
+  int64_t done = 0;
+  int status = renderFrames(session, *sink, frames, options.output, progress, &done, error);
   if (status != 0) return status;
   session.host().stop();  // the module quits before the output is declared good
-  return sink->finish(error) ? 0 : 1;
+  if (!sink->finish(error)) {
+    progress.finish();
+    return 1;
+  }
+  reportWritten(session, *sink, done, progress);
+  return 0;
+}
+
+// "FOLDER/<name>.mp4" for input "some/where/<name>.ext".
+std::string outputFor(const std::string& folder, const std::string& input) {
+  std::string name = input.substr(input.find_last_of('/') + 1);
+  name = name.substr(0, std::min(name.find_last_of('.'), name.size()));
+  return folder + (folder.back() == '/' ? "" : "/") + (name.empty() ? "audio" : name) + ".mp4";
+}
+
+// Several inputs: FOLDER/<name>.mp4 for each, one after another; a failure is reported
+// and the rest go on. An interruption stops them all.
+int renderAll(const Options& given, std::string* error) {
+  if (!checkWritableFolder(given.output, error)) return 1;
+  std::vector<std::string> outputs;
+  int failed = 0;
+  const int count = (int)given.inputs.size();
+  for (int i = 0; i < count; ++i) {
+    Options options = given;
+    options.audio = given.inputs[i];
+    options.inputs = {options.audio};
+    options.output = outputFor(given.output, options.audio);
+    std::string reason;
+    int status = 1;
+    if (std::find(outputs.begin(), outputs.end(), options.output) != outputs.end()) {
+      reason = options.audio + ": its output " + options.output + " is an earlier input's";
+    } else {
+      outputs.push_back(options.output);
+      status = renderOne(options, i + 1, count, &reason);
+    }
+    if (status == 130) {
+      *error = reason;
+      return 130;
+    }
+    if (status != 0) {
+      fprintf(stderr, "orlimvis: %s\n", reason.c_str());
+      ++failed;
+    }
+  }
+  if (failed == 0) return 0;
+  *error = std::to_string(failed) + " of " + std::to_string(count) + " inputs failed";
+  return 1;
+}
+}  // namespace
+
+int renderCommand(const Options& options, std::string* error) {
+  if (options.inputs.size() > 1) return renderAll(options, error);
+  return renderOne(options, 1, 1, error);
 }

@@ -21,6 +21,10 @@ int main(int argc, char** argv) {
     case Command::Play: status = playCommand(options, &error); break;
     case Command::Tune: status = tuneCommand(options, stdout, &error); break;
     case Command::Devices: status = devicesCommand(options, stdout, &error); break;
+    case Command::Version: puts(versionText()); break;
+    case Command::Help:
+      fputs(options.helpTopic.empty() ? usageText() : helpText(options.helpTopic), stdout);
+      break;
     default: fputs(usageText(), stdout); break;
   }
   if (status != 0) {

@@ -1,7 +1,6 @@
 // The session's set-up steps and its one clean-up path. See session.h.
 #include "session.h"
 
-#include <limits.h>
 #include <math.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -10,15 +9,9 @@
 
 #include "audio/decoder.h"
 #include "audio/demo_tune.h"
+#include "host/plugin_home.h"
 
-std::string defaultPluginPath() {
-  char self[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return "vis_orlim.so";
-  self[n] = '\0';
-  std::string path = self;
-  return path.substr(0, path.find_last_of('/') + 1) + "vis_orlim.so";
-}
+std::string defaultPluginPath() { return defaultPluginLocation().path; }
 
 Session::~Session() {
   host_.reset();  // quits a running module first: its position is saved
@@ -29,8 +22,12 @@ Session::~Session() {
 
 bool Session::loadPlugin(std::string* error) {
   host_.reset(new PluginHost());
-  std::string path = options_.plugin.empty() ? defaultPluginPath() : options_.plugin;
-  return host_->load(path, error);
+  // --plugin names a copy the user keeps, never an installed one; either way the
+  // settings go where that plug-in may keep them.
+  PluginLocation plugin = defaultPluginLocation();
+  if (!options_.plugin.empty()) plugin = {options_.plugin, false};
+  redirectPluginSettings(plugin);
+  return host_->load(plugin.path, error);
 }
 
 bool Session::pickModule(int* index, std::string* error) const {

@@ -29,7 +29,8 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // The plug-in named by --plugin, or the one beside this program.
+  // The plug-in named by --plugin, or this program's own; its settings are sent where
+  // it may keep them (see host/plugin_home.h).
   bool loadPlugin(std::string* error);
   PluginHost& host() { return *host_; }
   // The module that -m names, by name or index.
@@ -89,5 +90,6 @@ class Session {
   int64_t rangeStart_ = 0, rangeLength_ = -1, origin_ = 0;
 };
 
-// The plug-in beside this program's binary: <folder of /proc/self/exe>/vis_orlim.so.
+// The plug-in of this program: beside its binary, or in an installed copy's private
+// library folder (see host/plugin_home.h).
 std::string defaultPluginPath();

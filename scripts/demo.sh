@@ -19,8 +19,8 @@ if [ ${#modules[@]} -eq 0 ]; then
 fi
 for module in "${modules[@]}"; do
   # The same seed for the video and the snapshot: the PNG is the video's frame at 8 s.
-  "$bin" render -m "$module" --seed 1 -o "$out/$module.mp4"
-  "$bin" render -m "$module" --seed 1 --at 8 -o "$out/$module.png"
+  "$bin" render -y -m "$module" --seed 1 -o "$out/$module.mp4"
+  "$bin" render -y -m "$module" --seed 1 --at 8 -o "$out/$module.png"
 done
 for module in "${modules[@]}"; do
   echo "$out/$module.mp4"

@@ -1,27 +1,48 @@
 #!/usr/bin/env bash
-# Installs every Debian package the project needs to build all three presets, run the
-# tests (including the Wine oracle under Xvfb) and run the player. Idempotent: when all
-# packages are present it only checks and returns within a second or two.
+# Installs the Debian packages the project needs. Idempotent: when all packages are
+# present it only checks and returns within a second or two.
+#
+#   scripts/deps.sh        everything: all three presets, the tests (including the Wine
+#                          oracle under Xvfb), the benchmarks, the package
+#   scripts/deps.sh demo   only what `make demo` needs: the compiler, CMake, the
+#                          player's libraries and ffmpeg (no Wine, no mingw-w64, no i386)
 set -euo pipefail
 
-native=(
-  build-essential cmake ninja-build pkg-config git
-  g++-multilib                 # the -m32 build of the plug-in core and its tests
-  g++-mingw-w64-i686           # the real 32-bit DLL
-  googletest libgtest-dev libbenchmark-dev
+demo=(
+  build-essential cmake ninja-build pkg-config
   libsdl2-dev libfftw3-dev libpng-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev  # the player's decoding
   libpulse-dev                 # the sound server's inputs, by the names users see
-  pulseaudio pulseaudio-utils  # a private sound server for the capture tests
   ffmpeg                       # video output of the player, ffprobe in the tests
+)
+full=(
+  git
+  # The -m32 build of the plug-in core and its tests. The versioned package: the
+  # unversioned g++-multilib conflicts with Debian's cross compilers (aarch64) and
+  # would remove them.
+  g++-12-multilib
+  g++-mingw-w64-i686           # the real 32-bit DLL
+  googletest libgtest-dev libbenchmark-dev
   xvfb xauth xdotool x11-apps  # headless windows for the live player and Wine
   wine
   clang-14 libclang-rt-14-dev  # libFuzzer and the sanitizers' runtimes (the fuzz preset)
+  dpkg-dev file                # make package: dpkg-shlibdeps (which needs file)
+  groff-base                   # the package test checks the manual page
+  pulseaudio pulseaudio-utils  # a private sound server for the capture tests
 )
-foreign=(wine32:i386)          # Wine's 32-bit part runs the i686 DLL and test hosts
+foreign=(
+  wine32:i386                  # Wine's 32-bit part runs the i686 DLL and test hosts
+  linux-libc-dev:i386          # the -m32 build's kernel headers (asm/errno.h)
+)
+
+case "${1:-all}" in
+  demo) wanted=("${demo[@]}") ;;
+  all) wanted=("${demo[@]}" "${full[@]}" "${foreign[@]}") ;;
+  *) echo "deps: unknown set '$1' (demo or all)" >&2; exit 2 ;;
+esac
 
 missing=()
-for p in "${native[@]}" "${foreign[@]}"; do
+for p in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -eq 0 ]; then
@@ -31,7 +52,7 @@ fi
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 echo "deps: installing ${missing[*]}" >&2
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
 $SUDO apt-get update -qq

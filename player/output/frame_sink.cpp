@@ -4,11 +4,14 @@
 
 #include <sys/stat.h>
 
-#include "output/output_file.h"
 #include "output/png_writer.h"
-#include "output/video_writer.h"
 
 namespace {
+long long sizeOf(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 ? (long long)info.st_size : -1;
+}
+
 class DiscardSink : public FrameSink {
  public:
   bool open(const SinkSetup&, std::string*) override { return true; }
@@ -20,12 +23,15 @@ class DiscardSink : public FrameSink {
 class SnapshotSink : public FrameSink {
  public:
   explicit SnapshotSink(std::string path) : path_(std::move(path)) {}
-  // The file is reserved at once, so that an unwritable place is found before any work.
-  bool reserve(std::string* error) { return file_.reserve(path_, error); }
+  // The file is reserved at once, so that an unwritable place or an existing file that
+  // may not be replaced is found before any work.
+  bool reserve(IfExists ifExists, std::string* error) {
+    return file_.reserve(path_, ifExists, error);
+  }
   bool open(const SinkSetup&, std::string*) override { return true; }
   bool write(const FrameView& frame, int64_t index, std::string* error) override {
     if (index != frame_) return true;
-    written_ = writePng(file_.temporaryPath(), frame, error);
+    written_ = writePng(file_.temporaryPath(), frame, error, path_);
     return written_;
   }
   bool finish(std::string* error) override {
@@ -36,6 +42,9 @@ class SnapshotSink : public FrameSink {
     return file_.commit(error);
   }
   bool wantsPixels(int64_t index) const override { return index == frame_; }
+  std::string written() const override { return path_; }
+  long long bytes() const override { return sizeOf(path_); }
+  bool hasDuration() const override { return false; }
   int64_t frame_ = -1;
 
  private:
@@ -46,7 +55,9 @@ class SnapshotSink : public FrameSink {
 
 class FolderSink : public FrameSink {
  public:
-  explicit FolderSink(const std::string& folder) : frames_(folder) {}
+  explicit FolderSink(const std::string& folder) : folder_(folder), frames_(folder) {}
+  // Refuses a folder that already holds anything unless replacing.
+  bool check(IfExists ifExists, std::string* error) { return frames_.open(ifExists, error); }
   bool open(const SinkSetup&, std::string*) override { return true; }
   bool write(const FrameView& frame, int64_t, std::string* error) override {
     return frames_.write(frame, error);
@@ -56,15 +67,20 @@ class FolderSink : public FrameSink {
     return true;
   }
   bool wantsPixels(int64_t) const override { return true; }
+  std::string written() const override {
+    return std::to_string(frames_.count()) + " frames to " + folder_;
+  }
+  long long bytes() const override { return frames_.bytes(); }
 
  private:
+  std::string folder_;
   PngSequence frames_;
 };
 
 class VideoSink : public FrameSink {
  public:
-  VideoSink(std::string path, VideoFormat format, std::string ffmpeg)
-      : path_(std::move(path)), format_(format), ffmpeg_(std::move(ffmpeg)) {}
+  VideoSink(std::string path, VideoFormat format, std::string ffmpeg, const SinkChoice& choice)
+      : path_(std::move(path)), format_(format), ffmpeg_(std::move(ffmpeg)), choice_(choice) {}
   bool open(const SinkSetup& setup, std::string* error) override {
     VideoSettings settings;
     settings.width = setup.width;
@@ -73,23 +89,26 @@ class VideoSink : public FrameSink {
     settings.audioPath = setup.audioPath;
     settings.audioStart = setup.audioStart;
     settings.audioDuration = setup.audioDuration;
+    settings.encoding = choice_.encoding;
+    settings.ifExists = choice_.ifExists;
     return video_.open(ffmpeg_, path_, format_, settings, error);
   }
   bool write(const FrameView& frame, int64_t, std::string* error) override {
     return video_.writeFrame(frame, error);
   }
-  bool finish(std::string* error) override {
-    if (video_.finish(error)) return true;
-    *error = path_ + ": " + *error;
-    return false;
-  }
+  // The writer's errors name the output already.
+  bool finish(std::string* error) override { return video_.finish(error); }
   bool wantsPixels(int64_t) const override { return true; }
   bool wantsAudio() const override { return true; }
+  std::string written() const override { return toStdout() ? "standard output" : path_; }
+  long long bytes() const override { return toStdout() ? -1 : video_.outputSize(); }
 
  private:
+  bool toStdout() const { return path_ == "-"; }
   std::string path_;
   VideoFormat format_;
   std::string ffmpeg_;
+  SinkChoice choice_;
   VideoWriter video_;
 };
 
@@ -102,29 +121,49 @@ bool endsWithPng(const std::string& path) {
   return path.size() > 4 && (path.compare(path.size() - 4, 4, ".png") == 0 ||
                              path.compare(path.size() - 4, 4, ".PNG") == 0);
 }
+
+// The checks a video output can have before any work: its folder, an existing file,
+// the encoding choice (an --audio copy waits for the source, which ffprobe reads at
+// open()) and the ffmpeg program.
+std::unique_ptr<FrameSink> makeVideoSink(const std::string& out, VideoFormat format,
+                                         const SinkChoice& choice, std::string* error) {
+  if (out != "-") {
+    if (!checkWritableFolder(folderOf(out), error)) return nullptr;
+    struct stat existing;
+    if (choice.ifExists == IfExists::Refuse && stat(out.c_str(), &existing) == 0) {
+      *error = existsError(out);
+      return nullptr;
+    }
+  }
+  VideoEncoding encoding;
+  if (!choice.encoding.audioCopy &&
+      !resolveEncoding(format, choice.encoding, "", &encoding, error)) {
+    return nullptr;
+  }
+  std::string ffmpeg = findOnPath("ffmpeg");
+  if (ffmpeg.empty()) {
+    *error = out + ": video output needs the ffmpeg program, which is not on the PATH";
+    return nullptr;
+  }
+  return std::unique_ptr<FrameSink>(new VideoSink(out, format, ffmpeg, choice));
+}
 }  // namespace
 
-std::unique_ptr<FrameSink> makeFrameSink(const std::string& out, std::string* error) {
+std::unique_ptr<FrameSink> makeFrameSink(const std::string& out, const SinkChoice& choice,
+                                         std::string* error) {
   VideoFormat format;
   if (out == "/dev/null") return std::unique_ptr<FrameSink>(new DiscardSink());
   if (isFolder(out)) {
-    if (!checkWritableFolder(out, error)) return nullptr;
-    return std::unique_ptr<FrameSink>(new FolderSink(out));
+    std::unique_ptr<FolderSink> sink(new FolderSink(out));
+    if (!sink->check(choice.ifExists, error)) return nullptr;
+    return std::unique_ptr<FrameSink>(sink.release());
   }
   if (endsWithPng(out)) {
     std::unique_ptr<SnapshotSink> sink(new SnapshotSink(out));
-    if (!sink->reserve(error)) return nullptr;
+    if (!sink->reserve(choice.ifExists, error)) return nullptr;
     return std::unique_ptr<FrameSink>(sink.release());
   }
-  if (videoFormatFor(out, &format)) {
-    if (!checkWritableFolder(folderOf(out), error)) return nullptr;
-    std::string ffmpeg = findOnPath("ffmpeg");
-    if (ffmpeg.empty()) {
-      *error = out + ": video output needs the ffmpeg program, which is not on the PATH";
-      return nullptr;
-    }
-    return std::unique_ptr<FrameSink>(new VideoSink(out, format, ffmpeg));
-  }
+  if (videoFormatFor(out, &format)) return makeVideoSink(out, format, choice, error);
   size_t slash = out.find_last_of('/');
   if (!out.empty() && (out.back() == '/' ||
                        out.find('.', slash == std::string::npos ? 0 : slash) == std::string::npos)) {

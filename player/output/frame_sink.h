@@ -11,6 +11,14 @@
 #include <string>
 
 #include "output/frame_view.h"
+#include "output/output_file.h"   // IfExists
+#include "output/video_writer.h"  // EncodingChoice
+
+// What the user chose about the output beyond its name (-y/-n, the encoding options).
+struct SinkChoice {
+  IfExists ifExists = IfExists::Refuse;
+  EncodingChoice encoding;
+};
 
 struct SinkSetup {
   int width = 0, height = 0;
@@ -32,12 +40,24 @@ class FrameSink {
   virtual bool wantsPixels(int64_t index) const = 0;
   // Whether the sound has to be written out for the sink (a video of audio with no file).
   virtual bool wantsAudio() const { return false; }
+  // For the closing report, after finish(): what was written ("" for nothing, as
+  // /dev/null), its size in bytes (< 0: unknown, a pipe) and whether it has a
+  // duration (a snapshot is one moment).
+  virtual std::string written() const { return ""; }
+  virtual long long bytes() const { return -1; }
+  virtual bool hasDuration() const { return true; }
 };
 
 // The sink for an output name: "/dev/null", a name ending in .png, an existing folder,
-// or a video name (.mp4 .mkv .webm .gif). Checks that the folder exists and can be
-// written, and that ffmpeg is on the PATH for a video; *error is one line otherwise.
-std::unique_ptr<FrameSink> makeFrameSink(const std::string& output, std::string* error);
+// a video name (.mp4 .mkv .webm .gif), or "-" (Matroska on standard output). Checks
+// that the folder exists and can be written, that an existing output (or a non-empty
+// frames folder) may be replaced, that the encoding choice suits the container and
+// that ffmpeg is on the PATH for a video; *error is one line otherwise.
+std::unique_ptr<FrameSink> makeFrameSink(const std::string& output, const SinkChoice& choice,
+                                         std::string* error);
+inline std::unique_ptr<FrameSink> makeFrameSink(const std::string& output, std::string* error) {
+  return makeFrameSink(output, SinkChoice(), error);
+}
 
 // A snapshot sink keeps frame `index` only; makeFrameSink's PNG sinks start with none.
 // Returns false for a sink that is not a snapshot.

@@ -2,6 +2,8 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>   // renameat2, with RENAME_NOREPLACE
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,10 +40,46 @@ bool checkWritableFolder(const std::string& path, std::string* error) {
   return true;
 }
 
-bool PendingFile::reserve(const std::string& finalPath, std::string* error) {
+std::string writeError(const std::string& path, int errnum) {
+  return path + ": " + strerror(errnum);
+}
+
+std::string systemReasonIn(const std::string& text) {
+  // The reasons a write fails for want of room or rights, most telling first.
+  static const int kWriteErrnos[] = {ENOSPC, EDQUOT, EFBIG, EROFS, EACCES, EPERM, EIO, EPIPE};
+  for (int errnum : kWriteErrnos) {
+    if (text.find(strerror(errnum)) != std::string::npos) return strerror(errnum);
+  }
+  return "";
+}
+
+std::string existsError(const std::string& path) {
+  return path + ": already exists (-y replaces it)";
+}
+
+std::string makeScratchFile(const std::string& what, const std::string& suffix,
+                            std::string* error) {
+  const char* tmp = getenv("TMPDIR");
+  std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/orlimvis-" + what + "-XXXXXX" +
+                     suffix;
+  int fd = mkostemps(&path[0], (int)suffix.size(), O_CLOEXEC);
+  if (fd < 0) {
+    *error = writeError(folderOf(path) + " (scratch folder)", errno);
+    return "";
+  }
+  close(fd);
+  return path;
+}
+
+bool PendingFile::reserve(const std::string& finalPath, IfExists ifExists, std::string* error) {
   discard();
   std::string folder = folderOf(finalPath);
   if (!checkWritableFolder(folder, error)) return false;
+  struct stat existing;
+  if (ifExists == IfExists::Refuse && lstat(finalPath.c_str(), &existing) == 0) {
+    *error = existsError(finalPath);
+    return false;
+  }
   size_t slash = finalPath.find_last_of('/');
   std::string prefix = slash == std::string::npos ? "" : finalPath.substr(0, slash + 1);
   std::string name = finalPath.substr(prefix.size());
@@ -57,6 +95,7 @@ bool PendingFile::reserve(const std::string& finalPath, std::string* error) {
   close(fd);
   final_ = finalPath;
   temporary_ = candidate;
+  ifExists_ = ifExists;
   return true;
 }
 
@@ -65,8 +104,18 @@ bool PendingFile::commit(std::string* error) {
     *error = final_ + ": nothing to commit";
     return false;
   }
-  if (rename(temporary_.c_str(), final_.c_str()) != 0) {
-    *error = final_ + ": cannot be written: " + strerror(errno);
+  // Without -y, a file that appeared at the final name since reserve() is kept: the
+  // kernel refuses the rename rather than replacing it.
+  int flags = ifExists_ == IfExists::Refuse ? RENAME_NOREPLACE : 0;
+  int result = renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, final_.c_str(), flags);
+  if (result != 0 && errno == EINVAL && flags != 0) {
+    // A file system without the flag: check, then rename (a narrow race remains).
+    struct stat existing;
+    if (lstat(final_.c_str(), &existing) == 0) errno = EEXIST;
+    else result = rename(temporary_.c_str(), final_.c_str());
+  }
+  if (result != 0) {
+    *error = errno == EEXIST ? existsError(final_) : writeError(final_, errno);
     discard();
     return false;
   }
@@ -88,8 +137,10 @@ void installInterruptHandler() {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGHUP, &action, nullptr);
-  // A dead ffmpeg must show up as a failed write, not kill the player mid-file.
+  // A dead ffmpeg must show up as a failed write, not kill the player mid-file; a file
+  // over the size limit (ulimit -f) as "File too large", not a killed process.
   signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
 }
 
 bool interruptRequested() { return interrupted != 0; }

@@ -2,11 +2,18 @@
 // its final folder and renamed over the final name only when complete; until commit()
 // the destructor removes it, so an error, an early return or an interrupted run leaves
 // nothing behind at the output path.
+//
+// Errors name the output as the user gave it and the system's reason ("out.mp4: No space
+// left on device"), never the temporary name, which the user never asked for.
 #pragma once
 
 #include <signal.h>
 
 #include <string>
+
+// What to do when the output already exists: refuse (ffmpeg's -n, the default) or
+// replace it (-y).
+enum class IfExists { Refuse, Replace };
 
 class PendingFile {
  public:
@@ -17,17 +24,38 @@ class PendingFile {
 
   // Reserves a temporary name beside finalPath (creating the file, so that a folder
   // that does not exist or cannot be written is found out before any work is done).
-  bool reserve(const std::string& finalPath, std::string* error);
+  // An existing finalPath is refused unless ifExists is Replace.
+  bool reserve(const std::string& finalPath, IfExists ifExists, std::string* error);
+  bool reserve(const std::string& finalPath, std::string* error) {
+    return reserve(finalPath, IfExists::Refuse, error);
+  }
   const std::string& temporaryPath() const { return temporary_; }
   const std::string& finalPath() const { return final_; }
-  // Renames the temporary file to the final name.
+  // Renames the temporary file to the final name (never over a file that appeared in
+  // the meantime, unless replacing was asked for).
   bool commit(std::string* error);
   // Removes the temporary file, if any.
   void discard();
 
  private:
   std::string final_, temporary_;
+  IfExists ifExists_ = IfExists::Refuse;
 };
+
+// "<path>: <the system's text for errnum>".
+std::string writeError(const std::string& path, int errnum);
+
+// The system's text for a failed write found in a library's or program's message ("No
+// space left on device" in "... System error : No space left on device."), or "".
+std::string systemReasonIn(const std::string& text);
+
+// The refusal of an existing output, the same words for files and folders.
+std::string existsError(const std::string& path);
+
+// A new empty file in the scratch folder ($TMPDIR or /tmp), never in an output's folder:
+// "<folder>/orlimvis-<what>-XXXXXX<suffix>". Empty on failure, with *error set.
+std::string makeScratchFile(const std::string& what, const std::string& suffix,
+                            std::string* error);
 
 // The folder part of a path ("." for a bare name).
 std::string folderOf(const std::string& path);
@@ -36,6 +64,7 @@ std::string folderOf(const std::string& path);
 bool checkWritableFolder(const std::string& path, std::string* error);
 
 // Ctrl-C and termination: the handler only raises a flag, which the long loops poll so
-// that they leave through their normal clean-up path.
+// that they leave through their normal clean-up path. SIGPIPE and SIGXFSZ are ignored,
+// so that a dead reader or a file-size limit show up as write errors with a reason.
 void installInterruptHandler();
 bool interruptRequested();

@@ -1,49 +1,71 @@
 #include "output/png_writer.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <png.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include "output/output_file.h"
-
 namespace {
-struct PngFailure {
-  std::string message;
+struct PngTarget {
+  FILE* file = nullptr;
+  std::string message;  // libpng's own text, for failures that are not the system's
+  int writeErrno = 0;   // the system's reason when a write failed
 };
 
 void onPngError(png_structp png, png_const_charp message) {
-  static_cast<PngFailure*>(png_get_error_ptr(png))->message = message;
+  static_cast<PngTarget*>(png_get_error_ptr(png))->message = message;
   png_longjmp(png, 1);
 }
 void onPngWarning(png_structp, png_const_charp) {}
+
+// Our own write function, so that a failed write keeps errno ("No space left on
+// device") rather than libpng's bare "Write Error".
+void onPngWrite(png_structp png, png_bytep data, png_size_t size) {
+  PngTarget* target = static_cast<PngTarget*>(png_get_io_ptr(png));
+  if (fwrite(data, 1, size, target->file) != size) {
+    target->writeErrno = errno ? errno : EIO;
+    png_error(png, "write failed");
+  }
+}
+void onPngFlush(png_structp) {}
+
+// "frame_" six or more digits ".png": the names a folder of frames is made of.
+bool isFrameName(const char* name) {
+  if (strncmp(name, "frame_", 6) != 0) return false;
+  const char* p = name + 6;
+  int digits = 0;
+  while (*p >= '0' && *p <= '9') ++p, ++digits;
+  return digits >= 6 && strcmp(p, ".png") == 0;
+}
 }  // namespace
 
-bool writePng(const std::string& path, const FrameView& frame, std::string* error) {
-  FILE* file = fopen(path.c_str(), "wb");
-  if (!file) {
-    *error = path + ": cannot be written: " + strerror(errno);
-    return false;
-  }
-  PngFailure failure;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, onPngError,
+std::string frameFileName(int n) {
+  char name[32];
+  snprintf(name, sizeof name, "frame_%06d.png", n);
+  return name;
+}
+
+namespace {
+// libpng's part, apart from the names: after a longjmp only plain locals are trusted.
+bool encodePng(PngTarget* target, const FrameView& frame) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, target, onPngError,
                                             onPngWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!png || !info) {
     png_destroy_write_struct(&png, nullptr);
-    fclose(file);
-    *error = path + ": libpng could not start";
+    target->message = "libpng could not start";
     return false;
   }
   std::vector<png_byte> row((size_t)frame.width * 3);
   if (setjmp(png_jmpbuf(png))) {
     png_destroy_write_struct(&png, &info);
-    fclose(file);
-    *error = path + ": cannot write PNG: " + failure.message;
     return false;
   }
-  png_init_io(png, file);
+  png_set_write_fn(png, target, onPngWrite, onPngFlush);
   // Frames are written by the thousand; a fast level keeps a folder of frames cheap.
   png_set_compression_level(png, 3);
   png_set_IHDR(png, info, (png_uint_32)frame.width, (png_uint_32)frame.height, 8,
@@ -63,8 +85,31 @@ bool writePng(const std::string& path, const FrameView& frame, std::string* erro
   }
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
-  if (fclose(file) != 0) {
-    *error = path + ": cannot be written: " + strerror(errno);
+  return true;
+}
+}  // namespace
+
+bool writePng(const std::string& path, const FrameView& frame, std::string* error,
+              const std::string& shownAs) {
+  const std::string& name = shownAs.empty() ? path : shownAs;
+  PngTarget target;
+  target.file = fopen(path.c_str(), "wb");
+  if (!target.file) {
+    *error = name + ": cannot be written: " + strerror(errno);
+    return false;
+  }
+  if (!encodePng(&target, frame)) {
+    fclose(target.file);
+    *error = target.writeErrno ? writeError(name, target.writeErrno)
+                               : name + ": cannot write PNG: " + target.message;
+    return false;
+  }
+  // The buffered tail is written here: a full disk may only show now.
+  errno = 0;
+  bool flushed = fflush(target.file) == 0;
+  int flushErrno = errno;
+  if (fclose(target.file) != 0 || !flushed) {
+    *error = writeError(name, flushed ? errno : flushErrno);
     return false;
   }
   return true;
@@ -76,15 +121,55 @@ PngSequence::~PngSequence() {
   }
 }
 
+bool PngSequence::open(IfExists ifExists, std::string* error) {
+  if (!checkWritableFolder(folder_, error)) return false;
+  ifExists_ = ifExists;
+  if (ifExists == IfExists::Replace) return true;
+  DIR* dir = opendir(folder_.c_str());
+  if (!dir) {
+    *error = writeError(folder_, errno);
+    return false;
+  }
+  bool empty = true;
+  while (struct dirent* entry = readdir(dir)) {
+    if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) {
+      empty = false;
+      break;
+    }
+  }
+  closedir(dir);
+  if (!empty) {
+    *error = folder_ + ": folder is not empty (-y writes the frames into it anyway)";
+    return false;
+  }
+  return true;
+}
+
 bool PngSequence::write(const FrameView& frame, std::string* error) {
-  char name[32];
-  snprintf(name, sizeof name, "frame_%06d.png", next_);
-  std::string final = folder_ + "/" + name;
+  std::string final = folder_ + (folder_.back() == '/' ? "" : "/") + frameFileName(next_);
   PendingFile pending;
-  if (!pending.reserve(final, error)) return false;
-  if (!writePng(pending.temporaryPath(), frame, error)) return false;
+  if (!pending.reserve(final, ifExists_, error)) return false;
+  if (!writePng(pending.temporaryPath(), frame, error, final)) return false;
+  struct stat info;
+  if (stat(pending.temporaryPath().c_str(), &info) == 0) bytes_ += info.st_size;
   if (!pending.commit(error)) return false;
   written_.push_back(final);
   ++next_;
   return true;
+}
+
+void PngSequence::commit() {
+  written_.clear();
+  if (ifExists_ != IfExists::Replace) return;
+  // Frames of an earlier, longer run would otherwise follow this run's last frame.
+  DIR* dir = opendir(folder_.c_str());
+  if (!dir) return;
+  std::vector<std::string> stale;
+  while (struct dirent* entry = readdir(dir)) {
+    if (isFrameName(entry->d_name) && atoi(entry->d_name + 6) >= next_) {
+      stale.push_back(folder_ + "/" + entry->d_name);
+    }
+  }
+  closedir(dir);
+  for (const std::string& path : stale) unlink(path.c_str());
 }

@@ -92,9 +92,12 @@ TEST(Render, ProgressLineOnATerminal) {
                        &out),
             0)
       << out;
-  EXPECT_NE(out.find("\rorlimvis: frame 37/37"), std::string::npos) << out;
-  EXPECT_NE(out.find("x real time"), std::string::npos) << out;
-  EXPECT_NE(out.find("0:00 left"), std::string::npos) << out;
+  // 37 frames of 25 ms: 0.925 s, shown to the hundredth as ffmpeg's time= is.
+  EXPECT_NE(out.find("\rorlimvis: 100%  00:00:00.93/00:00:00.93  speed="), std::string::npos)
+      << out;
+  EXPECT_NE(out.find("x  00:00:00 left"), std::string::npos) << out;
+  EXPECT_NE(out.find("orlimvis: wrote " + dir.file("t.png") + " ("), std::string::npos) << out;
+  EXPECT_NE(out.find(" KiB)"), std::string::npos) << out;
 }
 
 TEST(Render, Mp4HasTheRangesDurationFrameRateSizeAndAudio) {
@@ -236,5 +239,120 @@ TEST(Render, InterruptedRenderLeavesNoOutputAndNoChild) {
     EXPECT_FALSE(cmdline.find("ffmpeg") != std::string::npos &&
                  cmdline.find(dir.path()) != std::string::npos)
         << cmdline;
+  }
+}
+
+TEST(Render, VersionAndEachCommandsHelp) {
+  std::string err, out;
+  ASSERT_EQ(orlimvis("--version", &err, &out), 0) << err;
+  EXPECT_EQ(out.rfind("orlimvis ", 0), 0u) << out;
+  EXPECT_EQ(lines(out), 1);
+  // The command's own help, not the general one, on stdout with status 0.
+  const struct { const char* args; const char* starts; } helps[] = {
+      {"render --help", "usage: orlimvis render"},
+      {"help render", "usage: orlimvis render"},
+      {"play -h", "usage: orlimvis play"},
+      {"help", "usage: orlimvis COMMAND"},
+  };
+  for (const auto& h : helps) {
+    ASSERT_EQ(orlimvis(h.args, &err, &out), 0) << h.args << err;
+    EXPECT_EQ(out.rfind(h.starts, 0), 0u) << h.args << "\n" << out;
+    EXPECT_EQ(err, "");
+  }
+}
+
+TEST(Render, SeveralInputsEachGetTheirVideoAndOneBadOneIsReported) {
+  ScratchDir dir, videos;
+  std::string err, out;
+  ASSERT_EQ(orlimvis("tune " + dir.file("a.wav") + " --duration 1", &err, &out), 0) << err;
+  ASSERT_EQ(orlimvis("tune " + dir.file("c.wav") + " --duration 0.5", &err, &out), 0) << err;
+  std::ofstream(dir.file("b.wav")) << "not audio";
+  int status = orlimvis("render " + dir.file("a.wav") + " " + dir.file("b.wav") + " " +
+                            dir.file("c.wav") + " -m Ambrith --size 96x64 -o " + videos.path() + "/",
+                        &err);
+  EXPECT_EQ(status, 1);  // not all succeeded
+  // One line for the bad input, one for the count; the others were written.
+  EXPECT_EQ(lines(err), 2) << err;
+  EXPECT_NE(err.find("orlimvis: " + dir.file("b.wav") + ": not an audio file"), std::string::npos)
+      << err;
+  EXPECT_NE(err.find("orlimvis: 1 of 3 inputs failed"), std::string::npos) << err;
+  EXPECT_EQ(listFolder(videos.path()), "a.mp4\nc.mp4\n");
+  double seconds = atof(probe(videos.file("c.mp4"), "format=duration").substr(9).c_str());
+  EXPECT_NEAR(seconds, 0.5, 0.1);
+  // Run again: each existing video is refused on its own, and -y replaces them all.
+  EXPECT_EQ(orlimvis("render " + dir.file("a.wav") + " " + dir.file("c.wav") +
+                         " -m Ambrith --size 96x64 -o " + videos.path(),
+                     &err),
+            1);
+  EXPECT_NE(err.find(videos.file("a.mp4") + ": already exists"), std::string::npos) << err;
+  EXPECT_NE(err.find(videos.file("c.mp4") + ": already exists"), std::string::npos) << err;
+  EXPECT_EQ(orlimvis("render " + dir.file("a.wav") + " " + dir.file("c.wav") +
+                         " -y -m Ambrith --size 96x64 -o " + videos.path(),
+                     &err),
+            0)
+      << err;
+}
+
+TEST(Render, ExistingOutputsNeedYes) {
+  ScratchDir dir, frames;
+  std::string err;
+  std::ofstream(dir.file("x.png")) << "mine";
+  std::ofstream(dir.file("x.mp4")) << "mine";
+  std::ofstream(frames.file("notes.txt")) << "mine";
+  // output, whether -y is given, the exit status, and what the one line must say
+  const struct { std::string out; bool yes; int status; const char* says; } cases[] = {
+      {dir.file("x.png"), false, 1, "x.png: already exists (-y replaces it)"},
+      {dir.file("x.mp4"), false, 1, "x.mp4: already exists (-y replaces it)"},
+      {frames.path(), false, 1, "folder is not empty"},
+      {dir.file("x.png"), true, 0, ""},
+      {frames.path(), true, 0, ""},
+  };
+  for (const auto& c : cases) {
+    int status = orlimvis(std::string("render -m Tovanel --size 32x32 --duration 0.1") +
+                              (c.yes ? " -y" : "") + " -o " + c.out,
+                          &err);
+    EXPECT_EQ(status, c.status) << c.out << err;
+    EXPECT_NE(err.find(c.says), std::string::npos) << err;
+  }
+  EXPECT_EQ(readWholeFile(dir.file("x.mp4")), "mine");
+  EXPECT_EQ(readWholeFile(dir.file("x.png")).substr(1, 3), "PNG");
+  EXPECT_EQ(listFolder(frames.path()),
+            "frame_000001.png\nframe_000002.png\nframe_000003.png\nframe_000004.png\nnotes.txt\n");
+  EXPECT_EQ(listFolder(dir.path()), "x.mp4\nx.png\n");
+}
+
+TEST(Render, DashWritesMatroskaToStandardOutput) {
+  ScratchDir dir;
+  std::string err, piped;
+  ASSERT_EQ(orlimvis("render -m Pellox --duration 1 --size 64x48 -o -", &err, &piped), 0) << err;
+  std::ofstream(dir.file("piped"), std::ios::binary) << piped;
+  std::string format = probe(dir.file("piped"), "format=format_name");
+  EXPECT_EQ(format, "format_name=matroska,webm\n");
+  std::string frames;
+  runCommand("ffprobe -v error -count_frames -select_streams v -show_entries "
+             "stream=nb_read_frames -of csv=p=0 '" + dir.file("piped") + "'", &frames);
+  EXPECT_EQ(frames, "40\n");
+}
+
+TEST(Render, GifOfFiveSecondsIsSmallWithEvenFrameDelays) {
+  // 5 s at 640 x 480: one palette for the clip at 20 frames a second, which GIF times
+  // exactly (5 hundredths each), under 3 MB. The two modules whose GIFs are the largest
+  // (their pictures change all over, every frame).
+  ScratchDir dir;
+  for (const char* module : {"Zarvenn", "Tovanel"}) {
+    SCOPED_TRACE(module);
+    std::string err, gif = dir.file(std::string(module) + ".gif");
+    ASSERT_EQ(orlimvis(std::string("render -m ") + module +
+                           " --from 2 --duration 5 --seed 1 --size 640x480 -o " + gif,
+                       &err),
+              0)
+        << err;
+    std::string bytes = readWholeFile(gif);
+    EXPECT_LT(bytes.size(), 3u << 20);
+    std::string delays;
+    runCommand("ffprobe -v error -show_entries packet=duration -of csv=p=0 '" + gif +
+                   "' | sort | uniq -c",
+               &delays);
+    EXPECT_EQ(delays, "    100 5\n");
   }
 }

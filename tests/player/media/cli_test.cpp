@@ -89,7 +89,7 @@ TEST(Cli, Commands) {
   EXPECT_TRUE(q.capture);
   EXPECT_EQ(q.captureDevice, "");
 
-  // Each rejected line, with a word its message must name.
+  // Each rejected line, with a word its message must name (null: the line is accepted).
   const struct { std::vector<const char*> args; const char* named; } bad[] = {
       {{}, "command"},
       {{"draw"}, "draw"},
@@ -109,11 +109,70 @@ TEST(Cli, Commands) {
       {{"devices", "extra"}, "devices: unexpected argument 'extra'"},
       {{"tune"}, "OUT.wav"},
       {{"tune", "tune.flac"}, "tune.flac"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--crf", "64"}, "--crf 64"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--crf", "high"}, "--crf high"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--audio-bitrate", "9000k"}, "--audio-bitrate 9000k"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--audio", "keep"}, "--audio keep"},
+      {{"render", "a.wav", "b.wav", "-m", "P", "-o", "/nonexistent/"}, nullptr},  // a folder: allowed
+      {{"play", "-m", "P", "--crf", "20"}, "--crf is only for render"},
+      {{"list", "-y"}, "-y is only for render"},
+      {{"help", "draw"}, "draw"},
+      {{"--version", "extra"}, "--version"},
   };
   for (const auto& c : bad) {
     Options r;
     std::string error;
-    EXPECT_FALSE(parse(c.args, &r, &error)) << c.named;
-    EXPECT_NE(error.find(c.named), std::string::npos) << error;
+    EXPECT_EQ(parse(c.args, &r, &error), c.named == nullptr) << (c.named ? c.named : "") << error;
+    if (c.named) {
+      EXPECT_NE(error.find(c.named), std::string::npos) << error;
+    }
   }
+}
+
+TEST(Cli, RenderChoicesSeveralInputsVersionAndHelp) {
+  Options o;
+  std::string e;
+  ASSERT_TRUE(parse({"render", "a.flac", "b.ogg", "c.wav", "-m", "1", "-o", "out/", "-y", "--codec",
+                     "hevc", "--crf", "18", "--preset", "slow", "--audio-bitrate", "256k"},
+                    &o, &e))
+      << e;
+  EXPECT_EQ(o.inputs, (std::vector<std::string>{"a.flac", "b.ogg", "c.wav"}));
+  EXPECT_EQ(o.audio, "a.flac");
+  EXPECT_TRUE(o.overwrite);
+  EXPECT_EQ(o.encoding.codec, "hevc");
+  EXPECT_EQ(o.encoding.crf, 18);
+  EXPECT_EQ(o.encoding.preset, "slow");
+  EXPECT_EQ(o.encoding.audioBitrate, 256);
+  Options copy;
+  ASSERT_TRUE(parse({"render", "-m", "1", "-o", "x.mkv", "-y", "-n", "--audio", "copy"}, &copy, &e));
+  EXPECT_FALSE(copy.overwrite);  // the last of -y and -n wins
+  EXPECT_TRUE(copy.encoding.audioCopy);
+
+  // --version; help for each command, from `help COMMAND` and `COMMAND --help` alike,
+  // naming the options that command takes.
+  Options v;
+  ASSERT_TRUE(parse({"--version"}, &v, &e));
+  EXPECT_EQ(v.command, Command::Version);
+  EXPECT_EQ(std::string(versionText()).rfind("orlimvis ", 0), 0u);
+  const struct { const char* command; std::vector<const char*> mentions; } helps[] = {
+      {"render", {"-o", "-y", "--crf", "--preset", "--codec", "--audio-bitrate", "--audio copy", "--at"}},
+      {"play", {"--capture", "Space"}},
+      {"list", {"--plugin"}},
+      {"tune", {"OUT.wav", "--duration"}},
+  };
+  for (const auto& h : helps) {
+    Options a, b;
+    ASSERT_TRUE(parse({"help", h.command}, &a, &e)) << e;
+    ASSERT_TRUE(parse({h.command, "--help"}, &b, &e)) << e;
+    EXPECT_EQ(a.command, Command::Help);
+    EXPECT_EQ(b.command, Command::Help);
+    EXPECT_EQ(a.helpTopic, h.command);
+    EXPECT_EQ(b.helpTopic, h.command);
+    const char* text = helpText(h.command);
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(std::string(text).find(std::string("usage: orlimvis ") + h.command), 0u) << text;
+    for (const char* option : h.mentions)
+      EXPECT_NE(std::string(text).find(option), std::string::npos) << h.command << " " << option;
+  }
+  EXPECT_EQ(helpText("draw"), nullptr);
 }

@@ -1,8 +1,17 @@
-// Outputs: whole or nothing, PNG bytes read back through libpng, video probed by ffprobe.
+// Outputs: whole or nothing, PNG bytes read back through libpng, video probed by ffprobe
+// and decoded by ffmpeg, existing outputs kept, encoding choices checked against the
+// container.
+#include <errno.h>
 #include <png.h>
+#include <signal.h>
+#include <sys/mount.h>     // the small tmpfs of the full-folder test
+#include <sys/resource.h>  // its fallback, a file-size limit
 
 #include <gtest/gtest.h>
 
+#include <string.h>
+
+#include <fstream>
 #include <vector>
 
 #include "../test_support.h"
@@ -189,4 +198,352 @@ TEST(Output, FailedOrAbortedVideoLeavesNothing) {
   VideoFormat format;
   EXPECT_FALSE(videoFormatFor("x.avi", &format));
   EXPECT_TRUE(videoFormatFor("X.MP4", &format));
+}
+
+namespace {
+// Decodes the first frame of a video with the ffmpeg program into 8-bit RGB.
+bool decodeFirstFrame(const std::string& video, int w, int h, std::string* rgb) {
+  ScratchDir dir;
+  std::string out;
+  if (runCommand("ffmpeg -v error -i '" + video + "' -frames:v 1 -f rawvideo -pix_fmt rgb24 '" +
+                     dir.file("f.rgb") + "'",
+                 &out) != 0)
+    return false;
+  *rgb = readWholeFile(dir.file("f.rgb"));
+  return rgb->size() == (size_t)w * h * 3;
+}
+
+// The test's own scratch folder for ffmpeg's logs and the GIF's passes, so that what the
+// writer leaves there can be seen.
+class ScratchTmpdir {
+ public:
+  ScratchTmpdir() {
+    const char* old = getenv("TMPDIR");
+    if (old) old_ = old, hadOld_ = true;
+    setenv("TMPDIR", dir_.path().c_str(), 1);
+  }
+  ~ScratchTmpdir() {
+    if (hadOld_) setenv("TMPDIR", old_.c_str(), 1);
+    else unsetenv("TMPDIR");
+  }
+  const ScratchDir& dir() const { return dir_; }
+
+ private:
+  ScratchDir dir_;
+  std::string old_;
+  bool hadOld_ = false;
+};
+}  // namespace
+
+TEST(Output, DrawnColoursPlayBackWithinTwoLevels) {
+  // 12 flat blocks in a 4 x 3 grid, encoded, decoded by the ffmpeg program (which reads
+  // the tags) and compared at each block's centre. The oracle is the drawn value itself.
+  const struct { uint32_t rgb; const char* note; } colours[] = {
+      {0x069000, "the green that the SD matrix turned into (2,121,0) on HD"},
+      {0xFF0000, "full red"},          {0x00FF00, "full green"},
+      {0x0000FF, "full blue"},         {0xFFFFFF, "white: the top of the range"},
+      {0x000000, "black: the bottom"}, {0x808080, "mid grey"},
+      {0xFFFF00, "yellow"},            {0x00FFFF, "cyan"},
+      {0xFF00FF, "magenta"},           {0xC86432, "a skin tone"},
+      {0x101010, "near black"},
+  };
+  const struct { int w, h; const char* space; const char* note; } sizes[] = {
+      {640, 480, "smpte170m", "SD: BT.601"},
+      {1280, 720, "bt709", "HD: BT.709"},
+  };
+  ScratchDir dir;
+  std::string error;
+  for (const auto& size : sizes) {
+    SCOPED_TRACE(size.note);
+    std::vector<uint32_t> pixels((size_t)size.w * size.h);
+    for (int y = 0; y < size.h; ++y)
+      for (int x = 0; x < size.w; ++x)
+        pixels[(size_t)y * size.w + x] = colours[x * 4 / size.w + 4 * (y * 3 / size.h)].rgb;
+    std::string path = dir.file(std::string(size.space) + ".mp4");
+    VideoSettings settings;
+    settings.width = size.w;
+    settings.height = size.h;
+    settings.frameRate = "40";
+    VideoWriter video;
+    ASSERT_TRUE(video.open(findOnPath("ffmpeg"), path, VideoFormat::Mp4, settings, &error))
+        << error;
+    for (int i = 0; i < 8; ++i)
+      ASSERT_TRUE(video.writeFrame({pixels.data(), size.w, size.h, size.w}, &error)) << error;
+    ASSERT_TRUE(video.finish(&error)) << error;
+    std::string tags =
+        probe(path, "stream=color_space,color_primaries,color_transfer,color_range");
+    EXPECT_EQ(tags, std::string("color_range=tv\ncolor_space=") + size.space +
+                        "\ncolor_transfer=" + size.space + "\ncolor_primaries=" + size.space +
+                        "\n");
+    std::string rgb;
+    ASSERT_TRUE(decodeFirstFrame(path, size.w, size.h, &rgb));
+    for (int i = 0; i < 12; ++i) {
+      int x = (int)((i % 4 + 0.5) * size.w / 4), y = (int)((i / 4 + 0.5) * size.h / 3);
+      const unsigned char* got = (const unsigned char*)&rgb[((size_t)y * size.w + x) * 3];
+      uint32_t want = colours[i].rgb;
+      for (int c = 0; c < 3; ++c) {
+        int drawn = (int)(want >> (16 - 8 * c)) & 0xFF;
+        EXPECT_NEAR(got[c], drawn, 2) << colours[i].note << ", channel " << c;
+      }
+    }
+  }
+}
+
+TEST(Output, EncodingChoicesFollowTheContainer) {
+  // format, choice, source audio codec; the resolved encoder, crf, preset, audio encoder
+  // and bit rate, or the words of the refusal.
+  struct Case {
+    VideoFormat format;
+    EncodingChoice choice;
+    const char* source;
+    const char* encoder;
+    int crf;
+    const char* preset;
+    const char* audio;
+    int bitrate;
+    const char* refusal;
+    const char* note;
+  };
+  auto choose = [](const char* codec, int crf, const char* preset, int bitrate, bool copy) {
+    EncodingChoice c;
+    c.codec = codec;
+    c.crf = crf;
+    c.preset = preset;
+    c.audioBitrate = bitrate;
+    c.audioCopy = copy;
+    return c;
+  };
+  const Case cases[] = {
+      {VideoFormat::Mp4, choose("", -1, "", 0, false), "", "libx264", 20, "veryfast", "aac", 192, nullptr, "MP4 defaults"},
+      {VideoFormat::Webm, choose("", -1, "", 0, false), "", "libvpx-vp9", 32, "realtime", "libopus", 128, nullptr, "WebM defaults"},
+      {VideoFormat::Mkv, choose("h265", 28, "slow", 256, false), "", "libx265", 28, "slow", "aac", 256, nullptr, "h265 is hevc"},
+      {VideoFormat::Mkv, choose("", -1, "", 0, true), "flac", "libx264", 20, "veryfast", "copy", 0, nullptr, "Matroska holds FLAC"},
+      {VideoFormat::Mp4, choose("", -1, "", 0, true), "aac", "libx264", 20, "veryfast", "copy", 0, nullptr, "MP4 holds AAC"},
+      {VideoFormat::Mp4, choose("", -1, "", 0, true), "flac", "", 0, "", "", 0, "--audio copy: MP4 cannot hold flac", "FLAC into MP4"},
+      {VideoFormat::Webm, choose("", -1, "", 0, true), "aac", "", 0, "", "", 0, "--audio copy: WebM cannot hold aac", "AAC into WebM"},
+      {VideoFormat::Webm, choose("h264", -1, "", 0, false), "", "", 0, "", "", 0, "--codec h264: WebM takes vp9, av1", "H.264 into WebM"},
+      {VideoFormat::Mp4, choose("mpeg2", -1, "", 0, false), "", "", 0, "", "", 0, "--codec mpeg2: MP4 takes", "no such codec"},
+      {VideoFormat::Mp4, choose("", 60, "", 0, false), "", "", 0, "", "", 0, "--crf 60: h264 takes 0 to 51", "beyond x264's scale"},
+      {VideoFormat::Webm, choose("", 60, "", 0, false), "", "libvpx-vp9", 60, "realtime", "libopus", 128, nullptr, "within VP9's"},
+      {VideoFormat::Mp4, choose("", -1, "realtime", 0, false), "", "", 0, "", "", 0, "--preset realtime: h264 takes ultrafast", "VP9's preset for x264"},
+      {VideoFormat::Gif, choose("", 20, "", 0, false), "", "", 0, "", "", 0, "--crf: not for GIF", "GIF has no quality scale"},
+      {VideoFormat::Mkv, choose("", -1, "", 96, true), "flac", "", 0, "", "", 0, "--audio-bitrate: not with --audio copy", "copy has no bit rate"},
+  };
+  for (const Case& c : cases) {
+    VideoEncoding e;
+    std::string error;
+    bool ok = resolveEncoding(c.format, c.choice, c.source, &e, &error);
+    EXPECT_EQ(ok, c.refusal == nullptr) << c.note << ": " << error;
+    if (c.refusal) {
+      EXPECT_EQ(error.rfind(c.refusal, 0), 0u) << c.note << ": " << error;
+    } else if (ok) {
+      EXPECT_EQ(e.encoder, c.encoder) << c.note;
+      EXPECT_EQ(e.crf, c.crf) << c.note;
+      EXPECT_EQ(e.preset, c.preset) << c.note;
+      EXPECT_EQ(e.audioEncoder, c.audio) << c.note;
+      EXPECT_EQ(e.audioBitrate, c.bitrate) << c.note;
+    }
+  }
+  int divisor;
+  EXPECT_EQ(gifFrameRate("40", &divisor), 20);  // 5 hundredths a frame, every second frame
+  EXPECT_EQ(divisor, 2);
+  EXPECT_EQ(gifFrameRate("25", &divisor), 25);
+  // A module's 30 ms interval: 3 hundredths a frame as it is, every frame kept.
+  EXPECT_NEAR(gifFrameRate("1000/30", &divisor), 1000.0 / 30, 1e-9);
+  EXPECT_EQ(divisor, 1);
+  // 1000/15 fps: 1.5 hundredths a frame, so every second frame at 3 hundredths.
+  EXPECT_NEAR(gifFrameRate("1000/15", &divisor), 1000.0 / 30, 1e-9);
+  EXPECT_EQ(divisor, 2);
+  EXPECT_EQ(gifFrameRate("fast", &divisor), 0);  // no rate: refused, not divided by 0
+}
+
+TEST(Output, AudioChoicesReachTheFile) {
+  ScratchDir dir;
+  ScratchTmpdir tmp;
+  AudioClip tune;
+  synthesiseDemoTune(2.0, &tune);
+  std::string error, out;
+  ASSERT_TRUE(writeWav(tune, dir.file("a.wav"), &error)) << error;
+  ASSERT_EQ(runCommand("ffmpeg -v error -i '" + dir.file("a.wav") + "' '" + dir.file("a.flac") + "'",
+                       &out), 0) << out;
+  std::vector<uint32_t> pixels(64 * 48, 0x336699);
+  // output, audio source, choice; what ffprobe must show of the audio stream
+  struct Case { const char* name; const char* source; EncodingChoice choice; const char* shows; };
+  EncodingChoice copy, low;
+  copy.audioCopy = true;
+  low.audioBitrate = 64;
+  const Case cases[] = {
+      {"copy.mkv", "a.flac", copy, "codec_name=flac"},
+      {"low.mp4", "a.wav", low, "codec_name=aac"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    VideoSettings settings;
+    settings.width = 64;
+    settings.height = 48;
+    settings.frameRate = "40";
+    settings.audioPath = dir.file(c.source);
+    settings.encoding = c.choice;
+    VideoWriter video;
+    ASSERT_TRUE(video.open(findOnPath("ffmpeg"), dir.file(c.name),
+                           c.name[strlen(c.name) - 1] == 'v' ? VideoFormat::Mkv : VideoFormat::Mp4,
+                           settings, &error))
+        << error;
+    for (int i = 0; i < 80; ++i)
+      ASSERT_TRUE(video.writeFrame({pixels.data(), 64, 48, 64}, &error)) << error;
+    ASSERT_TRUE(video.finish(&error)) << error;
+    std::string audio;
+    runCommand("ffprobe -v error -select_streams a -show_entries stream=codec_name,bit_rate "
+               "-of default=noprint_wrappers=1 '" + dir.file(c.name) + "'", &audio);
+    EXPECT_NE(audio.find(c.shows), std::string::npos) << audio;
+    if (!c.choice.audioCopy) {
+      size_t at = audio.find("bit_rate=");
+      ASSERT_NE(at, std::string::npos) << audio;
+      EXPECT_NEAR(atof(audio.c_str() + at + 9), 64000, 16000) << audio;
+    }
+  }
+  // FLAC cannot go into MP4 as it is: refused before ffmpeg starts, nothing written.
+  VideoSettings settings;
+  settings.width = settings.height = 16;
+  settings.frameRate = "40";
+  settings.audioPath = dir.file("a.flac");
+  settings.encoding = copy;
+  VideoWriter video;
+  EXPECT_FALSE(video.open(findOnPath("ffmpeg"), dir.file("no.mp4"), VideoFormat::Mp4, settings,
+                          &error));
+  EXPECT_NE(error.find("MP4 cannot hold flac"), std::string::npos) << error;
+  EXPECT_EQ(listFolder(dir.path()), "a.flac\na.wav\ncopy.mkv\nlow.mp4\n");
+  EXPECT_EQ(listFolder(tmp.dir().path()), "");  // no log or scratch left behind
+}
+
+TEST(Output, ExistingOutputsAreKeptUnlessReplacing) {
+  ScratchDir dir;
+  std::string error;
+  std::ofstream(dir.file("old.png")) << "old";
+  std::vector<uint32_t> pixels(16 * 16, 0x445566);
+  FrameView view{pixels.data(), 16, 16, 16};
+  {
+    PendingFile f;
+    EXPECT_FALSE(f.reserve(dir.file("old.png"), IfExists::Refuse, &error));
+    EXPECT_EQ(error, dir.file("old.png") + ": already exists (-y replaces it)");
+    // A file that appears between reserve and commit is kept, not overwritten.
+    ASSERT_TRUE(f.reserve(dir.file("late.png"), IfExists::Refuse, &error)) << error;
+    std::ofstream(dir.file("late.png")) << "late";
+    EXPECT_FALSE(f.commit(&error));
+    EXPECT_NE(error.find("already exists"), std::string::npos) << error;
+    EXPECT_EQ(readWholeFile(dir.file("late.png")), "late");
+    ASSERT_TRUE(f.reserve(dir.file("old.png"), IfExists::Replace, &error)) << error;
+    ASSERT_TRUE(f.commit(&error)) << error;
+    EXPECT_EQ(readWholeFile(dir.file("old.png")), "");
+  }
+  {
+    VideoSettings settings;
+    settings.width = settings.height = 16;
+    settings.frameRate = "40";
+    VideoWriter video;
+    EXPECT_FALSE(video.open(findOnPath("ffmpeg"), dir.file("old.png"), VideoFormat::Mp4,
+                            settings, &error));
+    EXPECT_EQ(error, dir.file("old.png") + ": already exists (-y replaces it)");
+  }
+  // A frames folder that holds anything is refused; replacing writes over the frames
+  // and removes an earlier run's frames beyond the new last one, nothing else.
+  ScratchDir frames;
+  {
+    PngSequence run(frames.path());
+    ASSERT_TRUE(run.open(IfExists::Refuse, &error)) << error;
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(run.write(view, &error)) << error;
+    run.commit();
+  }
+  std::ofstream(frames.file("notes.txt")) << "mine";
+  PngSequence again(frames.path());
+  EXPECT_FALSE(again.open(IfExists::Refuse, &error));
+  EXPECT_EQ(error, frames.path() + ": folder is not empty (-y writes the frames into it anyway)");
+  ASSERT_TRUE(again.open(IfExists::Replace, &error)) << error;
+  ASSERT_TRUE(again.write(view, &error)) << error;
+  again.commit();
+  EXPECT_EQ(listFolder(frames.path()), "frame_000001.png\nnotes.txt\n");
+}
+
+namespace {
+// A folder with no room: a 16 KiB tmpfs mounted on a scratch folder where this process
+// may mount (root with the capability), else a file-size limit of 16 KiB on the whole
+// process (which ffmpeg inherits). Either way a write past 16 KiB fails with a reason.
+class SmallFolder {
+ public:
+  SmallFolder() {
+    if (mount("tmpfs", dir_.path().c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=16k") == 0) {
+      mounted_ = true;
+      reason_ = strerror(ENOSPC);
+    } else {
+      getrlimit(RLIMIT_FSIZE, &old_);
+      struct rlimit small = old_;
+      small.rlim_cur = 16 * 1024;
+      setrlimit(RLIMIT_FSIZE, &small);
+      reason_ = strerror(EFBIG);
+    }
+    signal(SIGXFSZ, SIG_IGN);
+  }
+  ~SmallFolder() {
+    if (mounted_) umount2(dir_.path().c_str(), MNT_DETACH);
+    else setrlimit(RLIMIT_FSIZE, &old_);
+  }
+  std::string file(const std::string& name) const { return dir_.file(name); }
+  const std::string& path() const { return dir_.path(); }
+  const std::string& reason() const { return reason_; }  // the system's words expected
+
+ private:
+  ScratchDir dir_;
+  bool mounted_ = false;
+  struct rlimit old_ = {};
+  std::string reason_;
+};
+}  // namespace
+
+TEST(Output, FullFolderGivesTheSystemsReasonAndLeavesNothing) {
+  ScratchTmpdir tmp;
+  SmallFolder full;
+  // Fresh noise in every frame, so that no encoder can squeeze the video into the room.
+  std::vector<uint32_t> pixels(320 * 240);
+  uint32_t seed = 12345;
+  auto noise = [&] {
+    for (uint32_t& p : pixels) p = (seed = seed * 1103515245u + 12345u) >> 8;
+  };
+  noise();
+  FrameView view{pixels.data(), 320, 240, 320};
+  std::string error;
+  for (const char* name : {"v.mp4", "v.webm", "v.gif"}) {
+    SCOPED_TRACE(name);
+    VideoFormat format;
+    ASSERT_TRUE(videoFormatFor(name, &format));
+    VideoSettings settings;
+    settings.width = 320;
+    settings.height = 240;
+    settings.frameRate = "40";
+    VideoWriter video;
+    ASSERT_TRUE(video.open(findOnPath("ffmpeg"), full.file(name), format, settings, &error))
+        << error;
+    bool ok = true;
+    for (int i = 0; i < 12 && ok; ++i) {
+      noise();
+      ok = video.writeFrame(view, &error);
+    }
+    if (ok) ok = video.finish(&error);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(error, full.file(name) + ": " + full.reason());
+    EXPECT_EQ(listFolder(full.path()), "");
+  }
+  {
+    PendingFile snapshot;
+    ASSERT_TRUE(snapshot.reserve(full.file("s.png"), &error)) << error;
+    EXPECT_FALSE(writePng(snapshot.temporaryPath(), view, &error, full.file("s.png")));
+    EXPECT_EQ(error, full.file("s.png") + ": " + full.reason());
+  }
+  {
+    PngSequence frames(full.path());
+    ASSERT_TRUE(frames.open(IfExists::Refuse, &error)) << error;
+    EXPECT_FALSE(frames.write(view, &error));
+    EXPECT_EQ(error, full.file("frame_000001.png") + ": " + full.reason());
+  }
+  EXPECT_EQ(listFolder(full.path()), "");
+  EXPECT_EQ(listFolder(tmp.dir().path()), "");
 }
