@@ -1,6 +1,12 @@
 // The live output of `play`: an SDL2 window that shows frames, and SDL2 audio playback
 // whose position is the player's clock. Nothing here knows the plug-in; the caller hands
 // in pixels and reads back events.
+//
+// A frame reaches the screen with one copy: from the caller's pixels into the window's
+// surface, which SDL keeps for the window's life and updates in place (on X11 an image
+// in memory shared with the server; where the video driver has no such framebuffer,
+// SDL backs it with one streaming texture of its own renderer). The pixels are wrapped,
+// not copied, and the wrapper is made again only when they move or change size.
 #pragma once
 
 #include <SDL.h>
@@ -26,9 +32,7 @@ class LiveWindow {
 
  private:
   SDL_Window* window_ = nullptr;
-  SDL_Renderer* renderer_ = nullptr;
-  SDL_Texture* texture_ = nullptr;
-  int textureWidth_ = 0, textureHeight_ = 0;
+  SDL_Surface* source_ = nullptr;  // wraps the caller's pixels; owns none
   std::string title_;
   bool fullscreen_ = false;
   SDL_Rect windowed_ = {0, 0, 0, 0};
