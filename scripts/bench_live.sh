@@ -61,13 +61,13 @@ measure() {
   long=$(rendercpu "$bin" 52 "$module")
   effect=$(awk -v a="$long" -v b="$short" 'BEGIN { d = a - b; if (d < 0.01) d = 0.01; print d / 50 }')
 
-  SDL_AUDIODRIVER=dummy "$bin" play "$clip" -m "$module" --seed 1 --size 640x480 >/dev/null 2>&1 &
+  SDL_AUDIODRIVER=dummy "$bin" play "$clip" -m "$module" --seed 1 --size 640x480 >"$work/play.log" 2>&1 &
   player=$!
   id=""
   for _ in $(seq 500); do
     id=$(xdotool search --name "^$module - tune(\.wav)? - 0:0[0-9]" 2>/dev/null | head -1 || true)
     [ -n "$id" ] && break
-    kill -0 "$player" 2>/dev/null || { echo "bench: play ended early" >&2; exit 1; }
+    kill -0 "$player" 2>/dev/null || { echo "bench: play ended early: $(tail -1 "$work/play.log")" >&2; exit 1; }
     sleep 0.02
   done
   [ -n "$id" ] || { echo "bench: play showed no frame" >&2; exit 1; }

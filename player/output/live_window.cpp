@@ -106,6 +106,7 @@ bool AudioPlayback::open(int sampleRate, const std::string& streamName, std::str
     return false;
   }
   deviceFrames_ = have.samples;
+  rate_ = have.freq;
   SDL_PauseAudioDevice(device_, 0);
   return true;
 }
@@ -123,16 +124,29 @@ int64_t AudioPlayback::queuedFrames() const {
 int64_t AudioPlayback::position() const {
   if (!device_) return 0;
   // Past the queue, one device buffer is still on its way to the speakers.
-  return std::max<int64_t>(0, sent_ - queuedFrames() - deviceFrames_);
+  int64_t step = std::max<int64_t>(0, sent_ - queuedFrames() - deviceFrames_);
+  double now = monotonicSeconds();
+  if (step != stepFrames_) {
+    stepFrames_ = step;
+    stepSeconds_ = now;
+  }
+  // Paused, or nothing left to play, the sound stands where the device left it.
+  if (paused_ || step + deviceFrames_ >= sent_) return step;
+  int64_t since = (int64_t)((now - stepSeconds_) * rate_);
+  return step + std::min(since, deviceFrames_);
 }
 
 void AudioPlayback::setPaused(bool paused) {
-  if (device_) SDL_PauseAudioDevice(device_, paused ? 1 : 0);
+  if (!device_) return;
+  SDL_PauseAudioDevice(device_, paused ? 1 : 0);
+  paused_ = paused;
+  stepFrames_ = -1;  // going on, the wall clock counts from the next look
 }
 
 void AudioPlayback::clear() {
   if (device_) SDL_ClearQueuedAudio(device_);
   sent_ = 0;
+  stepFrames_ = -1;
 }
 
 void WallClock::setPaused(bool paused) {

@@ -40,7 +40,9 @@ class LiveWindow {
 
 // Plays what the caller queues through SDL's queue; the caller keeps it a fifth of a
 // second ahead. The position is the frame being heard now, counted from the last
-// clear(). Without an audio device, open() fails and callers may use WallClock instead.
+// clear(): SDL moves it on a device buffer at a time, and between two such steps it
+// goes on with the wall clock (never past the next step), so that frames fall due
+// evenly and the player wakes once per frame rather than waiting for the step. Without an audio device, open() fails and callers may use WallClock instead.
 // The sound server sees the stream under the program's name and `streamName`.
 class AudioPlayback {
  public:
@@ -60,8 +62,13 @@ class AudioPlayback {
 
  private:
   SDL_AudioDeviceID device_ = 0;
+  int rate_ = 0;
+  bool paused_ = false;
   int64_t sent_ = 0;           // frames queued since the last clear
   int64_t deviceFrames_ = 0;   // frames of the device's own buffer
+  // The last step seen and the wall time it was first seen at.
+  mutable int64_t stepFrames_ = -1;
+  mutable double stepSeconds_ = 0;
 };
 
 // A clock for when there is no audio device: wall time, pausable and seekable.
