@@ -27,6 +27,8 @@ bench: deps
 	done
 	@bash scripts/bench.sh
 	@bash scripts/bench_stream.sh
+	@bash scripts/bench_live.sh
+	@bash scripts/bench_video.sh
 	@bash scripts/bench_wine.sh
 
 clean:

@@ -15,6 +15,7 @@ native=(
   pulseaudio pulseaudio-utils  # a private sound server for the capture tests
   ffmpeg                       # video output of the player, ffprobe in the tests
   xvfb xauth xdotool x11-apps  # headless windows for the live player and Wine
+  time                         # /usr/bin/time: CPU and memory figures in the benches
   wine
 )
 foreign=(wine32:i386)          # Wine's 32-bit part runs the i686 DLL and test hosts
