@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <vector>
 
 namespace {
 bool endsWith(const std::string& s, const char* suffix) {
@@ -170,99 +171,37 @@ bool VideoWriter::open(const std::string& ffmpeg, const std::string& path, Video
   setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);  // also here, so that no Ctrl-C slips in before the child's own call
   child_ = pid;
   pipe_ = fds[1];
-  startWriting();
+  rowBuffer_.resize((size_t)width_ * 4);
   return true;
 }
 
-// Three buffers: one being written, one waiting, one being filled; more would only hold
-// memory, as ffmpeg's pace sets the render's once they are full.
-void VideoWriter::startWriting() {
-  const int kBuffers = 3;
-  buffers_.assign(kBuffers, std::vector<uint32_t>((size_t)width_ * height_));
-  free_.clear();
-  queued_.clear();
-  for (int i = 0; i < kBuffers; ++i) free_.push_back(i);
-  stopping_ = dropping_ = false;
-  writeErrno_ = 0;
-  writer_ = std::thread(&VideoWriter::writeLoop, this);
-}
-
-void VideoWriter::writeLoop() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  for (;;) {
-    changed_.wait(lock, [&] { return !queued_.empty() || stopping_; });
-    if (queued_.empty() || dropping_) return;
-    int index = queued_.front();
-    lock.unlock();
-    const std::vector<uint32_t>& frame = buffers_[(size_t)index];
-    bool ok = writeAll(pipe_, (const char*)frame.data(), frame.size() * 4);
-    int why = errno;
-    lock.lock();
-    queued_.erase(queued_.begin());
-    free_.push_back(index);
-    if (!ok) {
-      writeErrno_ = why ? why : EPIPE;
-      changed_.notify_all();
-      return;
-    }
-    changed_.notify_all();
-  }
-}
-
-void VideoWriter::stopWriting(bool drop) {
-  if (!writer_.joinable()) return;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
-    dropping_ = drop;
-  }
-  changed_.notify_all();
-  writer_.join();
-}
-
 bool VideoWriter::writeFrame(const FrameView& frame, std::string* error) {
-  if (pipe_ < 0 || !writer_.joinable()) {
+  if (pipe_ < 0) {
     *error = "video output is not open";
     return false;
   }
-  int index = -1, failed = 0;
-  {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return !free_.empty() || writeErrno_ != 0; });
-    failed = writeErrno_;
-    if (!failed) {
-      index = free_.back();
-      free_.pop_back();
+  bool ok;
+  if (frame.stride == frame.width && frame.width == width_ && frame.height == height_) {
+    ok = writeAll(pipe_, (const char*)frame.pixels, (size_t)width_ * height_ * 4);
+  } else {
+    // A frame of another size (a resize in flight) is cropped or padded with black.
+    ok = true;
+    for (int y = 0; y < height_ && ok; ++y) {
+      std::fill(rowBuffer_.begin(), rowBuffer_.end(), 0);
+      if (y < frame.height) {
+        int n = std::min(width_, frame.width);
+        memcpy(&rowBuffer_[0], frame.pixels + (size_t)y * frame.stride, (size_t)n * 4);
+      }
+      ok = writeAll(pipe_, rowBuffer_.data(), rowBuffer_.size());
     }
   }
-  if (failed) {
-    std::string why = strerror(failed);
+  if (!ok) {
+    std::string why = strerror(errno);
     reap(error);
     if (error->empty()) *error = "ffmpeg stopped reading frames: " + why;
     abort();
     return false;
   }
-  uint32_t* out = buffers_[(size_t)index].data();
-  if (frame.stride == width_ && frame.width == width_ && frame.height == height_) {
-    memcpy(out, frame.pixels, (size_t)width_ * height_ * 4);
-  } else {
-    // A frame of another size (a resize in flight) is cropped or padded with black.
-    const int n = std::min(width_, frame.width);
-    for (int y = 0; y < height_; ++y) {
-      uint32_t* row = out + (size_t)y * width_;
-      int copied = 0;
-      if (y < frame.height) {
-        memcpy(row, frame.pixels + (size_t)y * frame.stride, (size_t)n * 4);
-        copied = n;
-      }
-      std::fill(row + copied, row + width_, 0u);
-    }
-  }
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    queued_.push_back(index);
-  }
-  changed_.notify_all();
   return true;
 }
 
@@ -276,7 +215,6 @@ std::string VideoWriter::lastLog() const {
 }
 
 bool VideoWriter::reap(std::string* error) {
-  stopWriting(false);  // what is queued goes to ffmpeg first (or fails, as it dies)
   if (pipe_ >= 0) {
     close(pipe_);
     pipe_ = -1;
@@ -287,10 +225,6 @@ bool VideoWriter::reap(std::string* error) {
   }
   child_ = -1;
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
-    if (writeErrno_ != 0) {  // it ended well without reading every frame
-      *error = std::string("ffmpeg stopped reading frames: ") + strerror(writeErrno_);
-      return false;
-    }
     error->clear();
     return true;
   }
@@ -311,14 +245,12 @@ bool VideoWriter::finish(std::string* error) {
 }
 
 void VideoWriter::abort() {
-  // Stopped first, the child no longer reads: a write the thread is blocked in fails.
-  if (child_ > 0) kill(child_, SIGTERM);
-  stopWriting(true);
   if (pipe_ >= 0) {
     close(pipe_);
     pipe_ = -1;
   }
   if (child_ > 0) {
+    kill(child_, SIGTERM);
     int status;
     while (waitpid(child_, &status, 0) < 0 && errno == EINTR) {
     }

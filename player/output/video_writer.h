@@ -1,18 +1,12 @@
 // Video output through the ffmpeg program: raw frames go down a socket to a child ffmpeg,
-// which encodes them and muxes in an audio file. A thread of the writer's own does the
-// writing, from a few frame buffers that writeFrame fills, so that the caller draws the
-// next frames while ffmpeg reads the last ones, however little the kernel buffers. The file is written under a temporary
+// which encodes them and muxes in an audio file. The file is written under a temporary
 // name and renamed when ffmpeg has finished successfully; on failure or abort the child
 // is stopped and the temporary file removed.
 #pragma once
 
 #include <sys/types.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "output/frame_view.h"
 #include "output/output_file.h"
@@ -44,7 +38,6 @@ class VideoWriter {
   // Starts ffmpeg writing to a temporary name beside path.
   bool open(const std::string& ffmpeg, const std::string& path, VideoFormat format,
             const VideoSettings& settings, std::string* error);
-  // Hands the frame over; an error is one the writing met, of this frame or an earlier one.
   bool writeFrame(const FrameView& frame, std::string* error);
   // Closes the pipe, waits for ffmpeg, and renames the file on success.
   bool finish(std::string* error);
@@ -54,23 +47,11 @@ class VideoWriter {
  private:
   bool reap(std::string* error);
   std::string lastLog() const;
-  void startWriting();
-  // Ends the writing thread once it has written what is queued (or at once, `drop`).
-  void stopWriting(bool drop);
-  void writeLoop();
 
   PendingFile file_;
   std::string logPath_;
   pid_t child_ = -1;
   int pipe_ = -1;
   int width_ = 0, height_ = 0;
-
-  // Frame buffers go round: free -> filled by writeFrame -> queued -> written -> free.
-  std::thread writer_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::vector<uint32_t>> buffers_;
-  std::vector<int> free_, queued_;  // indices into buffers_; queued_ in order
-  bool stopping_ = false, dropping_ = false;
-  int writeErrno_ = 0;              // set once a write failed; the thread has ended
+  std::string rowBuffer_;
 };

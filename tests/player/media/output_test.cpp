@@ -150,9 +150,9 @@ TEST(Output, VideoThroughFfmpegHasTheFramesRateSizeAndAudio) {
 }
 
 TEST(Output, VideoFramesReachTheEncoderWholeAndInOrder) {
-  // A stand-in encoder that keeps the bytes it is sent, in the output it is named: the
-  // frames go round a few buffers on another thread, so each must arrive once, in
-  // order, with none overwritten by a later one before it was sent.
+  // A stand-in encoder that keeps the bytes it is sent, in the output it is named: each
+  // frame arrives once, in order, as raw pixels with nothing converted, and a frame of
+  // another size is cropped and padded to the video's.
   ScratchDir dir;
   std::string error;
   const std::string keeper = dir.file("keep-frames");
