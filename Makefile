@@ -57,6 +57,8 @@ bench: deps
 	done
 	@bash scripts/bench.sh
 	@bash scripts/bench_stream.sh
+	@bash scripts/bench_live.sh
+	@bash scripts/bench_video.sh
 	@bash scripts/bench_wine.sh
 
 # A first configure here leaves the tests off, as `make demo` does (they need packages

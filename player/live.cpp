@@ -5,8 +5,10 @@
 // as a media player does with keys its visualisation sees.
 //
 // The loop is SDL's usual one: events, update (queue audio, render the frame the clock
-// has reached), draw, present. The audio streams from the file: only a fifth of a
-// second is queued ahead, and seeking goes through the decoder.
+// has reached), draw, present; between turns it sleeps in SDL_WaitEventTimeout until
+// the next frame is due or an event comes, so that playing costs about what the effect
+// costs, and paused or minimised it costs next to nothing. The audio streams from the
+// file: only a fifth of a second is queued ahead, and seeking goes through the decoder.
 #include <SDL.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -103,11 +105,14 @@ class LivePlayer {
 
  private:
   bool setUp(std::string* error);
+  int waitMillis() const;
+  void handleEvent(const SDL_Event& e);
   void pollEvents();
   bool actOnKeys(std::string* error);
   bool seekTo(int64_t sample, std::string* error);
   void queueAudio();
   int64_t heardPosition() const;  // track sample being heard
+  bool hidden() const;
   void update();
   void present();
 
@@ -165,32 +170,57 @@ int64_t LivePlayer::heardPosition() const {
   return session_.origin() + (heard_ ? playback_.position() : wallClock_->position());
 }
 
+// How long the loop may sleep: until the next frame is due while playing; while paused
+// or minimised only as long as Ctrl-C may wait to be seen (a signal does not end SDL's
+// wait), or, minimised, until the audio queue needs topping up.
+int LivePlayer::waitMillis() const {
+  if (quit_ || redraw_) return 0;
+  if (paused_) return 250;
+  if (hidden()) return 50;
+  const FrameClock& clock = session_.clock();
+  int64_t now = options_.capture ? wallClock_->position() : heardPosition() - session_.origin();
+  int64_t due = lastFrame_ < 0 ? now : clock.frameStart(lastFrame_ + 1);
+  int64_t millis = (due - now) * 1000 / session_.sampleRate() + 1;
+  // Not yet moved on although due: the audio position advances a device buffer at a
+  // time, so look again a little later rather than spin.
+  if (millis <= 1) return 4;
+  return (int)std::min<int64_t>(millis, 50);
+}
+
+void LivePlayer::handleEvent(const SDL_Event& e) {
+  if (e.type == SDL_QUIT) {
+    quit_ = true;
+  } else if (e.type == SDL_KEYDOWN || e.type == SDL_KEYUP) {
+    WPARAM key = virtualKeyFor(e.key.keysym.sym);
+    if (!key) return;
+    LPARAM flags = 1 | ((LPARAM)(e.key.keysym.scancode & 0xFF) << 16);
+    if (e.type == SDL_KEYUP) flags |= (LPARAM)0xC0000000u;
+    else if (e.key.repeat) flags |= (LPARAM)0x40000000;
+    session_.host().sendKey(e.type == SDL_KEYDOWN ? WM_KEYDOWN : WM_KEYUP, key, flags);
+  } else if (e.type == SDL_WINDOWEVENT) {
+    if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+      int w, h;
+      window_.drawableSize(&w, &h);
+      session_.host().resizeFrame(std::max(1, w), std::max(1, h));
+      redraw_ = true;
+    } else if (e.window.event == SDL_WINDOWEVENT_MOVED) {
+      session_.host().moveFrame(e.window.data1, e.window.data2);
+    } else if (e.window.event == SDL_WINDOWEVENT_EXPOSED ||
+               e.window.event == SDL_WINDOWEVENT_RESTORED ||
+               e.window.event == SDL_WINDOWEVENT_SHOWN) {
+      redraw_ = true;
+    } else if (e.window.event == SDL_WINDOWEVENT_CLOSE) {
+      quit_ = true;
+    }
+  }
+}
+
 void LivePlayer::pollEvents() {
   SDL_Event e;
-  while (SDL_PollEvent(&e)) {
-    if (e.type == SDL_QUIT) {
-      quit_ = true;
-    } else if (e.type == SDL_KEYDOWN || e.type == SDL_KEYUP) {
-      WPARAM key = virtualKeyFor(e.key.keysym.sym);
-      if (!key) continue;
-      LPARAM flags = 1 | ((LPARAM)(e.key.keysym.scancode & 0xFF) << 16);
-      if (e.type == SDL_KEYUP) flags |= (LPARAM)0xC0000000u;
-      else if (e.key.repeat) flags |= (LPARAM)0x40000000;
-      session_.host().sendKey(e.type == SDL_KEYDOWN ? WM_KEYDOWN : WM_KEYUP, key, flags);
-    } else if (e.type == SDL_WINDOWEVENT) {
-      if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
-        int w, h;
-        window_.drawableSize(&w, &h);
-        session_.host().resizeFrame(std::max(1, w), std::max(1, h));
-        redraw_ = true;
-      } else if (e.window.event == SDL_WINDOWEVENT_MOVED) {
-        session_.host().moveFrame(e.window.data1, e.window.data2);
-      } else if (e.window.event == SDL_WINDOWEVENT_EXPOSED) {
-        redraw_ = true;
-      } else if (e.window.event == SDL_WINDOWEVENT_CLOSE) {
-        quit_ = true;
-      }
-    }
+  int got = SDL_WaitEventTimeout(&e, waitMillis());
+  while (got) {
+    handleEvent(e);
+    got = SDL_PollEvent(&e);
   }
   if (interruptRequested() || events_.close) quit_ = true;
 }
@@ -266,23 +296,26 @@ void LivePlayer::queueAudio() {
   }
 }
 
+bool LivePlayer::hidden() const {
+  return (SDL_GetWindowFlags(window_.window()) & (SDL_WINDOW_MINIMIZED | SDL_WINDOW_HIDDEN)) != 0;
+}
+
+// Renders the frame the clock has reached, if it is a new one and someone can see it;
+// a minimised window only keeps the sound going (and the input drained).
 void LivePlayer::update() {
   if (paused_) return;
   const FrameClock& clock = session_.clock();
+  const bool shown = !hidden();
   if (options_.capture) {
     capture_.collect();
     int64_t frame = clock.frameAt(wallClock_->position());
-    if (frame == lastFrame_) return;
+    if (frame == lastFrame_ || !shown) return;
     lastFrame_ = frame;
     const int length = session_.analysisLength();
     int hop = (int)(clock.frameStart(frame + 1) - clock.frameStart(frame));
     session_.renderWindow(capture_.newest(length), length - hop, length);
   } else {
     queueAudio();
-    int64_t frame = clock.frameAt(heardPosition() - session_.origin());
-    if (frame == lastFrame_) return;
-    lastFrame_ = frame;
-    session_.renderFrame(frame);
     // The end: all of the audio has been heard (queued and played out, or, silently,
     // passed by the clock).
     AudioFeed& feed = session_.feed();
@@ -290,6 +323,10 @@ void LivePlayer::update() {
                                 : heardPosition() - session_.origin() >= feed.total())) {
       quit_ = true;
     }
+    int64_t frame = clock.frameAt(heardPosition() - session_.origin());
+    if (frame == lastFrame_ || !shown) return;
+    lastFrame_ = frame;
+    session_.renderFrame(frame);
   }
   redraw_ = true;
 }
@@ -297,10 +334,8 @@ void LivePlayer::update() {
 // The frame, and the title: module, track and position (so it changes once a second).
 void LivePlayer::present() {
   FrameView view;
-  if (redraw_ && session_.pixels(&view)) {
-    window_.show(view);
-    redraw_ = false;
-  }
+  if (redraw_ && session_.pixels(&view)) window_.show(view);
+  redraw_ = false;
   std::string title = session_.host().frameTitle();
   if (options_.capture) {
     title += " - " + inputLabel_;
@@ -322,7 +357,6 @@ int LivePlayer::run(std::string* error) {
     if (quit_) break;
     update();
     present();
-    SDL_Delay(2);
   }
   // Quit the module while the window system still has its windows: it saves the
   // frame's position on the way out.

@@ -24,6 +24,7 @@ full=(
   g++-mingw-w64-i686           # the real 32-bit DLL
   googletest libgtest-dev libbenchmark-dev
   xvfb xauth xdotool x11-apps  # headless windows for the live player and Wine
+  time                         # /usr/bin/time: CPU and memory figures in the benches
   wine
   clang-14 libclang-rt-14-dev  # libFuzzer and the sanitizers' runtimes (the fuzz preset)
   dpkg-dev file                # make package: dpkg-shlibdeps (which needs file)

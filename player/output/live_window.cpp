@@ -5,46 +5,55 @@
 #include "progress.h"  // monotonicSeconds
 
 LiveWindow::~LiveWindow() {
-  if (texture_) SDL_DestroyTexture(texture_);
-  if (renderer_) SDL_DestroyRenderer(renderer_);
+  if (source_) SDL_FreeSurface(source_);
   if (window_) SDL_DestroyWindow(window_);
 }
 
 bool LiveWindow::open(const std::string& title, int x, int y, int width, int height,
                       std::string* error) {
-  // A frame is a copy of the plug-in's pixels at the window's own size (the plug-in
-  // redraws at every size), so SDL's software renderer is all it takes; an OpenGL one
-  // would load the GL driver, which for Mesa's software GL is LLVM and some 80 MB of
-  // memory, for nothing. SDL_RENDER_DRIVER still chooses another.
+  // The window's surface in plain memory where the driver has it (X11's shared-memory
+  // image): a texture behind it would load the GL driver, which for Mesa's software GL
+  // is LLVM and some 80 MB of memory, and add a copy per frame.
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   window_ = SDL_CreateWindow(title.c_str(), x, y, width, height, SDL_WINDOW_RESIZABLE);
   if (!window_) {
     *error = std::string("cannot open a window: ") + SDL_GetError();
     return false;
   }
-  renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
-  if (!renderer_) {
-    *error = std::string("cannot draw in the window: ") + SDL_GetError();
-    return false;
+  if (!SDL_GetWindowSurface(window_)) {
+    // No framebuffer of the driver's own (Wayland): SDL's streaming texture, then.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "1");
+    if (!SDL_GetWindowSurface(window_)) {
+      *error = std::string("cannot draw in the window: ") + SDL_GetError();
+      return false;
+    }
   }
   title_ = title;
   return true;
 }
 
 void LiveWindow::show(const FrameView& frame) {
-  if (!texture_ || textureWidth_ != frame.width || textureHeight_ != frame.height) {
-    if (texture_) SDL_DestroyTexture(texture_);
-    // 0x00RRGGBB words: SDL's XRGB8888 (RGB888) format.
-    texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING,
-                                 frame.width, frame.height);
-    textureWidth_ = frame.width;
-    textureHeight_ = frame.height;
-    if (!texture_) return;
+  // SDL makes the surface again after a resize; until then it hands back the same one.
+  SDL_Surface* target = SDL_GetWindowSurface(window_);
+  if (!target) return;
+  if (!source_ || source_->pixels != frame.pixels || source_->w != frame.width ||
+      source_->h != frame.height || source_->pitch != frame.stride * 4) {
+    if (source_) SDL_FreeSurface(source_);
+    // 0x00RRGGBB words: SDL's XRGB8888 (RGB888), the surface's own format on a 24-bit
+    // X display, so the copy converts nothing there.
+    source_ = SDL_CreateRGBSurfaceWithFormatFrom(const_cast<uint32_t*>(frame.pixels), frame.width,
+                                                 frame.height, 32, frame.stride * 4,
+                                                 SDL_PIXELFORMAT_RGB888);
+    if (!source_) return;
+    SDL_SetSurfaceBlendMode(source_, SDL_BLENDMODE_NONE);
   }
-  SDL_UpdateTexture(texture_, nullptr, frame.pixels, frame.stride * 4);
-  SDL_RenderClear(renderer_);
-  SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
-  SDL_RenderPresent(renderer_);
+  // A frame of another size than the window (a resize in flight) is stretched over it.
+  if (frame.width == target->w && frame.height == target->h) {
+    SDL_BlitSurface(source_, nullptr, target, nullptr);
+  } else {
+    SDL_BlitScaled(source_, nullptr, target, nullptr);
+  }
+  SDL_UpdateWindowSurface(window_);
 }
 
 void LiveWindow::setTitle(const std::string& title) {
@@ -76,7 +85,7 @@ void LiveWindow::toggleFullscreen() {
 }
 
 void LiveWindow::drawableSize(int* width, int* height) const {
-  SDL_GetRendererOutputSize(renderer_, width, height);
+  SDL_GetWindowSize(window_, width, height);
 }
 
 AudioPlayback::~AudioPlayback() {
@@ -97,6 +106,7 @@ bool AudioPlayback::open(int sampleRate, const std::string& streamName, std::str
     return false;
   }
   deviceFrames_ = have.samples;
+  rate_ = have.freq;
   SDL_PauseAudioDevice(device_, 0);
   return true;
 }
@@ -114,16 +124,29 @@ int64_t AudioPlayback::queuedFrames() const {
 int64_t AudioPlayback::position() const {
   if (!device_) return 0;
   // Past the queue, one device buffer is still on its way to the speakers.
-  return std::max<int64_t>(0, sent_ - queuedFrames() - deviceFrames_);
+  int64_t step = std::max<int64_t>(0, sent_ - queuedFrames() - deviceFrames_);
+  double now = monotonicSeconds();
+  if (step != stepFrames_) {
+    stepFrames_ = step;
+    stepSeconds_ = now;
+  }
+  // Paused, or nothing left to play, the sound stands where the device left it.
+  if (paused_ || step + deviceFrames_ >= sent_) return step;
+  int64_t since = (int64_t)((now - stepSeconds_) * rate_);
+  return step + std::min(since, deviceFrames_);
 }
 
 void AudioPlayback::setPaused(bool paused) {
-  if (device_) SDL_PauseAudioDevice(device_, paused ? 1 : 0);
+  if (!device_) return;
+  SDL_PauseAudioDevice(device_, paused ? 1 : 0);
+  paused_ = paused;
+  stepFrames_ = -1;  // going on, the wall clock counts from the next look
 }
 
 void AudioPlayback::clear() {
   if (device_) SDL_ClearQueuedAudio(device_);
   sent_ = 0;
+  stepFrames_ = -1;
 }
 
 void WallClock::setPaused(bool paused) {

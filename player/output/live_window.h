@@ -1,6 +1,12 @@
 // The live output of `play`: an SDL2 window that shows frames, and SDL2 audio playback
 // whose position is the player's clock. Nothing here knows the plug-in; the caller hands
 // in pixels and reads back events.
+//
+// A frame reaches the screen with one copy: from the caller's pixels into the window's
+// surface, which SDL keeps for the window's life and updates in place (on X11 an image
+// in memory shared with the server; where the video driver has no such framebuffer,
+// SDL backs it with one streaming texture of its own renderer). The pixels are wrapped,
+// not copied, and the wrapper is made again only when they move or change size.
 #pragma once
 
 #include <SDL.h>
@@ -26,9 +32,7 @@ class LiveWindow {
 
  private:
   SDL_Window* window_ = nullptr;
-  SDL_Renderer* renderer_ = nullptr;
-  SDL_Texture* texture_ = nullptr;
-  int textureWidth_ = 0, textureHeight_ = 0;
+  SDL_Surface* source_ = nullptr;  // wraps the caller's pixels; owns none
   std::string title_;
   bool fullscreen_ = false;
   SDL_Rect windowed_ = {0, 0, 0, 0};
@@ -36,7 +40,9 @@ class LiveWindow {
 
 // Plays what the caller queues through SDL's queue; the caller keeps it a fifth of a
 // second ahead. The position is the frame being heard now, counted from the last
-// clear(). Without an audio device, open() fails and callers may use WallClock instead.
+// clear(): SDL moves it on a device buffer at a time, and between two such steps it
+// goes on with the wall clock (never past the next step), so that frames fall due
+// evenly and the player wakes once per frame rather than waiting for the step. Without an audio device, open() fails and callers may use WallClock instead.
 // The sound server sees the stream under the program's name and `streamName`.
 class AudioPlayback {
  public:
@@ -56,8 +62,13 @@ class AudioPlayback {
 
  private:
   SDL_AudioDeviceID device_ = 0;
+  int rate_ = 0;
+  bool paused_ = false;
   int64_t sent_ = 0;           // frames queued since the last clear
   int64_t deviceFrames_ = 0;   // frames of the device's own buffer
+  // The last step seen and the wall time it was first seen at.
+  mutable int64_t stepFrames_ = -1;
+  mutable double stepSeconds_ = 0;
 };
 
 // A clock for when there is no audio device: wall time, pausable and seekable.

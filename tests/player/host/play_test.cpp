@@ -268,6 +268,15 @@ TEST(Play, ShowsTheEffectAndAnswersKeysInARealWindow) {
   x.run("xdotool key space key space key Right key Left", &out);
   usleep(300000);
   EXPECT_EQ(waitpid(player, nullptr, WNOHANG), 0) << readWholeFile(dir.file("play.log"));
+  // Paused, the loop sleeps until an event: the position in the title stands still
+  // across more than a second, and the keys below still reach it.
+  x.run("xdotool key space", &out);
+  usleep(300000);
+  std::string pausedTitle, laterTitle;
+  x.run("xdotool getwindowname " + id, &pausedTitle);
+  usleep(1300000);
+  x.run("xdotool getwindowname " + id, &laterTitle);
+  EXPECT_EQ(laterTitle, pausedTitle);
 
   // Esc: the module quits properly (its position is saved) and the program ends.
   x.run("xdotool key Escape", &out);

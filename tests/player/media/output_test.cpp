@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/mount.h>     // the small tmpfs of the full-folder test
 #include <sys/resource.h>  // its fallback, a file-size limit
+#include <string.h>
 
 #include <gtest/gtest.h>
 
@@ -155,6 +156,52 @@ TEST(Output, VideoThroughFfmpegHasTheFramesRateSizeAndAudio) {
     EXPECT_NEAR(seconds, 1.0, 0.1);
   }
   EXPECT_EQ(listFolder(dir.path()), "a.wav\nv.gif\nv.mkv\nv.mp4\nv.webm\n");
+}
+
+TEST(Output, VideoFramesReachTheEncoderWholeAndInOrder) {
+  // A stand-in encoder that keeps the bytes it is sent, in the output it is named: each
+  // frame arrives once, in order, as raw pixels with nothing converted, and a frame of
+  // another size is cropped and padded to the video's.
+  ScratchDir dir;
+  std::string error;
+  const std::string keeper = dir.file("keep-frames");
+  {
+    FILE* script = fopen(keeper.c_str(), "w");
+    ASSERT_NE(script, nullptr);
+    fputs("#!/bin/sh\nfor last; do :; done\nexec cat > \"${last#file:}\"\n", script);
+    fclose(script);
+    ASSERT_EQ(chmod(keeper.c_str(), 0755), 0);
+  }
+  const int w = 8, h = 4, frames = 50;
+  VideoSettings settings;
+  settings.width = w;
+  settings.height = h;
+  settings.frameRate = "40";
+  VideoWriter video;
+  ASSERT_TRUE(video.open(keeper, dir.file("raw.mkv"), VideoFormat::Mkv, settings, &error)) << error;
+  std::vector<uint32_t> expected;
+  for (int i = 0; i < frames; ++i) {
+    // Every pixel says which frame and where; every seventh frame is of another size
+    // (a resize in flight): 10x3, cropped to 8 wide and padded with a black row.
+    const bool other = i % 7 == 3;
+    const int fw = other ? 10 : w, fh = other ? 3 : h;
+    std::vector<uint32_t> pixels((size_t)fw * fh);
+    for (int y = 0; y < fh; ++y) {
+      for (int x = 0; x < fw; ++x) pixels[(size_t)y * fw + x] = (uint32_t)(i << 16 | y << 8 | x);
+    }
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) expected.push_back(y < fh ? (uint32_t)(i << 16 | y << 8 | x) : 0);
+    }
+    ASSERT_TRUE(video.writeFrame(FrameView{pixels.data(), fw, fh, fw}, &error)) << error;
+  }
+  ASSERT_TRUE(video.finish(&error)) << error;
+  std::string bytes = readWholeFile(dir.file("raw.mkv"));
+  ASSERT_EQ(bytes.size(), expected.size() * 4);
+  std::vector<uint32_t> got(expected.size());
+  memcpy(got.data(), bytes.data(), bytes.size());
+  for (size_t i = 0; i < got.size(); ++i) {
+    ASSERT_EQ(got[i], expected[i]) << "frame " << i / (w * h) << ", pixel " << i % (w * h);
+  }
 }
 
 TEST(Output, FailedOrAbortedVideoLeavesNothing) {
