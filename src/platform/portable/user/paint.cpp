@@ -223,11 +223,15 @@ BOOL visWindowPixels(HWND handle, VisPixels* out) {
     return TRUE;
   }
   // A child: the part of the top level's buffer that it covers.
-  const int left = static_cast<int>(std::max<int64_t>(offsetX, 0));
-  const int top_ = static_cast<int>(std::max<int64_t>(offsetY, 0));
-  const int right = static_cast<int>(std::min<int64_t>(offsetX + w->width, top->width));
-  const int bottom = static_cast<int>(std::min<int64_t>(offsetY + w->height, top->height));
-  if (left >= right || top_ >= bottom) return FALSE;
+  // Compared in 64 bits: a grandchild's offset may lie beyond the 32-bit range, and
+  // only a part that overlaps the buffer is brought back to int.
+  const int64_t left64 = std::max<int64_t>(offsetX, 0);
+  const int64_t top64 = std::max<int64_t>(offsetY, 0);
+  const int64_t right64 = std::min<int64_t>(offsetX + w->width, top->width);
+  const int64_t bottom64 = std::min<int64_t>(offsetY + w->height, top->height);
+  if (left64 >= right64 || top64 >= bottom64) return FALSE;
+  const int left = static_cast<int>(left64), top_ = static_cast<int>(top64);
+  const int right = static_cast<int>(right64), bottom = static_cast<int>(bottom64);
   *out = {top->pixels.data() + static_cast<ptrdiff_t>(top_) * top->width + left, right - left,
           bottom - top_, top->width};
   return TRUE;
