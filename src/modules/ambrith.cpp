@@ -2,10 +2,10 @@
 // outlined in the complement of its random fill; a bubble wider than 40 also gets a
 // ring of small satellites in random colours. The surface is cleared, and the bubbles
 // scattered afresh, only in silent frames, so the bubbles leave trails.
-#include <math.h>
 #include <stdint.h>
 
 #include "draw/draw_surface.h"
+#include "math/crmath.h"  // sin, cos, atan2: the same bits on every build
 #include "modules/module_common.h"
 #include "modules/modules.h"
 #include "state/vis_state.h"
@@ -54,8 +54,8 @@ void drawSatellites(int i, int r) {
     const int q3 = visRand() % kColourModulus;
     selectNewFillBrush(RGB(q3, q2, q1));
     const double theta = (k * step) * kDegreesToRadians;
-    const int x = truncToInt(visState.posX[i] + ringRadius * cos(theta));
-    const int y = truncToInt(visState.posY[i] + ringRadius * sin(theta));
+    const int x = truncToInt(visState.posX[i] + ringRadius * crmath::cos(theta));
+    const int y = truncToInt(visState.posY[i] + ringRadius * crmath::sin(theta));
     Ellipse(drawSurface.dc, clampToInt(int64_t{x} - half), clampToInt(int64_t{y} - half),
             clampToInt(int64_t{x} + half), clampToInt(int64_t{y} + half));
   }

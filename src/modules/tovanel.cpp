@@ -3,9 +3,9 @@
 // bands of its channel around the particle's centre. The surface is cleared every
 // frame; silent frames scatter the stars and bring back particles beyond the right or
 // bottom edge.
-#include <math.h>
 
 #include "draw/draw_surface.h"
+#include "math/crmath.h"  // sin, cos, atan2: the same bits on every build
 #include "modules/module_common.h"
 #include "modules/modules.h"
 #include "state/vis_state.h"
@@ -75,8 +75,8 @@ void drawPolygon(int i, const VisModule* module, POINT* vertices) {
   for (int k = 0; k < kVertices; ++k) {
     const double theta = (10 * k) * kDegreesToRadians;
     const int r = 4 * window[k] + 5;
-    vertices[k].x = truncToInt(r * cos(theta) + s.posX[i]);
-    vertices[k].y = truncToInt(r * sin(theta) + s.posY[i]);
+    vertices[k].x = truncToInt(r * crmath::cos(theta) + s.posX[i]);
+    vertices[k].y = truncToInt(r * crmath::sin(theta) + s.posY[i]);
   }
   const int last = window[kVertices - 1];
   const int red = 2 * last <= 255 ? 2 * last : 255;
