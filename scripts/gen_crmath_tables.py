@@ -66,13 +66,25 @@ a, b, c = split_triple(pi / 2)
 w("// pi / 2 = kPiOver2[0] + kPiOver2[1] + kPiOver2[2] to about 160 bits (Cody-Waite).")
 w(f"const double kPiOver2[3] = {{{h(a)}, {h(b)}, {h(c)}}};")
 w(f"const double kTwoOverPi = {h(2 / pi)};")
+# pi/2 cut into two 33-bit pieces and a rounded rest, so that k C1 and k C2 are exact
+# for |k| < 2^20.
+def chop(v, bits):
+    e = int(mp.floor(mp.log(abs(v), 2)))
+    q = mp.floor(v / mpf(2) ** (e - bits + 1))
+    return q * mpf(2) ** (e - bits + 1)
+c1 = chop(pi / 2, 33)
+c2 = chop(pi / 2 - c1, 33)
+c3 = float(pi / 2 - c1 - c2)
+w("// pi / 2 = kPiOver2Short[0] + kPiOver2Short[1] + kPiOver2Short[2] to about 120 bits, the")
+w("// first two of 33 significant bits each (k times them is exact for |k| < 2^20).")
+w(f"const double kPiOver2Short[3] = {{{h(c1)}, {h(c2)}, {h(c3)}}};")
 for name, v in (("kPiOver2Dd", pi / 2), ("kPiDd", pi)):
     hi, lo = split_dd(v)
     w(f"const double {name}[2] = {{{h(hi)}, {h(lo)}}};")
 w("")
 w("// Taylor coefficients (-1)^k / n! as double-doubles: index n.")
-w("const double kInvFactorialDd[10][2] = {")
-for k in range(10):
+w("const double kInvFactorialDd[12][2] = {")
+for k in range(12):
     v = mpf(1) / factorial(k) * (-1 if (k // 2) % 2 else 1)
     hi, lo = split_dd(v)
     w(f"    {{{h(hi)}, {h(lo)}}},  // {'-' if v < 0 else '+'}1/{k}!")
@@ -88,6 +100,15 @@ w("const double kAtanTableDd[65][2] = {")
 for i in range(65):
     hi, lo = split_dd(atan(mpf(i) / 64))
     w(f"    {{{h(hi)}, {h(lo)}}},")
+w("};")
+w("")
+w("// sin(j / 64) and cos(j / 64) as double-doubles, j = 0..52 (past pi/4 * 64).")
+w("const double kSinCosTableDd[53][4] = {")
+from mpmath import sin, cos
+for j in range(53):
+    sh, sl = split_dd(sin(mpf(j) / 64))
+    ch, cl = split_dd(cos(mpf(j) / 64))
+    w(f"    {{{h(sh)}, {h(sl)}, {h(ch)}, {h(cl)}}},")
 w("};")
 w("")
 w("}  // namespace crmath_detail")

@@ -3,10 +3,11 @@
 // every build truncates the same computed coordinates to the same pixels. The plug-in
 // calls these and never the C library's trigonometry.
 //
-// Each function first evaluates in double-double arithmetic with a known error bound
-// and returns when the bound shows on which side of a rounding boundary the exact
-// value lies (Ziv's rounding test); in the rare case it cannot tell, it evaluates
-// again in 288-bit fixed point, far beyond the closest cases known for doubles.
+// Each function first evaluates with a known error bound and returns when the bound
+// shows on which side of a rounding boundary the exact value lies (Ziv's rounding
+// test): sin and cos from a table and short series (about 2^-64), then, in about one
+// call in a hundred, from double-double polynomials (2^-73); atan2 in double-double.
+// In the rare case that still cannot tell, each evaluates again in 288-bit fixed point, far beyond the closest cases known for doubles.
 // Arguments are reduced with Cody-Waite's three-part pi/2 up to 2^30 and with the
 // bits of 2/pi (Payne-Hanek) beyond.
 //
@@ -19,6 +20,8 @@ namespace crmath {
 
 double sin(double x);
 double cos(double x);
+// Both at once, sharing the argument reduction: the same results as sin and cos.
+void sincos(double x, double* sinOut, double* cosOut);
 double atan2(double y, double x);
 
 }  // namespace crmath

@@ -5,7 +5,7 @@
 #include <stdint.h>
 
 #include "draw/draw_surface.h"
-#include "math/crmath.h"  // sin, cos, atan2: the same bits on every build
+#include "math/crmath.h"  // sincos: the same bits on every build
 #include "modules/module_common.h"
 #include "modules/modules.h"
 #include "state/vis_state.h"
@@ -54,8 +54,10 @@ void drawSatellites(int i, int r) {
     const int q3 = visRand() % kColourModulus;
     selectNewFillBrush(RGB(q3, q2, q1));
     const double theta = (k * step) * kDegreesToRadians;
-    const int x = truncToInt(visState.posX[i] + ringRadius * crmath::cos(theta));
-    const int y = truncToInt(visState.posY[i] + ringRadius * crmath::sin(theta));
+    double sine, cosine;
+    crmath::sincos(theta, &sine, &cosine);
+    const int x = truncToInt(visState.posX[i] + ringRadius * cosine);
+    const int y = truncToInt(visState.posY[i] + ringRadius * sine);
     Ellipse(drawSurface.dc, clampToInt(int64_t{x} - half), clampToInt(int64_t{y} - half),
             clampToInt(int64_t{x} + half), clampToInt(int64_t{y} + half));
   }

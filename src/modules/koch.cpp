@@ -6,7 +6,7 @@
 #include <stdint.h>
 
 #include "draw/draw_surface.h"
-#include "math/crmath.h"  // sin, cos, atan2: the same bits on every build
+#include "math/crmath.h"  // sincos, atan2: the same bits on every build
 #include "modules/module_common.h"
 #include "modules/modules.h"
 
@@ -41,12 +41,15 @@ __attribute__((noinline)) void computeOffsets(int64_t dx, int64_t dy, Offsets* o
   const double a = crmath::atan2(fy, fx);  // atan2(0, 0) is 0: a point stays a point
   const double t = len * kOneThird;
   const double u = len * kTwoThirds;
-  out->p1x = t * crmath::cos(a);
-  out->p1y = t * crmath::sin(a);
-  out->p2x = t * crmath::cos(a + kPeakAngle);
-  out->p2y = t * crmath::sin(a + kPeakAngle);
-  out->p3x = u * crmath::cos(a);
-  out->p3y = u * crmath::sin(a);
+  double sinA, cosA, sinPeak, cosPeak;
+  crmath::sincos(a, &sinA, &cosA);
+  crmath::sincos(a + kPeakAngle, &sinPeak, &cosPeak);
+  out->p1x = t * cosA;
+  out->p1y = t * sinA;
+  out->p2x = t * cosPeak;
+  out->p2y = t * sinPeak;
+  out->p3x = u * cosA;
+  out->p3y = u * sinA;
 }
 
 // Kept offsets for |dx|, |dy| <= 48, which covers the three deepest levels of the

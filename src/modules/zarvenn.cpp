@@ -5,7 +5,7 @@
 #include <math.h>  // sqrt: correctly rounded by IEEE on every build
 
 #include "draw/draw_surface.h"
-#include "math/crmath.h"  // sin, cos, atan2: the same bits on every build
+#include "math/crmath.h"  // sincos: the same bits on every build
 #include "modules/module_common.h"
 #include "modules/modules.h"
 #include "state/vis_state.h"
@@ -75,12 +75,16 @@ void drawFlake(int i) {
   const double heading = visState.heading[i];
   const double angleB = heading - kCornerAngle;
   const double angleC = heading + kCornerAngle;
-  const int ax = truncToInt(cx + size * crmath::cos(heading));
-  const int ay = truncToInt(cy + size * crmath::sin(heading));
-  const int bx = truncToInt(cx + size * crmath::cos(angleB));
-  const int by = truncToInt(cy + size * crmath::sin(angleB));
-  const int qx = truncToInt(cx + size * crmath::cos(angleC));
-  const int qy = truncToInt(cy + size * crmath::sin(angleC));
+  double sinA, cosA, sinB, cosB, sinC, cosC;
+  crmath::sincos(heading, &sinA, &cosA);
+  crmath::sincos(angleB, &sinB, &cosB);
+  crmath::sincos(angleC, &sinC, &cosC);
+  const int ax = truncToInt(cx + size * cosA);
+  const int ay = truncToInt(cy + size * sinA);
+  const int bx = truncToInt(cx + size * cosB);
+  const int by = truncToInt(cy + size * sinB);
+  const int qx = truncToInt(cx + size * cosC);
+  const int qy = truncToInt(cy + size * sinC);
   const int depth = truncToInt(sqrt(size) * kDepthFactor);
   // A, B, C in order of decreasing angle: every Koch peak points outward.
   kochEdge(ax, ay, bx, by, depth);

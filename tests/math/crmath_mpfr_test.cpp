@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <numeric>  // std::gcd
 #include <random>
 #include <string>
 #include <vector>
@@ -83,14 +84,20 @@ struct Tally {
                     << (x != 0 ? std::to_string(x) : "") << ") = " << got << ", MPFR " << want;
   }
   ~Tally() {
-    std::printf("%s: %ld arguments, %ld differ\n", name, checked, differing);
+    std::printf("%s: %ld results, %ld differ\n", name, checked, differing);
     EXPECT_EQ(differing, 0) << name;
   }
 };
 
+// sin, cos and sincos (which shares their work) against MPFR.
 void checkSinCos(Oracle& oracle, Tally& s, Tally& c, double x) {
-  s.check(crmath::sin(x), oracle.sin(x), x);
-  c.check(crmath::cos(x), oracle.cos(x), x);
+  const double wantSin = oracle.sin(x), wantCos = oracle.cos(x);
+  s.check(crmath::sin(x), wantSin, x);
+  c.check(crmath::cos(x), wantCos, x);
+  double both[2];
+  crmath::sincos(x, &both[0], &both[1]);
+  s.check(both[0], wantSin, x);
+  c.check(both[1], wantCos, x);
 }
 
 // A double with a random significand and an exponent uniform in [minExp, maxExp].
@@ -105,8 +112,6 @@ double randomDouble(std::mt19937_64& rng, int minExp, int maxExp) {
 TEST(CrmathMpfr, TablesAreExact) {
   mpfr_t v, w;
   mpfr_inits2(2000, v, w, static_cast<mpfr_ptr>(nullptr));
-  auto near = [&](double c) { return c; };
-  (void)near;
   // 2/pi bit by bit.
   mpfr_const_pi(v, MPFR_RNDN);
   mpfr_ui_div(v, 2, v, MPFR_RNDN);
@@ -149,6 +154,13 @@ TEST(CrmathMpfr, TablesAreExact) {
   mpfr_const_pi(v, MPFR_RNDN);
   mpfr_div_2ui(v, v, 1, MPFR_RNDN);
   expectSplit(kPiOver2Dd, 2, "pi/2");
+  // The short pieces: 33 significant bits each, summing to pi/2 within 2^-121.
+  mpfr_const_pi(v, MPFR_RNDN);
+  mpfr_div_2ui(v, v, 1, MPFR_RNDN);
+  for (int i = 0; i < 3; ++i) mpfr_sub_d(v, v, kPiOver2Short[i], MPFR_RNDN);
+  EXPECT_LT(std::fabs(mpfr_get_d(v, MPFR_RNDN)), 0x1p-121) << "pi/2 in short pieces";
+  EXPECT_EQ(bitsOf(kPiOver2Short[0]) & 0xfffff, 0u);
+  EXPECT_EQ(bitsOf(kPiOver2Short[1]) & 0xfffff, 0u);
   mpfr_const_pi(v, MPFR_RNDN);
   expectSplit(kPiDd, 2, "pi");
   mpfr_const_pi(v, MPFR_RNDN);
@@ -169,6 +181,17 @@ TEST(CrmathMpfr, TablesAreExact) {
     mpfr_atan(v, v, MPFR_RNDN);
     expectSplit(kAtanTableDd[i], 2, ("atan(" + std::to_string(i) + "/64)").c_str());
   }
+  for (int j = 0; j < 53; ++j) {
+    const std::string at = std::to_string(j) + "/64)";
+    mpfr_set_ui(v, j, MPFR_RNDN);
+    mpfr_div_ui(v, v, 64, MPFR_RNDN);
+    mpfr_sin(v, v, MPFR_RNDN);
+    expectSplit(kSinCosTableDd[j], 2, ("sin(" + at).c_str());
+    mpfr_set_ui(v, j, MPFR_RNDN);
+    mpfr_div_ui(v, v, 64, MPFR_RNDN);
+    mpfr_cos(v, v, MPFR_RNDN);
+    expectSplit(kSinCosTableDd[j] + 2, 2, ("cos(" + at).c_str());
+  }
   mpfr_clears(v, w, static_cast<mpfr_ptr>(nullptr));
 }
 
@@ -178,10 +201,10 @@ TEST(CrmathMpfr, SinCosRandomAndChosen) {
   std::mt19937_64 rng(20261208);
   // Uniform over a few turns, where most of the effects' angles lie.
   std::uniform_real_distribution<double> turns(-8.0, 8.0);
-  for (int i = 0; i < 600000; ++i) checkSinCos(oracle, s, c, turns(rng));
+  for (int i = 0; i < 400000; ++i) checkSinCos(oracle, s, c, turns(rng));
   // Headings of a long run: growing without bound, well past any run's length.
   std::uniform_real_distribution<double> headings(-1e6, 1e6);
-  for (int i = 0; i < 300000; ++i) checkSinCos(oracle, s, c, headings(rng));
+  for (int i = 0; i < 200000; ++i) checkSinCos(oracle, s, c, headings(rng));
   // Every magnitude, from below 2^-26 (sin x = x) to the largest doubles (Payne-Hanek).
   for (int i = 0; i < 150000; ++i) checkSinCos(oracle, s, c, randomDouble(rng, -40, 40));
   for (int i = 0; i < 20000; ++i) checkSinCos(oracle, s, c, randomDouble(rng, -1074, 1023));
@@ -201,8 +224,8 @@ TEST(CrmathMpfr, SinCosRandomAndChosen) {
       checkSinCos(oracle, s, c, -v);
     }
   };
-  for (uint64_t k = 1; k <= 50000; ++k) nearMultiple(k);
-  for (uint64_t k = 50000; k < (1ull << 33); k = k * 1.0005 + 1) nearMultiple(k);
+  for (uint64_t k = 1; k <= 30000; ++k) nearMultiple(k);
+  for (uint64_t k = 30000; k < (1ull << 33); k = k * 1.0008 + 1) nearMultiple(k);
   mpfr_clear(m);
   // The doubles closest to a multiple of pi/2 below 2^30 and overall (reduced
   // arguments of about 2^-30 and 2^-61), the thresholds of the code, special values.
@@ -245,17 +268,54 @@ TEST(CrmathMpfr, Atan2RandomAndSpecial) {
 }
 
 // Every atan2(dy, dx) the Koch routine can meet for segments up to 2048 pixels along
-// either axis. Correct rounding is symmetric in the sign of y, so MPFR's result for
-// dy >= 0 also gives the one for -dy.
+// either axis: all 4097^2 pairs. MPFR works each exact value out once per coprime pair
+// 0 <= b <= a of the first octant, as a = atan(b/a) to 120 bits; the other seven
+// octants are c pi/2 +- a, negated for dy < 0, and each multiple (k a, k b) has the
+// same exact value. Each derived value is rounded to a double only when MPFR says its
+// 120 bits decide the rounding; otherwise MPFR's atan2 is asked directly.
 TEST(CrmathMpfr, Atan2EveryIntegerPairTo2048) {
+  const int kReach = 2048;
   Oracle oracle;
-  Tally a{"atan2 of integer pairs"};
-  for (int dy = 0; dy <= 2048; ++dy)
-    for (int dx = -2048; dx <= 2048; ++dx) {
-      const double want = oracle.atan2(dy, dx);
-      a.check(crmath::atan2(dy, dx), want, dy, dx);
-      if (dy) a.check(crmath::atan2(-dy, dx), -want, -dy, dx);
+  Tally tally{"atan2 of integer pairs"};
+  mpfr_t base, halfPi, v;
+  mpfr_inits2(120, base, halfPi, v, static_cast<mpfr_ptr>(nullptr));
+  mpfr_const_pi(halfPi, MPFR_RNDN);
+  mpfr_div_2ui(halfPi, halfPi, 1, MPFR_RNDN);
+  struct Octant {
+    int quarterTurns, sign;  // value = quarterTurns pi/2 + sign atan(b/a)
+    bool swap, negateX;      // (dy, dx) = (b, a), swapped, then dx negated
+  };
+  const Octant octants[4] = {{0, 1, false, false},   // atan2(b, a)
+                             {1, -1, true, false},   // atan2(a, b)
+                             {2, -1, false, true},   // atan2(b, -a)
+                             {1, 1, true, true}};    // atan2(a, -b)
+  tally.check(crmath::atan2(0.0, 0.0), 0.0, 0.0, 0.0);
+  for (int a = 1; a <= kReach; ++a)
+    for (int b = 0; b <= a; ++b) {
+      if (std::gcd(a, b) != 1) continue;  // met below as a multiple of a coprime pair
+      mpfr_set_ui(v, b, MPFR_RNDN);
+      mpfr_set_ui(base, a, MPFR_RNDN);
+      mpfr_atan2(base, v, base, MPFR_RNDN);
+      for (const Octant& o : octants) {
+        const double y = o.swap ? a : b;
+        const double x = (o.swap ? b : a) * (o.negateX ? -1.0 : 1.0);
+        mpfr_mul_ui(v, halfPi, o.quarterTurns, MPFR_RNDN);
+        if (o.sign > 0)
+          mpfr_add(v, v, base, MPFR_RNDN);
+        else
+          mpfr_sub(v, v, base, MPFR_RNDN);
+        // 115 bits are right to within an ulp at 120 (two roundings of half an ulp);
+        // can_round with RNDZ at 54 bits is MPFR's test for round-to-nearest at 53.
+        const double want = mpfr_can_round(v, 115, MPFR_RNDN, MPFR_RNDZ, 54)
+                                ? mpfr_get_d(v, MPFR_RNDN)
+                                : oracle.atan2(y, x);
+        for (int k = 1; k * a <= kReach; ++k) {
+          tally.check(crmath::atan2(k * y, k * x), want, k * y, k * x);
+          if (y != 0) tally.check(crmath::atan2(-k * y, k * x), -want, -k * y, k * x);
+        }
+      }
     }
+  mpfr_clears(base, halfPi, v, static_cast<mpfr_ptr>(nullptr));
 }
 
 }  // namespace
