@@ -1,5 +1,5 @@
 # Quick start on a fresh Debian machine: `make demo`, `make test`.
-PRESETS := mingw-i686 linux linux-i386
+PRESETS := mingw-i686 linux linux-i386 linux-aarch64
 
 .PHONY: all deps build test demo bench clean
 
@@ -16,6 +16,7 @@ build: deps
 test: build
 	ctest --preset linux
 	ctest --preset linux-i386
+	ctest --preset linux-aarch64
 
 demo: deps
 	@cmake --preset linux >/dev/null && cmake --build --preset linux

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs every Debian package the project needs to build all three presets, run the
+# Installs every Debian package the project needs to build all four presets, run the
 # tests (including the Wine oracle under Xvfb) and run the player. Idempotent: when all
 # packages are present it only checks and returns within a second or two.
 set -euo pipefail
@@ -9,6 +9,8 @@ native=(
   g++-multilib                 # the -m32 build of the plug-in core and its tests
   g++-mingw-w64-i686           # the real 32-bit DLL
   googletest libgtest-dev libbenchmark-dev
+  libmpfr-dev                  # the oracle of the plug-in's sin, cos and atan2 (tests only)
+  g++-aarch64-linux-gnu qemu-user  # the effects' tests built for aarch64, run emulated
   libsdl2-dev libsndfile1-dev libfftw3-dev libpng-dev
   ffmpeg                       # video output of the player, ffprobe in the tests
   xvfb xauth xdotool x11-apps  # headless windows for the live player and Wine
