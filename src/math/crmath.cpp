@@ -18,9 +18,10 @@ using namespace crmath_detail;
 DD ddOf(const double (&c)[2]) { return {c[0], c[1]}; }
 
 // Ziv's rounding test. The exact value lies within err = |v| relativeError +
-// absoluteError of v = hi + lo, err at least twice the real error: if hi + lo plus and minus that much
-// round to the same double, so does the exact value (rounding is monotonic), and that
-// double is returned. Adding err to lo first loses only about 2^-53 |lo|, far below err.
+// absoluteError of v = hi + lo, err being at least twice the real error: if hi + lo
+// plus and minus err round to the same double, so does the exact value (rounding is
+// monotonic), and that double is returned. Adding err to lo first loses only about
+// 2^-53 |lo|, far below err.
 inline bool roundsTo(DD v, double relativeError, double* out, double absoluteError = 0) {
   const double err = std::fabs(v.hi) * relativeError + absoluteError;
   const double up = v.hi + (v.lo + err);
@@ -165,8 +166,8 @@ DD atanSmall(DD s) {
 // The quick phase then sums atan(i/64) + s + (atan s - s) with the last (under 2^-14
 // of the result) in double, its roundings under 2^-66 of the result; the series left
 // out after s^9 is below 2^-73. The reflections pi/2 - a and pi - a are double-double
-// and never cancel (a <= pi/2 <= their result). The careful phase, taken about once
-// in a hundred calls, redoes atan s in double-double: well below 2^-90 in all.
+// and never cancel (a <= pi/2 <= their result). The careful phase, taken in a few
+// calls in a thousand, redoes atan s in double-double: well below 2^-90 in all.
 struct Reflection {
   bool swapped, xNegative, yNegative;
 };

@@ -6,10 +6,10 @@
 // Each function first evaluates with a known error bound and returns when the bound
 // shows on which side of a rounding boundary the exact value lies (Ziv's rounding
 // test): sin and cos from a table and short series (about 2^-64), then, in about one
-// call in a hundred, from double-double polynomials (2^-73); atan2 in double-double.
-// In the rare case that still cannot tell, each evaluates again in 288-bit fixed point, far beyond the closest cases known for doubles.
-// Arguments are reduced with Cody-Waite's three-part pi/2 up to 2^30 and with the
-// bits of 2/pi (Payne-Hanek) beyond.
+// call in a hundred, from double-double polynomials (2^-80); atan2 likewise. In the
+// rare case that still cannot tell, each evaluates again in 288-bit fixed point, far
+// beyond the closest cases known for doubles. Arguments are reduced with Cody-Waite's
+// pi/2 in pieces up to 2^30 and with the bits of 2/pi (Payne-Hanek) beyond.
 //
 // Only round-to-nearest is supported, the mode the plug-in runs in; special values
 // follow C99's Annex F (sin(-0) = -0, sin(inf) = NaN, atan2's signed zeros and
