@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <numeric>  // std::gcd
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -76,12 +77,16 @@ bool same(double a, double b) { return (a != a && b != b) || bitsOf(a) == bitsOf
 struct Tally {
   const char* name;
   long checked = 0, differing = 0;
-  void check(double got, double want, double y, double x = 0) {
+  // One argument (sin, cos) or two (atan2's y, x).
+  void check(double got, double want, double y) { check(got, want, y, 0, false); }
+  void check(double got, double want, double y, double x, bool twoArguments = true) {
     ++checked;
     if (same(got, want)) return;
-    if (++differing <= 10)
-      ADD_FAILURE() << name << "(" << std::hexfloat << y << (x != 0 ? ", " : "")
-                    << (x != 0 ? std::to_string(x) : "") << ") = " << got << ", MPFR " << want;
+    if (++differing > 10) return;
+    std::ostringstream call;
+    call << std::hexfloat << name << "(" << y;
+    if (twoArguments) call << ", " << x;
+    ADD_FAILURE() << call.str() << ") = " << got << ", MPFR " << want;
   }
   ~Tally() {
     std::printf("%s: %ld results, %ld differ\n", name, checked, differing);
