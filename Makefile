@@ -4,7 +4,7 @@
 #   make install   bin/orlimvis and its private lib/orlimvis/ under PREFIX (DESTDIR too)
 #   make package   the Debian package, build/linux/dist/orlimvis_VERSION_ARCH.deb
 #   make dist      the package and the zip for Windows users (vis_orlim.dll + README.txt)
-PRESETS := mingw-i686 linux linux-i386
+PRESETS := mingw-i686 linux linux-i386 linux-aarch64
 # Built for the tests only: the sanitizer suite and the libFuzzer targets.
 CHECKED := linux-asan fuzz
 FUZZ_SECONDS ?= 60
@@ -36,6 +36,7 @@ build-checked: deps
 test: build build-checked
 	ctest --preset linux
 	ctest --preset linux-i386
+	ctest --preset linux-aarch64
 	ctest --preset linux-asan
 	ctest --preset fuzz
 

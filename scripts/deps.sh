@@ -2,7 +2,7 @@
 # Installs the Debian packages the project needs. Idempotent: when all packages are
 # present it only checks and returns within a second or two.
 #
-#   scripts/deps.sh        everything: all three presets, the tests (including the Wine
+#   scripts/deps.sh        everything: every preset, the tests (including the Wine
 #                          oracle under Xvfb), the benchmarks, the package
 #   scripts/deps.sh demo   only what `make demo` needs: the compiler, CMake, the
 #                          player's libraries and ffmpeg (no Wine, no mingw-w64, no i386)
@@ -23,6 +23,8 @@ full=(
   g++-12-multilib
   g++-mingw-w64-i686           # the real 32-bit DLL
   googletest libgtest-dev libbenchmark-dev
+  libmpfr-dev                  # the oracle of the plug-in's sin, cos and atan2 (tests only)
+  g++-aarch64-linux-gnu qemu-user  # the effects' tests built for aarch64, run emulated
   xvfb xauth xdotool x11-apps  # headless windows for the live player and Wine
   time                         # /usr/bin/time: CPU and memory figures in the benches
   wine

@@ -2,10 +2,10 @@
 // outlined in the complement of its random fill; a bubble wider than 40 also gets a
 // ring of small satellites in random colours. The surface is cleared, and the bubbles
 // scattered afresh, only in silent frames, so the bubbles leave trails.
-#include <math.h>
 #include <stdint.h>
 
 #include "draw/draw_surface.h"
+#include "math/crmath.h"  // sincos: the same bits on every build
 #include "modules/module_common.h"
 #include "modules/modules.h"
 #include "state/vis_state.h"
@@ -40,22 +40,52 @@ void moveAndReverse(int i, const unsigned char* bands, int base) {
   if (bands[base - 1] > threshold) s.velY[i] *= kBounce;
 }
 
+// The satellites of a ring of `count` sit at the same angles in every frame: their
+// cos and sin are kept per count once worked out, for counts below kKeptCounts (radii
+// below 320); larger rings, if any, compute theirs each time.
+const int kKeptCounts = 33;
+struct SatelliteDirections {
+  double sine[kKeptCounts][kKeptCounts], cosine[kKeptCounts][kKeptCounts];
+  bool known[kKeptCounts];
+};
+SatelliteDirections satelliteDirections;
+
+double satelliteAngle(int k, int count) {
+  const double step = kFullCircle / count;
+  return (k * step) * kDegreesToRadians;
+}
+
+void satelliteDirection(int k, int count, double* sine, double* cosine) {
+  if (count >= kKeptCounts) {
+    crmath::sincos(satelliteAngle(k, count), sine, cosine);
+    return;
+  }
+  SatelliteDirections& d = satelliteDirections;
+  if (!d.known[count]) {
+    for (int j = 0; j < count; ++j)
+      crmath::sincos(satelliteAngle(j, count), &d.sine[count][j], &d.cosine[count][j]);
+    d.known[count] = true;
+  }
+  *sine = d.sine[count][k];
+  *cosine = d.cosine[count][k];
+}
+
 // The ring keeps the bubble's pen; each satellite replaces the brush before it. Its
 // colour's first draw goes to blue, unlike the bubble's fill.
 void drawSatellites(int i, int r) {
   const int ringRadius = visRand() % (3 * r);
   const int half = visRand() % (r / 2);
   const int count = r / 10 + 1;
-  const double step = kFullCircle / count;
   for (int k = 0; k < count; ++k) {
     deleteFillBrushSlot();
     const int q1 = visRand() % kColourModulus;
     const int q2 = visRand() % kColourModulus;
     const int q3 = visRand() % kColourModulus;
     selectNewFillBrush(RGB(q3, q2, q1));
-    const double theta = (k * step) * kDegreesToRadians;
-    const int x = truncToInt(visState.posX[i] + ringRadius * cos(theta));
-    const int y = truncToInt(visState.posY[i] + ringRadius * sin(theta));
+    double sine, cosine;
+    satelliteDirection(k, count, &sine, &cosine);
+    const int x = truncToInt(visState.posX[i] + ringRadius * cosine);
+    const int y = truncToInt(visState.posY[i] + ringRadius * sine);
     Ellipse(drawSurface.dc, clampToInt(int64_t{x} - half), clampToInt(int64_t{y} - half),
             clampToInt(int64_t{x} + half), clampToInt(int64_t{y} + half));
   }

@@ -2,10 +2,11 @@
 // drawn as white one-pixel lines, each with a pen of its own. Only the leaves of the
 // subdivision are drawn, so a call at depth d draws exactly 4^d lines, in order along
 // the curve. It allocates nothing.
-#include <math.h>
+#include <math.h>  // sqrt: correctly rounded by IEEE on every build
 #include <stdint.h>
 
 #include "draw/draw_surface.h"
+#include "math/crmath.h"  // sincos, atan2: the same bits on every build
 #include "modules/module_common.h"
 #include "modules/modules.h"
 
@@ -37,15 +38,18 @@ __attribute__((noinline)) void computeOffsets(int64_t dx, int64_t dy, Offsets* o
   const double fx = static_cast<double>(dx);
   const double fy = static_cast<double>(dy);
   const double len = sqrt(fx * fx + fy * fy);
-  const double a = atan2(fy, fx);  // atan2(0, 0) is 0: a point stays a point
+  const double a = crmath::atan2(fy, fx);  // atan2(0, 0) is 0: a point stays a point
   const double t = len * kOneThird;
   const double u = len * kTwoThirds;
-  out->p1x = t * cos(a);
-  out->p1y = t * sin(a);
-  out->p2x = t * cos(a + kPeakAngle);
-  out->p2y = t * sin(a + kPeakAngle);
-  out->p3x = u * cos(a);
-  out->p3y = u * sin(a);
+  double sinA, cosA, sinPeak, cosPeak;
+  crmath::sincos(a, &sinA, &cosA);
+  crmath::sincos(a + kPeakAngle, &sinPeak, &cosPeak);
+  out->p1x = t * cosA;
+  out->p1y = t * sinA;
+  out->p2x = t * cosPeak;
+  out->p2y = t * sinPeak;
+  out->p3x = u * cosA;
+  out->p3y = u * sinA;
 }
 
 // Kept offsets for |dx|, |dy| <= 48, which covers the three deepest levels of the

@@ -3,9 +3,9 @@
 // palette and can reverse it; band 0 of the louder channel turns all of them, and each
 // moves five steps along its heading per frame, leaving an orb after every step. The
 // surface is cleared only in silent frames, so the orbs leave trails.
-#include <math.h>
 
 #include "draw/draw_surface.h"
+#include "math/crmath.h"  // sincos: the same bits on every build
 #include "modules/module_common.h"
 #include "modules/modules.h"
 #include "state/vis_state.h"
@@ -80,8 +80,10 @@ void runParticle(int i, const VisModule* module) {
       s.heading[i] -= kTurnFactor * s0;
     }
     // velX is the speed along the heading; a negative one runs backwards.
-    s.posX[i] += cos(s.heading[i]) * s.velX[i];
-    s.posY[i] += sin(s.heading[i]) * s.velX[i];
+    double sine, cosine;
+    crmath::sincos(s.heading[i], &sine, &cosine);
+    s.posX[i] += cosine * s.velX[i];
+    s.posY[i] += sine * s.velX[i];
     Ellipse(drawSurface.dc, truncToInt(s.posX[i] - radius), truncToInt(s.posY[i] - radius),
             truncToInt(s.posX[i] + radius), truncToInt(s.posY[i] + radius));
     deleteFillBrushSlot();

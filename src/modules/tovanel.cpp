@@ -3,9 +3,9 @@
 // bands of its channel around the particle's centre. The surface is cleared every
 // frame; silent frames scatter the stars and bring back particles beyond the right or
 // bottom edge.
-#include <math.h>
 
 #include "draw/draw_surface.h"
+#include "math/crmath.h"  // sincos: the same bits on every build
 #include "modules/module_common.h"
 #include "modules/modules.h"
 #include "state/vis_state.h"
@@ -19,6 +19,20 @@ const int kGlowFloor = 50;
 const double kDegreesToRadians = 0.0174532925;  // this value, not a more exact pi / 180
 const double kBounce = -1.0;
 const COLORREF kBackground = RGB(0, 0, 50);
+
+// cos and sin of the 36 vertex angles, the same every frame: worked out on first use.
+struct VertexDirections {
+  double cosine[kVertices], sine[kVertices];
+  VertexDirections() {
+    for (int k = 0; k < kVertices; ++k)
+      crmath::sincos((10 * k) * kDegreesToRadians, &sine[k], &cosine[k]);
+  }
+};
+
+const VertexDirections& vertexDirections() {
+  static const VertexDirections directions;
+  return directions;
+}
 
 // The level jumps up with band 0, falls by at most 10 a frame and stays at 50 or more.
 void updateGlow(const VisModule* module) {
@@ -72,11 +86,11 @@ void drawPolygon(int i, const VisModule* module, POINT* vertices) {
   if (s.posY[i] >= s.surfaceHeight || s.posY[i] <= 0) s.velY[i] *= kBounce;
 
   const unsigned char* window = module->spectrum[channelPick(i, module->channels)] + kBandSpacing * i;
+  const VertexDirections& d = vertexDirections();
   for (int k = 0; k < kVertices; ++k) {
-    const double theta = (10 * k) * kDegreesToRadians;
     const int r = 4 * window[k] + 5;
-    vertices[k].x = truncToInt(r * cos(theta) + s.posX[i]);
-    vertices[k].y = truncToInt(r * sin(theta) + s.posY[i]);
+    vertices[k].x = truncToInt(r * d.cosine[k] + s.posX[i]);
+    vertices[k].y = truncToInt(r * d.sine[k] + s.posY[i]);
   }
   const int last = window[kVertices - 1];
   const int red = 2 * last <= 255 ? 2 * last : 255;

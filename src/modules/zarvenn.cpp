@@ -2,9 +2,10 @@
 // background whose grey level follows band 0. Band 0 also turns every flake by the
 // same whole number of radians; two neighbouring bands per flake set its size, and the
 // size sets the depth of its curves.
-#include <math.h>
+#include <math.h>  // sqrt: correctly rounded by IEEE on every build
 
 #include "draw/draw_surface.h"
+#include "math/crmath.h"  // sincos: the same bits on every build
 #include "modules/module_common.h"
 #include "modules/modules.h"
 #include "state/vis_state.h"
@@ -74,12 +75,16 @@ void drawFlake(int i) {
   const double heading = visState.heading[i];
   const double angleB = heading - kCornerAngle;
   const double angleC = heading + kCornerAngle;
-  const int ax = truncToInt(cx + size * cos(heading));
-  const int ay = truncToInt(cy + size * sin(heading));
-  const int bx = truncToInt(cx + size * cos(angleB));
-  const int by = truncToInt(cy + size * sin(angleB));
-  const int qx = truncToInt(cx + size * cos(angleC));
-  const int qy = truncToInt(cy + size * sin(angleC));
+  double sinA, cosA, sinB, cosB, sinC, cosC;
+  crmath::sincos(heading, &sinA, &cosA);
+  crmath::sincos(angleB, &sinB, &cosB);
+  crmath::sincos(angleC, &sinC, &cosC);
+  const int ax = truncToInt(cx + size * cosA);
+  const int ay = truncToInt(cy + size * sinA);
+  const int bx = truncToInt(cx + size * cosB);
+  const int by = truncToInt(cy + size * sinB);
+  const int qx = truncToInt(cx + size * cosC);
+  const int qy = truncToInt(cy + size * sinC);
   const int depth = truncToInt(sqrt(size) * kDepthFactor);
   // A, B, C in order of decreasing angle: every Koch peak points outward.
   kochEdge(ax, ay, bx, by, depth);
