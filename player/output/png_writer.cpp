@@ -4,9 +4,11 @@
 #include <png.h>
 #include <stdio.h>
 #include <string.h>
+#include <stdlib.h>  // mkdtemp
 #include <unistd.h>
 
-#include "output/output_file.h"
+#include <vector>
+
 
 namespace {
 struct PngFailure {
@@ -70,21 +72,47 @@ bool writePng(const std::string& path, const FrameView& frame, std::string* erro
   return true;
 }
 
-PngSequence::~PngSequence() {
-  for (const std::string& path : written_) {
-    unlink(path.c_str());
-  }
+std::string PngSequence::name(int index) const {
+  char text[32];
+  snprintf(text, sizeof text, "frame_%06d.png", index);
+  return text;
 }
 
 bool PngSequence::write(const FrameView& frame, std::string* error) {
-  char name[32];
-  snprintf(name, sizeof name, "frame_%06d.png", next_);
-  std::string final = folder_ + "/" + name;
-  PendingFile pending;
-  if (!pending.reserve(final, error)) return false;
-  if (!writePng(pending.temporaryPath(), frame, error)) return false;
-  if (!pending.commit(error)) return false;
-  written_.push_back(final);
+  if (staging_.empty()) {
+    std::string pattern = folder_ + "/.frames.part-XXXXXX";
+    if (!mkdtemp(&pattern[0])) {
+      *error = folder_ + ": cannot be written: " + strerror(errno);
+      return false;
+    }
+    staging_ = pattern;
+  }
+  std::string path = staging_ + "/" + name(next_);
+  if (!writePng(path, frame, error)) {
+    unlink(path.c_str());
+    *error = folder_ + "/" + name(next_) + error->substr(path.size());
+    return false;
+  }
   ++next_;
   return true;
+}
+
+bool PngSequence::commit(std::string* error) {
+  for (int i = 1; i < next_; ++i) {
+    std::string from = staging_ + "/" + name(i), to = folder_ + "/" + name(i);
+    if (rename(from.c_str(), to.c_str()) != 0) {
+      *error = to + ": cannot be written: " + strerror(errno);
+      return false;
+    }
+  }
+  if (!staging_.empty()) rmdir(staging_.c_str());
+  staging_.clear();
+  return true;
+}
+
+void PngSequence::discard() {
+  if (staging_.empty()) return;
+  for (int i = 1; i < next_; ++i) unlink((staging_ + "/" + name(i)).c_str());
+  rmdir(staging_.c_str());
+  staging_.clear();
 }
