@@ -24,12 +24,21 @@ int listCommand(const Options& options, FILE* out, std::string* error) {
   return 0;
 }
 
+namespace {
+// A run stopped by a signal: nothing written, the shell's status for that signal.
+int interrupted(const std::string& out, std::string* error) {
+  *error = "interrupted; " + out + " was not written";
+  return interruptExitStatus();
+}
+}  // namespace
+
 int tuneCommand(const Options& options, FILE* out, std::string* error) {
   AudioClip clip;
   synthesiseDemoTune(options.duration > 0 ? options.duration : DEMO_TUNE_SECONDS, &clip);
   PendingFile file;
   if (!file.reserve(options.output, error)) return 1;
   if (!writeWav(clip, file.temporaryPath(), error)) return 1;
+  if (interruptRequested()) return interrupted(options.output, error);
   if (!file.commit(error)) return 1;
   fprintf(out, "%s\n", options.output.c_str());
   return 0;
@@ -91,8 +100,7 @@ int renderFrames(Session& session, FrameSink& sink, int64_t frames, const std::s
   for (int64_t frame = 0; frame < frames; ++frame) {
     if (interruptRequested()) {
       progress.finish();
-      *error = "interrupted; " + out + " was not written";
-      return 130;
+      return interrupted(out, error);
     }
     FrameWindow window = session.clock().window(frame, session.analysisLength());
     const float* samples = session.feed().window(window.first, session.analysisLength());
@@ -110,7 +118,7 @@ int renderFrames(Session& session, FrameSink& sink, int64_t frames, const std::s
       }
       if (!sink.write(view, frame, error)) {
         progress.finish();
-        return 1;
+        return interruptRequested() ? interrupted(out, error) : 1;
       }
     }
     progress.update(frame + 1);
@@ -126,6 +134,11 @@ int renderFrames(Session& session, FrameSink& sink, int64_t frames, const std::s
 }  // namespace
 
 int renderCommand(const Options& options, std::string* error) {
+  // Writing over the audio being read would destroy it, whatever name reaches it.
+  if (sameFile(options.audio, options.output)) {
+    *error = options.output + ": is the input file " + options.audio + "; choose another output";
+    return 1;
+  }
   // What the output is, decided (and checked) before any audio is decoded.
   std::unique_ptr<FrameSink> sink = makeFrameSink(options.output, error);
   if (!sink) return 1;
@@ -156,5 +169,6 @@ int renderCommand(const Options& options, std::string* error) {
   int status = renderFrames(session, *sink, frames, options.output, error);
   if (status != 0) return status;
   session.host().stop();  // the module quits before the output is declared good
-  return sink->finish(error) ? 0 : 1;
+  if (sink->finish(error)) return 0;
+  return interruptRequested() ? interrupted(options.output, error) : 1;
 }

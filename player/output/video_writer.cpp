@@ -2,6 +2,13 @@
 // only the player, which then stops the child itself and cleans up. Its log goes to a
 // temporary file (not a pipe that could fill up while the player blocks writing
 // frames); the last line of that log is the reason reported when encoding fails.
+//
+// No wait on the child is unbounded while a signal is pending: frames go down a
+// non-blocking socket with poll() in short steps, the child is reaped by polling, and
+// each step looks at the interrupt flag. A blocking send() or waitpid() would let a
+// signal that lands just before it go unseen for as long as ffmpeg is not reading or
+// not exiting, which may be forever. A child being stopped gets SIGTERM, and SIGKILL
+// when it has not gone after a grace period.
 #include "output/video_writer.h"
 
 #include <errno.h>
@@ -11,6 +18,8 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <time.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -26,19 +35,67 @@ bool endsWith(const std::string& s, const char* suffix) {
   return s.size() >= n && strcasecmp(s.c_str() + s.size() - n, suffix) == 0;
 }
 
-bool writeAll(int fd, const char* data, size_t size) {
+// The steps in which waits on the child look at the interrupt flag, and how long a
+// child told to stop has before it is killed.
+constexpr int kStepMillis = 20;
+constexpr double kStopGraceSeconds = 2.0;
+
+double nowSeconds() {
+  struct timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return (double)t.tv_sec + t.tv_nsec * 1e-9;
+}
+
+void pause(int millis) {
+  struct timespec t = {0, millis * 1000000L};
+  nanosleep(&t, nullptr);
+}
+
+enum class Sent { All, Failed, Interrupted };
+
+Sent writeAll(int fd, const char* data, size_t size) {
   while (size > 0) {
-    // send() with MSG_NOSIGNAL: a child that died must make this fail, not raise
-    // SIGPIPE and kill the player.
-    ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
+    if (interruptRequested()) return Sent::Interrupted;
+    // MSG_NOSIGNAL: a child that died must make this fail, not raise SIGPIPE and kill
+    // the player.
+    ssize_t n = send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        struct pollfd ready = {fd, POLLOUT, 0};
+        poll(&ready, 1, kStepMillis);
+        continue;
+      }
       if (errno == EINTR) continue;
-      return false;
+      return Sent::Failed;
     }
     data += n;
     size -= (size_t)n;
   }
-  return true;
+  return Sent::All;
+}
+
+// Reaps `pid` if it has exited; true with its status then.
+bool exited(pid_t pid, int* status) {
+  pid_t got;
+  while ((got = waitpid(pid, status, WNOHANG)) < 0 && errno == EINTR) {
+  }
+  return got == pid || (got < 0 && errno == ECHILD);
+}
+
+// Stops the child and its process group: SIGTERM, then SIGKILL after the grace period.
+void stopChild(pid_t pid) {
+  int status;
+  if (kill(-pid, SIGTERM) != 0) kill(pid, SIGTERM);
+  const double deadline = nowSeconds() + kStopGraceSeconds;
+  while (!exited(pid, &status)) {
+    if (nowSeconds() >= deadline) {
+      if (kill(-pid, SIGKILL) != 0) kill(pid, SIGKILL);
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      return;
+    }
+    pause(kStepMillis);
+  }
 }
 }  // namespace
 
@@ -165,10 +222,12 @@ bool VideoWriter::open(const std::string& ffmpeg, const std::string& path, Video
     unlink(logPath_.c_str());
     return false;
   }
+  // Also here, not only in the child, so that the group exists before any signal is
+  // sent to it.
   setpgid(pid, pid);
   shutdown(fds[1], SHUT_RD);
   int buffer = 4 << 20;
-  setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);  // also here, so that no Ctrl-C slips in before the child's own call
+  setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
   child_ = pid;
   pipe_ = fds[1];
   rowBuffer_.resize((size_t)width_ * 4);
@@ -180,22 +239,27 @@ bool VideoWriter::writeFrame(const FrameView& frame, std::string* error) {
     *error = "video output is not open";
     return false;
   }
-  bool ok;
+  Sent sent;
   if (frame.stride == frame.width && frame.width == width_ && frame.height == height_) {
-    ok = writeAll(pipe_, (const char*)frame.pixels, (size_t)width_ * height_ * 4);
+    sent = writeAll(pipe_, (const char*)frame.pixels, (size_t)width_ * height_ * 4);
   } else {
     // A frame of another size (a resize in flight) is cropped or padded with black.
-    ok = true;
-    for (int y = 0; y < height_ && ok; ++y) {
+    sent = Sent::All;
+    for (int y = 0; y < height_ && sent == Sent::All; ++y) {
       std::fill(rowBuffer_.begin(), rowBuffer_.end(), 0);
       if (y < frame.height) {
         int n = std::min(width_, frame.width);
         memcpy(&rowBuffer_[0], frame.pixels + (size_t)y * frame.stride, (size_t)n * 4);
       }
-      ok = writeAll(pipe_, rowBuffer_.data(), rowBuffer_.size());
+      sent = writeAll(pipe_, rowBuffer_.data(), rowBuffer_.size());
     }
   }
-  if (!ok) {
+  if (sent == Sent::Interrupted) {
+    abort();
+    *error = "interrupted";
+    return false;
+  }
+  if (sent == Sent::Failed) {
     std::string why = strerror(errno);
     reap(error);
     if (error->empty()) *error = "ffmpeg stopped reading frames: " + why;
@@ -220,8 +284,16 @@ bool VideoWriter::reap(std::string* error) {
     pipe_ = -1;
   }
   if (child_ < 0) return true;
+  // ffmpeg may take a while over the last frames; a signal meanwhile stops it.
   int status = 0;
-  while (waitpid(child_, &status, 0) < 0 && errno == EINTR) {
+  while (!exited(child_, &status)) {
+    if (interruptRequested()) {
+      stopChild(child_);
+      child_ = -1;
+      *error = "interrupted";
+      return false;
+    }
+    pause(kStepMillis);
   }
   child_ = -1;
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
@@ -250,10 +322,7 @@ void VideoWriter::abort() {
     pipe_ = -1;
   }
   if (child_ > 0) {
-    kill(child_, SIGTERM);
-    int status;
-    while (waitpid(child_, &status, 0) < 0 && errno == EINTR) {
-    }
+    stopChild(child_);
     child_ = -1;
   }
   if (!logPath_.empty()) {
