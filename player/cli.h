@@ -32,3 +32,7 @@ bool parseSize(const std::string& text, int* width, int* height, std::string* er
 bool parseTime(const std::string& text, double* seconds, std::string* error);
 
 const char* usageText();
+
+// A message as the one line it is printed as: control characters (a newline or an
+// escape sequence in a file name) become '?'.
+std::string oneLine(std::string text);

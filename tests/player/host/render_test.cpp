@@ -174,6 +174,7 @@ TEST(Render, EachBadInputGetsOneLineAndLeavesNothing) {
   // arguments, extra environment, words the one line must contain
   const struct { std::string args, env, says; } cases[] = {
       {"/nonexistent/song.flac -m Pellox -o " + out, "", "/nonexistent/song.flac"},
+      {"'/nonexistent/two\nlines.flac' -m Pellox -o " + out, "", "/nonexistent/two?lines.flac"},
       {garbage + " -m Pellox -o " + out, "", "garbage.wav: not an audio file"},
       {"-m Foo -o " + out, "", "Zarvenn, Pellox, Ambrith, Tovanel"},
       {"-m Pellox --size 0x0 -o " + out, "", "--size 0x0"},
