@@ -16,6 +16,7 @@ native=(
   ffmpeg                       # video output of the player, ffprobe in the tests
   xvfb xauth xdotool x11-apps  # headless windows for the live player and Wine
   wine
+  clang-14 libclang-rt-14-dev  # libFuzzer and the sanitizers' runtimes (the fuzz preset)
 )
 foreign=(wine32:i386)          # Wine's 32-bit part runs the i686 DLL and test hosts
 
