@@ -13,13 +13,13 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 #include <time.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -46,7 +46,7 @@ double nowSeconds() {
   return (double)t.tv_sec + t.tv_nsec * 1e-9;
 }
 
-void pause(int millis) {
+void sleepMillis(int millis) {
   struct timespec t = {0, millis * 1000000L};
   nanosleep(&t, nullptr);
 }
@@ -94,7 +94,7 @@ void stopChild(pid_t pid) {
       }
       return;
     }
-    pause(kStepMillis);
+    sleepMillis(kStepMillis);
   }
 }
 }  // namespace
@@ -293,7 +293,7 @@ bool VideoWriter::reap(std::string* error) {
       *error = "interrupted";
       return false;
     }
-    pause(kStepMillis);
+    sleepMillis(kStepMillis);
   }
   child_ = -1;
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
