@@ -2,7 +2,8 @@
 // by the ffmpeg program from its own test sources (a sine, noise, silence): WAV in
 // several sample formats and channel counts, FLAC, MP3, Opus, Vorbis, AAC (M4A and
 // ADTS), ALAC, WMA, AC-3, MP2, AIFF, Sun AU, CAF, Matroska, and a video with sound.
-// Small on purpose: libFuzzer mutates short inputs much faster.
+// Small on purpose: libFuzzer mutates short inputs much faster. Also the findings of
+// earlier runs, kept as seeds so that every run tries them again.
 // Usage: audio_seeds OUTPUT_FOLDER (ffmpeg on the PATH).
 #include <stdio.h>
 #include <stdlib.h>
@@ -48,6 +49,18 @@ int main(int argc, char** argv) {
       fprintf(stderr, "audio_seeds: ffmpeg could not make %s\n", f.name);
       ++failed;
     }
+  }
+  // A WAV whose LIST chunk states nearly 4 GB: FFmpeg once allocated 1.7 GB for it.
+  static const char huge[] =
+      "RIFF\x80\x11\0\0WAVEfmt \x10\0\0\0\x01\x04\x01\0\x44\xac\0\0\x44\xac\0\0\x01\0\x08\0"
+      "LIST\x1a\0\0\xf7INFOISFT\x0e\0\0\0Lavf59.27.100\0dat':use\x80\x81\x81\x82\x83\x84"
+      ".snd\0\0\0 \0\0\x11:\0\0\0\x01\0\0\xac\x44\0\0\0\x01\0\0\0\0\0\x85";
+  FILE* f = fopen((dir + "/huge-list-chunk.wav").c_str(), "wb");
+  bool ok = f && fwrite(huge, 1, sizeof huge - 1, f) == sizeof huge - 1;
+  if (f) ok = fclose(f) == 0 && ok;
+  if (!ok) {
+    fprintf(stderr, "audio_seeds: cannot write huge-list-chunk.wav\n");
+    ++failed;
   }
   return failed ? 1 : 0;
 }
