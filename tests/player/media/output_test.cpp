@@ -484,6 +484,19 @@ TEST(Output, ExistingOutputsAreKeptUnlessReplacing) {
   ASSERT_TRUE(again.write(view, &error)) << error;
   ASSERT_TRUE(again.commit(&error)) << error;
   EXPECT_EQ(listFolder(frames.path()), "frame_000001.png\nnotes.txt\n");
+  // Without -y, a frame that appears in the folder during the run is kept at commit, and
+  // the run's frames already moved in are taken back out: nothing of the run is left.
+  ScratchDir late;
+  {
+    PngSequence run(late.path());
+    ASSERT_TRUE(run.open(IfExists::Refuse, &error)) << error;
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(run.write(view, &error)) << error;
+    std::ofstream(late.file("frame_000002.png")) << "late";
+    EXPECT_FALSE(run.commit(&error));
+    EXPECT_EQ(error, late.file("frame_000002.png") + ": already exists (-y replaces it)");
+  }
+  EXPECT_EQ(listFolder(late.path()), "frame_000002.png\n");
+  EXPECT_EQ(readWholeFile(late.file("frame_000002.png")), "late");
 }
 
 namespace {
