@@ -7,7 +7,12 @@
 #include <strings.h>
 #include <sys/stat.h>
 
+#include "audio/demo_tune.h"  // DEMO_TUNE_MAX_SECONDS
+
 enum { MAX_SIDE = 8192 };
+// The longest time taken, 100 hours: far beyond any recording, and small enough that a
+// time in samples at the highest rate, times the frame clock's 1000, stays in 64 bits.
+constexpr double MAX_SECONDS = 100 * 3600.0;
 
 #ifndef ORLIMVIS_VERSION
 #define ORLIMVIS_VERSION "0"
@@ -160,8 +165,19 @@ bool parseTime(const std::string& text, double* seconds, std::string* error) {
     *error = "'" + text + "': expected a time in seconds (12.5) or [h:]m:s (1:30)";
     return false;
   }
+  if (total > MAX_SECONDS) {
+    *error = "'" + text + "': longer than 100 hours, the longest time taken";
+    return false;
+  }
   *seconds = total;
   return true;
+}
+
+std::string oneLine(std::string text) {
+  for (char& c : text) {
+    if ((unsigned char)c < 0x20 || c == 0x7F) c = '?';
+  }
+  return text;
 }
 
 namespace {
@@ -376,6 +392,10 @@ bool checkCommand(const Options* o, bool haveAt, std::string* error) {
       if (o->output.empty()) return *error = "tune: OUT.wav is required", false;
       if (o->output.size() < 5 || strcasecmp(o->output.c_str() + o->output.size() - 4, ".wav"))
         return *error = "tune: " + o->output + ": the tune is written as WAV; name it .wav", false;
+      // The tune is made whole in memory before it is written.
+      if (o->duration > DEMO_TUNE_MAX_SECONDS)
+        return *error = "tune: --duration: the demo tune is at most " +
+                        std::to_string((int)DEMO_TUNE_MAX_SECONDS) + " s long", false;
       break;
     default:
       break;

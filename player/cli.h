@@ -44,3 +44,7 @@ const char* usageText();
 const char* helpText(const std::string& command);
 // "orlimvis 1.0.0"
 const char* versionText();
+
+// A message as the one line it is printed as: control characters (a newline or an
+// escape sequence in a file name) become '?'.
+std::string oneLine(std::string text);

@@ -24,6 +24,14 @@ int listCommand(const Options& options, FILE* out, std::string* error) {
   return 0;
 }
 
+namespace {
+// A run stopped by a signal: nothing written, the shell's status for that signal.
+int interrupted(const std::string& out, std::string* error) {
+  *error = "interrupted; " + out + " was not written";
+  return interruptExitStatus();
+}
+}  // namespace
+
 int tuneCommand(const Options& options, FILE* out, std::string* error) {
   AudioClip clip;
   synthesiseDemoTune(options.duration > 0 ? options.duration : DEMO_TUNE_SECONDS, &clip);
@@ -37,6 +45,7 @@ int tuneCommand(const Options& options, FILE* out, std::string* error) {
     *error = options.output + ": " + (reason.empty() ? "cannot write WAV" : reason);
     return 1;
   }
+  if (interruptRequested()) return interrupted(options.output, error);
   if (!file.commit(error)) return 1;
   fprintf(out, "%s\n", options.output.c_str());
   return 0;
@@ -103,8 +112,7 @@ int renderFrames(Session& session, FrameSink& sink, int64_t frames, const std::s
   for (int64_t frame = 0; frame < frames; ++frame) {
     if (interruptRequested()) {
       progress.finish();
-      *error = "interrupted; " + out + " was not written";
-      return 130;
+      return interrupted(out, error);
     }
     FrameWindow window = session.clock().window(frame, session.analysisLength());
     const float* samples = session.feed().window(window.first, session.analysisLength());
@@ -122,7 +130,7 @@ int renderFrames(Session& session, FrameSink& sink, int64_t frames, const std::s
       }
       if (!sink.write(view, frame, error)) {
         progress.finish();
-        return 1;
+        return interruptRequested() ? interrupted(out, error) : 1;
       }
     }
     progress.update(frame + 1);
@@ -141,6 +149,11 @@ int renderFrames(Session& session, FrameSink& sink, int64_t frames, const std::s
 // before any audio is decoded, then the plug-in, its module and the audio.
 std::unique_ptr<FrameSink> prepareRender(const Options& options, Session& session,
                                          std::string* error) {
+  // Writing over the audio being read would destroy it, whatever name reaches it.
+  if (sameFile(options.audio, options.output)) {
+    *error = options.output + ": is the input file " + options.audio + "; choose another output";
+    return nullptr;
+  }
   SinkChoice choice;
   choice.ifExists = options.overwrite ? IfExists::Replace : IfExists::Refuse;
   choice.encoding = options.encoding;
@@ -199,7 +212,7 @@ int renderOne(const Options& options, int input, int inputs, std::string* error)
   session.host().stop();  // the module quits before the output is declared good
   if (!sink->finish(error)) {
     progress.finish();
-    return 1;
+    return interruptRequested() ? interrupted(options.output, error) : 1;
   }
   reportWritten(session, *sink, done, progress);
   return 0;
@@ -232,12 +245,12 @@ int renderAll(const Options& given, std::string* error) {
       outputs.push_back(options.output);
       status = renderOne(options, i + 1, count, &reason);
     }
-    if (status == 130) {
+    if (status != 0 && interruptRequested()) {
       *error = reason;
-      return 130;
+      return status;
     }
     if (status != 0) {
-      fprintf(stderr, "orlimvis: %s\n", reason.c_str());
+      fprintf(stderr, "orlimvis: %s\n", oneLine(reason).c_str());
       ++failed;
     }
   }

@@ -139,7 +139,7 @@ bool LivePlayer::setUp(std::string* error) {
       return false;
     }
     if (inputLabel_.empty()) inputLabel_ = capture_.deviceName();
-    fprintf(stderr, "orlimvis: visualising %s\n", inputLabel_.c_str());
+    fprintf(stderr, "orlimvis: visualising %s\n", oneLine(inputLabel_).c_str());
     if (!session_.useLiveAudio(capture_.sampleRate(), capture_.channels(), inputLabel_, error)) {
       return false;
     }
@@ -161,7 +161,7 @@ bool LivePlayer::setUp(std::string* error) {
   if (!options_.capture) {
     std::string why;
     heard_ = playback_.open(session_.sampleRate(), session_.trackTitle(), &why);
-    if (!heard_) fprintf(stderr, "orlimvis: %s; playing silently\n", why.c_str());
+    if (!heard_) fprintf(stderr, "orlimvis: %s; playing silently\n", oneLine(why).c_str());
   }
   return true;
 }
@@ -266,7 +266,7 @@ bool LivePlayer::actOnKeys(std::string* error) {
         // A file that cannot seek keeps playing where it is.
         std::string why;
         if (!seekTo(heardPosition() + (int64_t)outcome.seekSeconds * session_.sampleRate(), &why)) {
-          fprintf(stderr, "orlimvis: %s\n", why.c_str());
+          fprintf(stderr, "orlimvis: %s\n", oneLine(why).c_str());
         }
         break;
       }

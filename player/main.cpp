@@ -10,7 +10,7 @@ int main(int argc, char** argv) {
   Options options;
   std::string error;
   if (!parseCommandLine(argc, argv, &options, &error)) {
-    fprintf(stderr, "orlimvis: %s\n", error.c_str());
+    fprintf(stderr, "orlimvis: %s\n", oneLine(error).c_str());
     return 2;
   }
   installInterruptHandler();
@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
     default: fputs(usageText(), stdout); break;
   }
   if (status != 0) {
-    fprintf(stderr, "orlimvis: %s\n", error.empty() ? "failed" : error.c_str());
+    fprintf(stderr, "orlimvis: %s\n", error.empty() ? "failed" : oneLine(error).c_str());
   }
   return status;
 }

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include "cli.h"  // oneLine
+
 double monotonicSeconds() {
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -65,7 +67,7 @@ ProgressLine::ProgressLine(int64_t totalFrames, double secondsPerFrame, bool ena
 void ProgressLine::setInput(int input, int inputs, const std::string& name) {
   state_.input = input;
   state_.inputs = inputs;
-  state_.name = name;
+  state_.name = oneLine(name);  // a newline in a file name would break the line
 }
 
 void ProgressLine::update(int64_t done) {
@@ -90,5 +92,5 @@ void ProgressLine::summary(const std::string& written, long long bytes, double d
   if (!enabled_) return;
   if (drawn_) fputc('\r', stderr);
   drawn_ = false;
-  fprintf(stderr, "%s\033[K\n", formatSummary(written, bytes, duration).c_str());
+  fprintf(stderr, "%s\033[K\n", formatSummary(oneLine(written), bytes, duration).c_str());
 }

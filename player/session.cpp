@@ -59,8 +59,13 @@ bool Session::openAudio(std::string* error) {
     *error = name + ": sample rate " + std::to_string(rate_) + " Hz is not supported (1000 to 768000)";
     return false;
   }
-  const int64_t length = source_->frames();
-  if (length > 0 && options_.from >= (double)length / rate_) {
+  // Positions stay below 2^50 samples (46 years at 768 kHz), so that the frame clock's
+  // products (a position times 1000) cannot overflow: a longer stated length (a damaged
+  // header can state anything) or --duration is as good as "to the end".
+  const int64_t kMaxSamples = (int64_t)1 << 50;
+  const int64_t length = std::min(source_->frames(), kMaxSamples);
+  if (!(options_.from * rate_ < (double)kMaxSamples) ||
+      (length > 0 && options_.from >= (double)length / rate_)) {
     char text[160];
     snprintf(text, sizeof text, "--from %.3f s: beyond the end of the audio (%.3f s long)",
              options_.from, (double)length / rate_);
@@ -70,7 +75,9 @@ bool Session::openAudio(std::string* error) {
   rangeStart_ = (int64_t)llround(options_.from * rate_);
   rangeLength_ = length > 0 ? std::max<int64_t>(1, length - rangeStart_) : -1;
   if (options_.duration > 0) {
-    int64_t wanted = std::max<int64_t>(1, (int64_t)llround(options_.duration * rate_));
+    const double samples = options_.duration * rate_;
+    int64_t wanted = samples < (double)kMaxSamples
+                         ? std::max<int64_t>(1, (int64_t)llround(samples)) : kMaxSamples;
     rangeLength_ = rangeLength_ < 0 ? wanted : std::min(rangeLength_, wanted);
   }
   if (!makeAnalyser(error)) return false;

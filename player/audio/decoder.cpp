@@ -7,6 +7,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/log.h>
+#include <libavutil/mem.h>  // av_max_alloc
 #include <libswresample/swresample.h>
 }
 #include <errno.h>
@@ -74,6 +75,11 @@ bool AudioDecoder::open(const std::string& path, std::string* error) {
   // FFmpeg's own log would add lines of its own to stderr; its errors reach the user
   // through the codes it returns, in the one line the player prints.
   av_log_set_level(AV_LOG_QUIET);
+  // FFmpeg sizes some buffers from what a header states: a 114-byte WAV whose info
+  // chunk claims 4 GB had it allocate and clear 1.7 GB before finding the file bad.
+  // No block that decoding audio needs comes near this (a day-long M4A's index is
+  // about 90 MB), so a larger request is refused and the file reported as bad.
+  av_max_alloc(256 << 20);
   path_ = path;
   const AVCodec* codec = nullptr;
   if (!checkPath(path, error) || !openStream(&codec, error) || !openCodec(codec, error)) {

@@ -96,6 +96,7 @@ void saw(Mix& mix, double start, double length, double hz, double level, double 
 }  // namespace
 
 void synthesiseDemoTune(double seconds, AudioClip* clip) {
+  if (!(seconds <= DEMO_TUNE_MAX_SECONDS)) seconds = DEMO_TUNE_MAX_SECONDS;  // NaN too
   Mix mix;
   mix.rate = DEMO_TUNE_RATE;
   mix.length = std::max<int64_t>(1, (int64_t)(seconds * mix.rate));

@@ -9,10 +9,14 @@
 
 enum { DEMO_TUNE_RATE = 44100 };
 constexpr double DEMO_TUNE_SECONDS = 24.0;
+// The longest tune made: it is held whole in memory (24 bytes a frame while it is mixed,
+// about 640 MB at this length).
+constexpr double DEMO_TUNE_MAX_SECONDS = 600.0;
 // Within each cycle: the break fades out over [10, 11) s and is silent over [11, 12) s.
 constexpr double DEMO_BREAK_FADE_START = 10.0;
 constexpr double DEMO_SILENCE_START = 11.0;
 constexpr double DEMO_SILENCE_END = 12.0;
 
-// Fills *clip with `seconds` of the tune (stereo, 44.1 kHz).
+// Fills *clip with `seconds` of the tune (stereo, 44.1 kHz); `seconds` is at most
+// DEMO_TUNE_MAX_SECONDS (longer is cut to it).
 void synthesiseDemoTune(double seconds, AudioClip* clip);

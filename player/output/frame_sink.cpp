@@ -62,10 +62,7 @@ class FolderSink : public FrameSink {
   bool write(const FrameView& frame, int64_t, std::string* error) override {
     return frames_.write(frame, error);
   }
-  bool finish(std::string*) override {
-    frames_.commit();
-    return true;
-  }
+  bool finish(std::string* error) override { return frames_.commit(error); }
   bool wantsPixels(int64_t) const override { return true; }
   std::string written() const override {
     return std::to_string(frames_.count()) + " frames to " + folder_;

@@ -10,10 +10,11 @@
 
 
 namespace {
-// The one piece of process-wide state: a signal handler can reach nothing else.
+// The one piece of process-wide state: a signal handler can reach nothing else. It
+// holds the number of the signal received, 0 for none.
 volatile sig_atomic_t interrupted = 0;
 
-void onInterrupt(int) { interrupted = 1; }
+void onInterrupt(int signal) { interrupted = signal; }
 }  // namespace
 
 std::string folderOf(const std::string& path) {
@@ -144,3 +145,13 @@ void installInterruptHandler() {
 }
 
 bool interruptRequested() { return interrupted != 0; }
+
+int interruptExitStatus() { return 128 + (interrupted ? (int)interrupted : SIGINT); }
+
+void clearInterrupt() { interrupted = 0; }
+
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat first, second;
+  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}

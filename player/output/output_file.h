@@ -63,8 +63,18 @@ std::string folderOf(const std::string& path);
 // Checks that path is an existing folder this process may create files in.
 bool checkWritableFolder(const std::string& path, std::string* error);
 
-// Ctrl-C and termination: the handler only raises a flag, which the long loops poll so
-// that they leave through their normal clean-up path. SIGPIPE and SIGXFSZ are ignored,
-// so that a dead reader or a file-size limit show up as write errors with a reason.
+// Ctrl-C and termination: the handler only records the signal, which the long loops
+// and every wait on ffmpeg poll so that they leave through their normal clean-up path.
+// SIGPIPE and SIGXFSZ are ignored, so that a dead reader or a file-size limit show up
+// as write errors with a reason.
 void installInterruptHandler();
 bool interruptRequested();
+// The exit status of a run stopped by that signal, by the shell's convention of 128 plus
+// its number: 130 for SIGINT (Ctrl-C), 143 for SIGTERM, 129 for SIGHUP.
+int interruptExitStatus();
+// Forgets a signal received (the tests run many commands in one process).
+void clearInterrupt();
+
+// Whether two paths name one file (device and inode, through symbolic and hard links);
+// false when either does not exist.
+bool sameFile(const std::string& a, const std::string& b);

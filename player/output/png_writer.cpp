@@ -4,10 +4,12 @@
 #include <errno.h>
 #include <png.h>
 #include <stdio.h>
-#include <stdlib.h>
+#include <stdlib.h>  // mkdtemp
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <vector>
 
 namespace {
 struct PngTarget {
@@ -115,12 +117,6 @@ bool writePng(const std::string& path, const FrameView& frame, std::string* erro
   return true;
 }
 
-PngSequence::~PngSequence() {
-  for (const std::string& path : written_) {
-    unlink(path.c_str());
-  }
-}
-
 bool PngSequence::open(IfExists ifExists, std::string* error) {
   if (!checkWritableFolder(folder_, error)) return false;
   ifExists_ = ifExists;
@@ -146,30 +142,64 @@ bool PngSequence::open(IfExists ifExists, std::string* error) {
 }
 
 bool PngSequence::write(const FrameView& frame, std::string* error) {
-  std::string final = folder_ + (folder_.back() == '/' ? "" : "/") + frameFileName(next_);
-  PendingFile pending;
-  if (!pending.reserve(final, ifExists_, error)) return false;
-  if (!writePng(pending.temporaryPath(), frame, error, final)) return false;
+  if (staging_.empty()) {
+    std::string pattern = folder_ + "/.frames.part-XXXXXX";
+    if (!mkdtemp(&pattern[0])) {
+      *error = writeError(folder_, errno);
+      return false;
+    }
+    staging_ = pattern;
+  }
+  std::string path = staging_ + "/" + frameFileName(next_);
+  std::string shownAs = folder_ + (folder_.back() == '/' ? "" : "/") + frameFileName(next_);
+  if (!writePng(path, frame, error, shownAs)) {
+    unlink(path.c_str());
+    return false;
+  }
   struct stat info;
-  if (stat(pending.temporaryPath().c_str(), &info) == 0) bytes_ += info.st_size;
-  if (!pending.commit(error)) return false;
-  written_.push_back(final);
+  if (stat(path.c_str(), &info) == 0) bytes_ += info.st_size;
   ++next_;
   return true;
 }
 
-void PngSequence::commit() {
-  written_.clear();
-  if (ifExists_ != IfExists::Replace) return;
+bool PngSequence::commit(std::string* error) {
+  std::string slash = folder_.back() == '/' ? "" : "/";
+  for (int i = 1; i < next_; ++i) {
+    std::string from = staging_ + "/" + frameFileName(i), to = folder_ + slash + frameFileName(i);
+    // Without -y a frame that appeared in the meantime is never replaced: link() refuses
+    // an existing name where rename() would not.
+    bool moved = ifExists_ == IfExists::Replace
+                     ? rename(from.c_str(), to.c_str()) == 0
+                     : link(from.c_str(), to.c_str()) == 0 && unlink(from.c_str()) == 0;
+    if (!moved) {
+      *error = errno == EEXIST ? to + ": already exists (-y replaces it)" : writeError(to, errno);
+      if (ifExists_ != IfExists::Replace) {
+        // The frames moved so far are this run's own: take them back out.
+        for (int j = 1; j < i; ++j) unlink((folder_ + slash + frameFileName(j)).c_str());
+      }
+      return false;
+    }
+  }
+  if (!staging_.empty()) rmdir(staging_.c_str());
+  staging_.clear();
+  if (ifExists_ != IfExists::Replace) return true;
   // Frames of an earlier, longer run would otherwise follow this run's last frame.
   DIR* dir = opendir(folder_.c_str());
-  if (!dir) return;
+  if (!dir) return true;
   std::vector<std::string> stale;
   while (struct dirent* entry = readdir(dir)) {
     if (isFrameName(entry->d_name) && atoi(entry->d_name + 6) >= next_) {
-      stale.push_back(folder_ + "/" + entry->d_name);
+      stale.push_back(folder_ + slash + entry->d_name);
     }
   }
   closedir(dir);
   for (const std::string& path : stale) unlink(path.c_str());
+  return true;
+}
+
+void PngSequence::discard() {
+  if (staging_.empty()) return;
+  for (int i = 1; i < next_; ++i) unlink((staging_ + "/" + frameFileName(i)).c_str());
+  rmdir(staging_.c_str());
+  staging_.clear();
 }

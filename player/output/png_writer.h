@@ -3,7 +3,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "output/frame_view.h"
 #include "output/output_file.h"
@@ -13,8 +12,11 @@
 bool writePng(const std::string& path, const FrameView& frame, std::string* error,
               const std::string& shownAs = "");
 
-// A folder of numbered frames, frame_000001.png onwards. Each frame appears whole (temp
-// name, then rename); until commit() the destructor removes every frame it wrote.
+// A folder of numbered frames, frame_000001.png onwards. The frames are written into a
+// fresh staging folder inside it (hidden, same file system, made at the first frame) and
+// moved into place by commit(), so a run that fails or is stopped leaves the folder as it
+// was, an earlier run's frames included; until commit() the destructor removes the
+// staging folder with everything in it.
 //
 // A folder that already holds anything is refused unless ifExists is Replace, so that
 // two runs never mix silently; when replacing, the frames of an earlier run beyond this
@@ -24,17 +26,20 @@ class PngSequence {
   explicit PngSequence(std::string folder) : folder_(std::move(folder)) {}
   PngSequence(const PngSequence&) = delete;
   PngSequence& operator=(const PngSequence&) = delete;
-  ~PngSequence();
+  ~PngSequence() { discard(); }
   // Checks the folder: it exists, may be written, and is empty unless replacing.
   bool open(IfExists ifExists, std::string* error);
   bool write(const FrameView& frame, std::string* error);
-  void commit();
+  // Moves the frames into the folder (over same-named files of an earlier run only when
+  // replacing).
+  bool commit(std::string* error);
   int count() const { return next_ - 1; }
   long long bytes() const { return bytes_; }  // of the frames written
 
  private:
-  std::string folder_;
-  std::vector<std::string> written_;
+  void discard();
+
+  std::string folder_, staging_;
   int next_ = 1;
   long long bytes_ = 0;
   IfExists ifExists_ = IfExists::Replace;

@@ -9,15 +9,24 @@
 // A palette per frame would cost four times the size (each frame's pixels map to other
 // indices, so nothing carries over) and one palette in a single run would hold every
 // frame in memory until the last had been seen.
+//
+// No wait on a child is unbounded while a signal is pending: frames go down a
+// non-blocking socket with poll() in short steps, children are reaped by polling, and
+// each step looks at the interrupt flag. A blocking send() or waitpid() would let a
+// signal that lands just before it go unseen for as long as ffmpeg is not reading or
+// not exiting, which may be forever. A child being stopped gets SIGTERM, and SIGKILL
+// when it has not gone after a grace period.
 #include "output/video_writer.h"
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <time.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -33,19 +42,67 @@ bool endsWith(const std::string& s, const char* suffix) {
   return s.size() >= n && strcasecmp(s.c_str() + s.size() - n, suffix) == 0;
 }
 
-bool writeAll(int fd, const char* data, size_t size) {
+// The steps in which waits on the child look at the interrupt flag, and how long a
+// child told to stop has before it is killed.
+constexpr int kStepMillis = 20;
+constexpr double kStopGraceSeconds = 2.0;
+
+double nowSeconds() {
+  struct timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return (double)t.tv_sec + t.tv_nsec * 1e-9;
+}
+
+void sleepMillis(int millis) {
+  struct timespec t = {0, millis * 1000000L};
+  nanosleep(&t, nullptr);
+}
+
+enum class Sent { All, Failed, Interrupted };
+
+Sent writeAll(int fd, const char* data, size_t size) {
   while (size > 0) {
-    // send() with MSG_NOSIGNAL: a child that died must make this fail, not raise
-    // SIGPIPE and kill the player.
-    ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
+    if (interruptRequested()) return Sent::Interrupted;
+    // MSG_NOSIGNAL: a child that died must make this fail, not raise SIGPIPE and kill
+    // the player.
+    ssize_t n = send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        struct pollfd ready = {fd, POLLOUT, 0};
+        poll(&ready, 1, kStepMillis);
+        continue;
+      }
       if (errno == EINTR) continue;
-      return false;
+      return Sent::Failed;
     }
     data += n;
     size -= (size_t)n;
   }
-  return true;
+  return Sent::All;
+}
+
+// Reaps `pid` if it has exited; true with its status then.
+bool exited(pid_t pid, int* status) {
+  pid_t got;
+  while ((got = waitpid(pid, status, WNOHANG)) < 0 && errno == EINTR) {
+  }
+  return got == pid || (got < 0 && errno == ECHILD);
+}
+
+// Stops the child and its process group: SIGTERM, then SIGKILL after the grace period.
+void stopChild(pid_t pid) {
+  int status;
+  if (kill(-pid, SIGTERM) != 0) kill(pid, SIGTERM);
+  const double deadline = nowSeconds() + kStopGraceSeconds;
+  while (!exited(pid, &status)) {
+    if (nowSeconds() >= deadline) {
+      if (kill(-pid, SIGKILL) != 0) kill(pid, SIGKILL);
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      return;
+    }
+    sleepMillis(kStepMillis);
+  }
 }
 
 // One video codec: ffmpeg's encoder, its quality scale and its speed presets.
@@ -156,9 +213,16 @@ pid_t spawn(const std::vector<std::string>& args, int input, int output, const s
   return pid;
 }
 
+// Waits for a short-lived child (ffprobe); a signal meanwhile stops it, and the status
+// returned is then -1.
 int waitFor(pid_t pid) {
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  while (!exited(pid, &status)) {
+    if (interruptRequested()) {
+      stopChild(pid);
+      return -1;
+    }
+    sleepMillis(kStepMillis);
   }
   return status;
 }
@@ -532,22 +596,27 @@ bool VideoWriter::writeFrame(const FrameView& frame, std::string* error) {
     *error = "video output is not open";
     return false;
   }
-  bool ok;
+  Sent sent;
   if (frame.stride == frame.width && frame.width == width_ && frame.height == height_) {
-    ok = writeAll(pipe_, (const char*)frame.pixels, (size_t)width_ * height_ * 4);
+    sent = writeAll(pipe_, (const char*)frame.pixels, (size_t)width_ * height_ * 4);
   } else {
     // A frame of another size (a resize in flight) is cropped or padded with black.
-    ok = true;
-    for (int y = 0; y < height_ && ok; ++y) {
+    sent = Sent::All;
+    for (int y = 0; y < height_ && sent == Sent::All; ++y) {
       std::fill(rowBuffer_.begin(), rowBuffer_.end(), 0);
       if (y < frame.height) {
         int n = std::min(width_, frame.width);
         memcpy(&rowBuffer_[0], frame.pixels + (size_t)y * frame.stride, (size_t)n * 4);
       }
-      ok = writeAll(pipe_, rowBuffer_.data(), rowBuffer_.size());
+      sent = writeAll(pipe_, rowBuffer_.data(), rowBuffer_.size());
     }
   }
-  if (!ok) {
+  if (sent == Sent::Interrupted) {
+    abort();
+    *error = "interrupted";
+    return false;
+  }
+  if (sent == Sent::Failed) {
     std::string why = strerror(errno);
     if (reap(error)) *error = shownAs_ + ": ffmpeg stopped reading frames: " + why;
     abort();
@@ -562,7 +631,17 @@ bool VideoWriter::reap(std::string* error) {
     pipe_ = -1;
   }
   if (child_ < 0) return true;
-  int status = waitFor(child_);
+  // ffmpeg may take a while over the last frames; a signal meanwhile stops it.
+  int status = 0;
+  while (!exited(child_, &status)) {
+    if (interruptRequested()) {
+      stopChild(child_);
+      child_ = -1;
+      *error = "interrupted";
+      return false;
+    }
+    sleepMillis(kStepMillis);
+  }
   child_ = -1;
   // ffmpeg 5.1 can exit with 0 after "Error writing trailer of ...: No space left on
   // device" (seen with WebM): a write error in the log fails the run whatever the status.
@@ -635,8 +714,7 @@ void VideoWriter::abort() {
     pipe_ = -1;
   }
   if (child_ > 0) {
-    kill(child_, SIGTERM);
-    waitFor(child_);
+    stopChild(child_);
     child_ = -1;
   }
   removeScratch();

@@ -1,15 +1,21 @@
 // The commands in-process, as main runs them: `render` of every kind of file into a
 // PNG and an MP4, and the frame clock following the running module's own record.
 #include <dlfcn.h>
+#include <errno.h>
+#include <signal.h>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <fstream>
+#include <thread>
 
 #include "../test_support.h"
+#include "audio/demo_tune.h"
 #include "commands.h"
 #include "host/vis_header.h"
+#include "output/output_file.h"
 
 namespace {
 // A plug-in of the test's own, so that its settings file and any patch to its records
@@ -154,5 +160,104 @@ TEST(RenderInProcess, AFileThatTurnsBadLeavesNothingBehind) {
                                            "processing input");
     EXPECT_EQ(listFolder(dir.path()), "cut.m4a\n");
     EXPECT_EQ(listFolder(frames.path()), "");
+  }
+}
+
+TEST(RenderInProcess, ASignalStopsTheRenderWithTheShellsStatus) {
+  PluginCopy plugin;
+  ScratchDir programs;
+  // An ffmpeg that takes no frames and shrugs off SIGTERM: the render blocks on it.
+  std::string fake = programs.file("ffmpeg");
+  std::ofstream(fake) << "#!/bin/sh\necho $$ > '" << fake << ".pid'\ntrap '' TERM\nexec sleep 600\n";
+  chmod(fake.c_str(), 0755);
+  const std::string path = getenv("PATH");
+  setenv("PATH", (programs.path() + ":" + path).c_str(), 1);
+  const std::string earlier = "frame_000001.png\nframe_000002.png\n";
+  // output, the signal, sent while the render runs (else before it starts)
+  const struct { const char* output; int signal; bool during; } cases[] = {
+      {"frames", SIGINT, false},  // a folder holding an earlier run's frames, with -y
+      {"shot.png", SIGHUP, false},
+      {"v.mp4", SIGTERM, true},   // waiting on ffmpeg: the grace period, then SIGKILL
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output);
+    ScratchDir dir;
+    mkdir(dir.file("frames").c_str(), 0755);
+    std::ofstream(dir.file("frames/frame_000001.png")) << "earlier run";
+    std::ofstream(dir.file("frames/frame_000002.png")) << "earlier run";
+    Options o = renderOptions(plugin, "", dir.file(c.output));
+    o.width = 320;
+    o.height = 240;
+    o.overwrite = true;  // -y: without it the frames folder is refused before anything runs
+    installInterruptHandler();
+    if (!c.during) raise(c.signal);
+    std::thread signaller([&] {
+      if (c.during) usleep(300000);
+      if (c.during) kill(getpid(), c.signal);
+    });
+    std::string error;
+    EXPECT_EQ(renderCommand(o, &error), 128 + c.signal);
+    signaller.join();
+    EXPECT_EQ(error, "interrupted; " + dir.file(c.output) + " was not written");
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
+    clearInterrupt();
+    EXPECT_EQ(listFolder(dir.path()), "frames\n");
+    EXPECT_EQ(listFolder(dir.file("frames")), earlier);
+    EXPECT_EQ(readWholeFile(dir.file("frames/frame_000002.png")), "earlier run");
+  }
+  setenv("PATH", path.c_str(), 1);
+  pid_t pid = atoi(readWholeFile(fake + ".pid").c_str());
+  if (pid > 0) {
+    EXPECT_TRUE(kill(pid, 0) == -1 && errno == ESRCH) << "ffmpeg left running";
+  }
+}
+
+TEST(RenderInProcess, RefusesToWriteOverItsInputByAnyName) {
+  PluginCopy plugin;
+  ScratchDir dir, links;
+  std::string out;
+  const std::string song = dir.file("song.mp4");
+  ASSERT_EQ(runCommand("ffmpeg -nostdin -v error -f lavfi -i sine=f=440:r=44100:d=0.5 -c:a aac '" +
+                           song + "'", &out), 0) << out;
+  ASSERT_EQ(symlink(song.c_str(), dir.file("link.mp4").c_str()), 0);
+  ASSERT_EQ(link(song.c_str(), dir.file("hard.mkv").c_str()), 0);
+  ASSERT_EQ(symlink(dir.path().c_str(), links.file("folder").c_str()), 0);
+  const std::string bytes = readWholeFile(song), listing = listFolder(dir.path());
+  // audio, output: one file under two names
+  const struct { std::string audio, output; } cases[] = {
+      {song, song},
+      {song, dir.path() + "/./song.mp4"},
+      {song, dir.file("link.mp4")},      // a symbolic link to the input
+      {dir.file("link.mp4"), song},      // the input given through the link
+      {song, dir.file("hard.mkv")},      // a hard link
+      {song, links.file("folder/song.mp4")},  // through a linked folder
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output);
+    std::string error;
+    EXPECT_EQ(renderCommand(renderOptions(plugin, c.audio, c.output), &error), 1);
+    EXPECT_EQ(error, c.output + ": is the input file " + c.audio + "; choose another output");
+    EXPECT_EQ(readWholeFile(song), bytes);
+    EXPECT_EQ(listFolder(dir.path()), listing);
+  }
+}
+
+TEST(RenderInProcess, ADurationBeyondAnyTrackRendersTheWholeTrack) {
+  // The command line refuses such times; the session holds without it: 1e15 s in
+  // samples is past 64 bits, and once came out as a render of one frame.
+  PluginCopy plugin;
+  ScratchDir dir, frames;
+  AudioClip second;
+  synthesiseDemoTune(1.0, &second);
+  std::string error;
+  ASSERT_TRUE(writeWav(second, dir.file("one.wav"), &error)) << error;
+  for (double duration : {1e15, 1e300}) {
+    SCOPED_TRACE(duration);
+    Options o = renderOptions(plugin, dir.file("one.wav"), frames.path());
+    o.duration = duration;
+    ASSERT_EQ(renderCommand(o, &error), 0) << error;
+    std::string listing = listFolder(frames.path());
+    EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 40) << listing;  // 1 s of 25 ms
+    runCommand("rm -f '" + frames.path() + "'/*.png", &listing);
   }
 }

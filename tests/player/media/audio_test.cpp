@@ -2,6 +2,7 @@
 // tune; the feed that streams a source into analysis windows.
 #include <math.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -125,6 +126,12 @@ TEST(Decoder, EachBadFileGetsItsOwnReason) {
   std::string odd = std::string("RIFF\x34\0\0\0WAVEfmt \x10\0\0\0\x22\x22\x02\0\x44\xac\0\0", 28) +
                     std::string("\x10\xb1\x02\0\x04\0\x10\0data\x10\0\0\0", 16) + std::string(16, '\1');
   std::string unknown = write("odd.wav", odd);
+  // A WAV whose LIST chunk states nearly 4 GB (found by fuzzing): refused without
+  // FFmpeg allocating what it states.
+  std::string huge = write("huge.wav", std::string(
+      "RIFF\x80\x11\0\0WAVEfmt \x10\0\0\0\x01\x04\x01\0\x44\xac\0\0\x44\xac\0\0\x01\0\x08\0"
+      "LIST\x1a\0\0\xf7INFOISFT\x0e\0\0\0Lavf59.27.100\0dat':use\x80\x81\x81\x82\x83\x84"
+      ".snd\0\0\0 \0\0\x11:\0\0\0\x01\0\0\xac\x44\0\0\0\x01\0\0\0\0\0\x85", 114));
   std::string locked = write("locked.wav", "RIFF");
   chmod(locked.c_str(), 0);
   bool root = geteuid() == 0;  // root reads it anyway
@@ -137,6 +144,7 @@ TEST(Decoder, EachBadFileGetsItsOwnReason) {
       {dir.file("video.mp4"), ": no audio stream"},
       {unknown, ": unsupported audio codec (tag 0x2222)"},
       {locked, root ? ": not an audio file (" : ": cannot read: Permission denied"},
+      {huge, ": not an audio file ("},
   };
   for (const auto& c : cases) {
     AudioDecoder decoder;
@@ -145,6 +153,10 @@ TEST(Decoder, EachBadFileGetsItsOwnReason) {
     EXPECT_EQ(error.rfind(c.path + c.says, 0), 0u) << error;
     EXPECT_EQ(error.find('\n'), std::string::npos) << error;
   }
+  // The process's peak stays far below the 1.7 GB the huge WAV once took.
+  struct rusage usage;
+  getrusage(RUSAGE_SELF, &usage);
+  EXPECT_LT(usage.ru_maxrss, 1 << 20) << "KB at peak";
 }
 
 TEST(Decoder, AFileThatTurnsBadStopsWithThePlaceAndTheReason) {

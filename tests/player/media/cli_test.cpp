@@ -53,6 +53,9 @@ TEST(Cli, Times) {
       {"1.5:00", false, 0},  // fractions only in the last field
       {"1:2:3:4", false, 0}, {"1:", false, 0},        {"nan", false, 0},
       {"inf", false, 0},     {"+3", false, 0},
+      {"100:00:00", true, 360000},  // the longest time taken
+      {"360000.5", false, 0},       // beyond it: refused, not overflowed into a frame count
+      {"1e15", false, 0},
   };
   for (const auto& c : cases) {
     double s = -1;
@@ -88,6 +91,8 @@ TEST(Cli, Commands) {
   ASSERT_TRUE(parse({"play", "-m", "1", "--capture", "--size", "64x64"}, &q, &e)) << e;
   EXPECT_TRUE(q.capture);
   EXPECT_EQ(q.captureDevice, "");
+  Options t;
+  ASSERT_TRUE(parse({"tune", "t.wav", "--duration", "10:00"}, &t, &e)) << e;  // the longest
 
   // Each rejected line, with a word its message must name (null: the line is accepted).
   const struct { std::vector<const char*> args; const char* named; } bad[] = {
@@ -118,6 +123,11 @@ TEST(Cli, Commands) {
       {{"list", "-y"}, "-y is only for render"},
       {{"help", "draw"}, "draw"},
       {{"--version", "extra"}, "--version"},
+      // Made whole in memory: a bound with its reason, not bad_alloc or a spin.
+      {{"tune", "t.wav", "--duration", "100000"}, "at most 600 s"},
+      {{"tune", "t.wav", "--duration", "1e15"}, "--duration '1e15': longer than 100 hours"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--duration", "1e15"}, "100 hours"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--from", "400000"}, "--from"},
   };
   for (const auto& c : bad) {
     Options r;

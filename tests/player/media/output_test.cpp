@@ -7,12 +7,14 @@
 #include <sys/mount.h>     // the small tmpfs of the full-folder test
 #include <sys/resource.h>  // its fallback, a file-size limit
 #include <string.h>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
 #include <string.h>
 
 #include <fstream>
+#include <thread>
 #include <vector>
 
 #include "../test_support.h"
@@ -94,23 +96,43 @@ TEST(Output, PngHoldsTheFramesPixelsAndTheSameBytesEveryTime) {
   EXPECT_FALSE(writePng("/nonexistent/a.png", view, &error));
 }
 
-TEST(Output, PngSequenceIsRemovedUnlessCommitted) {
-  ScratchDir dir;
+TEST(Output, PngSequenceKeepsAnEarlierRunUntilCommitted) {
   std::vector<uint32_t> buffer(4 * 4, 0x112233);
   FrameView view{buffer.data(), 4, 4, 4};
-  std::string error;
-  {
-    PngSequence frames(dir.path());
-    for (int i = 0; i < 3; ++i) ASSERT_TRUE(frames.write(view, &error)) << error;
-    EXPECT_EQ(listFolder(dir.path()), "frame_000001.png\nframe_000002.png\nframe_000003.png\n");
+  const std::string earlier = "frame_000001.png\nframe_000002.png\nframe_000003.png\n";
+  // frames written, committed?, what the folder lists afterwards
+  const struct { int frames; bool commit; std::string listing; } cases[] = {
+      {2, false, earlier},  // abandoned (an error, a signal): the earlier run as it was
+      {0, false, earlier},  // abandoned before its first frame
+      // done (replacing, as -y): frames 1 and 2 are this run's, and the earlier run's
+      // frame 3 goes, so that it does not pose as this run's last
+      {2, true, "frame_000001.png\nframe_000002.png\n"},
+      {5, true, earlier + "frame_000004.png\nframe_000005.png\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.frames) + (c.commit ? " committed" : " abandoned"));
+    ScratchDir dir;
+    for (int i = 1; i <= 3; ++i) {
+      std::ofstream(dir.file("frame_00000" + std::to_string(i) + ".png")) << "earlier run";
+    }
+    std::string error;
+    {
+      PngSequence frames(dir.path());
+      ASSERT_TRUE(frames.open(IfExists::Replace, &error)) << error;
+      for (int i = 0; i < c.frames; ++i) ASSERT_TRUE(frames.write(view, &error)) << error;
+      // Nothing of this run shows in the folder before the commit.
+      EXPECT_EQ(readWholeFile(dir.file("frame_000001.png")), "earlier run");
+      if (c.commit) {
+        ASSERT_TRUE(frames.commit(&error)) << error;
+      }
+    }
+    EXPECT_EQ(listFolder(dir.path()), c.listing);
+    for (int i = 1; i <= 3 && (!c.commit || i <= c.frames); ++i) {
+      bool replaced = c.commit && i <= c.frames;
+      std::string bytes = readWholeFile(dir.file("frame_00000" + std::to_string(i) + ".png"));
+      EXPECT_EQ(bytes == "earlier run", !replaced) << i;
+    }
   }
-  EXPECT_EQ(listFolder(dir.path()), "");
-  {
-    PngSequence frames(dir.path());
-    ASSERT_TRUE(frames.write(view, &error));
-    frames.commit();
-  }
-  EXPECT_EQ(listFolder(dir.path()), "frame_000001.png\n");
 }
 
 TEST(Output, VideoThroughFfmpegHasTheFramesRateSizeAndAudio) {
@@ -499,7 +521,7 @@ TEST(Output, ExistingOutputsAreKeptUnlessReplacing) {
     PngSequence run(frames.path());
     ASSERT_TRUE(run.open(IfExists::Refuse, &error)) << error;
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(run.write(view, &error)) << error;
-    run.commit();
+    ASSERT_TRUE(run.commit(&error)) << error;
   }
   std::ofstream(frames.file("notes.txt")) << "mine";
   PngSequence again(frames.path());
@@ -507,8 +529,21 @@ TEST(Output, ExistingOutputsAreKeptUnlessReplacing) {
   EXPECT_EQ(error, frames.path() + ": folder is not empty (-y writes the frames into it anyway)");
   ASSERT_TRUE(again.open(IfExists::Replace, &error)) << error;
   ASSERT_TRUE(again.write(view, &error)) << error;
-  again.commit();
+  ASSERT_TRUE(again.commit(&error)) << error;
   EXPECT_EQ(listFolder(frames.path()), "frame_000001.png\nnotes.txt\n");
+  // Without -y, a frame that appears in the folder during the run is kept at commit, and
+  // the run's frames already moved in are taken back out: nothing of the run is left.
+  ScratchDir late;
+  {
+    PngSequence run(late.path());
+    ASSERT_TRUE(run.open(IfExists::Refuse, &error)) << error;
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(run.write(view, &error)) << error;
+    std::ofstream(late.file("frame_000002.png")) << "late";
+    EXPECT_FALSE(run.commit(&error));
+    EXPECT_EQ(error, late.file("frame_000002.png") + ": already exists (-y replaces it)");
+  }
+  EXPECT_EQ(listFolder(late.path()), "frame_000002.png\n");
+  EXPECT_EQ(readWholeFile(late.file("frame_000002.png")), "late");
 }
 
 namespace {
@@ -593,4 +628,70 @@ TEST(Output, FullFolderGivesTheSystemsReasonAndLeavesNothing) {
   }
   EXPECT_EQ(listFolder(full.path()), "");
   EXPECT_EQ(listFolder(tmp.dir().path()), "");
+}
+
+namespace {
+// A stand-in for ffmpeg that says where it is (its pid in `pidFile`) and then does what
+// `body` says, whatever it is told.
+std::string fakeFfmpeg(const ScratchDir& dir, const std::string& name, const std::string& body) {
+  std::string path = dir.file(name);
+  std::ofstream(path) << "#!/bin/sh\necho $$ > '" << path << ".pid'\n" << body << "\n";
+  chmod(path.c_str(), 0755);
+  return path;
+}
+
+// The handlers back as they were before installInterruptHandler(), and the flag clear.
+void restoreSignals() {
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
+  clearInterrupt();
+}
+}  // namespace
+
+TEST(Output, ASignalStopsTheVideoWhileFfmpegReadsNothingOrNeverExits) {
+  ScratchDir programs;
+  // The signal comes from another thread while the writer waits; the wait it lands in
+  // is the same wherever it is delivered.
+  const struct { const char* note; std::string body; bool stuckInWrite; int signal; } cases[] = {
+      {"reads nothing: a frame larger than the socket's buffer never goes",
+       "trap '' TERM\nexec sleep 600", true, SIGINT},
+      {"reads every frame but never exits", "cat >/dev/null\nexec sleep 600", false, SIGTERM},
+      {"never exits and ignores SIGTERM: killed after the grace period",
+       "trap '' TERM\ncat >/dev/null\nexec sleep 600", false, SIGHUP},
+  };
+  int row = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.note);
+    std::string program = fakeFfmpeg(programs, "ffmpeg" + std::to_string(row++), c.body);
+    ScratchDir out;
+    const int side = c.stuckInWrite ? 2048 : 16;
+    std::vector<uint32_t> pixels((size_t)side * side);
+    VideoSettings settings;
+    settings.width = settings.height = side;
+    settings.frameRate = "40";
+    std::string error;
+    installInterruptHandler();
+    VideoWriter video;
+    ASSERT_TRUE(video.open(program, out.file("v.mp4"), VideoFormat::Mp4, settings, &error));
+    std::thread signaller([&] {
+      usleep(300000);
+      kill(getpid(), c.signal);
+    });
+    bool ok = video.writeFrame({pixels.data(), side, side, side}, &error);
+    if (ok) {
+      EXPECT_FALSE(c.stuckInWrite);
+      ok = video.finish(&error);
+    }
+    signaller.join();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(error, "interrupted");
+    EXPECT_EQ(interruptExitStatus(), 128 + c.signal);
+    restoreSignals();
+    // The child is gone (reaped, so its pid names no process) and nothing is left.
+    pid_t pid = atoi(readWholeFile(program + ".pid").c_str());
+    if (pid > 0) {
+      EXPECT_EQ(kill(pid, 0), -1);
+      EXPECT_EQ(errno, ESRCH);
+    }
+    EXPECT_EQ(listFolder(out.path()), "");
+  }
 }
