@@ -21,7 +21,11 @@ const char* usageText() {
          "  orlimvis tune OUT.wav [--duration T]   write the built-in demo tune\n"
          "No AUDIO: the built-in demo tune. MODULE: a name from `orlimvis list` or its index.\n"
          "T: seconds (12.5) or [h:]m:s. --seed N pins the plug-in's clock (it seeds from the\n"
-         "milliseconds, so seeds that agree modulo 1000 give the same pictures).\n";
+         "milliseconds, so seeds that agree modulo 1000 give the same pictures).\n"
+         "render and play also take --bands classic|log (the spectrum's layout; classic,\n"
+         "the default, is the one the effects were made for) and --sensitivity auto|N\n"
+         "(auto, the default, follows the recording's loudness; N is a fixed gain, at 1 a\n"
+         "full-scale sine reads 255, at 10 a sine ten times quieter does; 0.01 to 10000).\n";
 }
 
 bool parseSize(const std::string& text, int* width, int* height, std::string* error) {
@@ -93,6 +97,29 @@ bool takeValue(int argc, char** argv, int* i, const char* name, std::string* val
   *value = argv[++*i];
   return true;
 }
+// --bands classic|log, --sensitivity auto|N.
+bool parseSpectrumOption(const std::string& name, const std::string& value,
+                         SpectrumOptions* spectrum, std::string* error) {
+  if (name == "--bands") {
+    if (value == "classic") spectrum->layout = SpectrumLayout::Classic;
+    else if (value == "log") spectrum->layout = SpectrumLayout::Log;
+    else return *error = "--bands " + value + ": expected classic or log", false;
+    return true;
+  }
+  if (value == "auto") {
+    spectrum->sensitivity = 0;
+    return true;
+  }
+  char* end = nullptr;
+  double gain = strtod(value.c_str(), &end);
+  if (value.empty() || *end != '\0' || !(gain >= SPECTRUM_SENSITIVITY_MIN &&
+                                          gain <= SPECTRUM_SENSITIVITY_MAX)) {
+    *error = "--sensitivity " + value + ": expected auto or a number from 0.01 to 10000";
+    return false;
+  }
+  spectrum->sensitivity = gain;
+  return true;
+}
 }  // namespace
 
 bool parseCommandLine(int argc, char** argv, Options* o, std::string* error) {
@@ -158,6 +185,9 @@ bool parseCommandLine(int argc, char** argv, Options* o, std::string* error) {
         }
         o->duration = seconds;
       }
+    } else if (arg == "--bands" || arg == "--sensitivity") {
+      if (!valueOf(arg.c_str()) || !parseSpectrumOption(arg, value, &o->spectrum, error))
+        return false;
     } else if (arg == "--capture") {
       o->capture = true;
       if (i + 1 < argc && argv[i + 1][0] != '-') o->captureDevice = argv[++i];

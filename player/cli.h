@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "spectrum/analyser.h"  // SpectrumOptions, filled from --bands and --sensitivity
+
 enum class Command { None, Help, List, Render, Play, Tune };
 
 struct Options {
@@ -21,6 +23,7 @@ struct Options {
   double at = -1;            // --at, seconds; < 0: the default snapshot time
   bool capture = false;      // --capture
   std::string captureDevice; // --capture DEVICE
+  SpectrumOptions spectrum;  // --bands, --sensitivity
 };
 
 // Parses argv; on failure returns false with a one-line reason in *error.
