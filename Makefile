@@ -1,7 +1,7 @@
 # Quick start on a fresh Debian machine: `make demo`, `make test`.
 PRESETS := mingw-i686 linux linux-i386
 
-.PHONY: all deps build test demo bench clean
+.PHONY: all deps build test demo bench look clean
 
 all: build
 
@@ -27,6 +27,11 @@ bench: deps
 	done
 	@bash scripts/bench.sh
 	@bash scripts/bench_wine.sh
+
+# Not part of `make test`: fetches Debian's game music (some 300 MB) into build/look/.
+look: deps
+	@cmake --preset linux >/dev/null && cmake --build --preset linux --target orlimvis_look_tool
+	@bash scripts/look.sh
 
 clean:
 	rm -rf build
