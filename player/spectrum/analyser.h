@@ -10,12 +10,12 @@
 // level at k x 44100 / 1152 Hz (about 38.3 Hz apart, band 575 at 22 kHz) whatever the
 // sample rate. The transform is as long as 1152 samples are at 44.1 kHz (1254 at
 // 48 kHz, 2508 at 96 kHz), so its bins fall on those frequencies exactly and a frame is
-// always about 26 ms of audio; Hann-weighted, mean removed. Levels are proportional to
-// magnitude and truncated to whole steps with no floor: a band below one step reads 0,
-// so quiet moments give 0 in band 0 and digital silence gives zeros throughout. Band 0
-// is the lowest: it is centred half a band up (19 Hz), so that it holds the bass below
-// about 70 Hz as a steady level rather than one that beats with the bass's phase.
-// The gain is automatic by default (see the .cpp: it follows the loudness of the
+// always about 26 ms of audio; Hann-weighted, any constant offset taken out. Levels are
+// proportional to magnitude and truncated to whole steps with no floor: a band below
+// one step reads 0, so quiet moments give 0 in band 0 and digital silence gives zeros
+// throughout. Band 0 is the lowest: it is centred half a band up (19 Hz), so that it
+// holds the bass below about 70 Hz as a steady level rather than one that beats with
+// the bass's phase. The gain is automatic by default (see the .cpp: it follows the loudness of the
 // recording over seconds), or fixed by the caller.
 //
 // Log: bands 1 to 575 spaced logarithmically from 45 Hz up to 16 kHz (or just below the
