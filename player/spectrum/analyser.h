@@ -15,8 +15,8 @@
 // one step reads 0, so quiet moments give 0 in band 0 and digital silence gives zeros
 // throughout. Band 0 is the lowest: it is centred half a band up (19 Hz), so that it
 // holds the bass below about 70 Hz as a steady level rather than one that beats with
-// the bass's phase. The gain is automatic by default (see the .cpp: it follows the loudness of the
-// recording over seconds), or fixed by the caller.
+// the bass's phase. The gain is automatic by default (see the .cpp: it follows the
+// loudness of the recording over seconds), or fixed by the caller.
 //
 // Log: bands 1 to 575 spaced logarithmically from 45 Hz up to 16 kHz (or just below the
 // Nyquist frequency) over a Hann window of a power of two of at least 85 ms, a band
