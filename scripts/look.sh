@@ -8,13 +8,14 @@
 #
 #   LOOK_TRACKS=N    only N tracks of each package, spread evenly through its list
 #   LOOK_SECONDS=S   only the first S seconds of each track
+#   LOOK_BANDS=log   the logarithmic layout instead, for comparison (sheets-log/)
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 look="$root/build/look"
 tool="$root/build/linux/orlimvis_look"
 [ -x "$tool" ] || { echo "look: $tool is not built (cmake --build --preset linux)" >&2; exit 1; }
-mkdir -p "$look/debs" "$look/extracted" "$look/sheets" "$look/plugin"
+mkdir -p "$look/debs" "$look/extracted" "$look/plugin"
 
 cd "$look/debs"
 for package in wesnoth-1.16-music supertux-data; do
@@ -46,7 +47,14 @@ mapfile -t tracks < <(pick "${LOOK_TRACKS:-}" "${orchestral[@]}"; pick "${LOOK_T
 
 # A copy of the plug-in, so that the settings file it keeps beside itself stays here.
 cp "$root/build/linux/vis_orlim.so" "$look/plugin/"
-args=(--plugin "$look/plugin/vis_orlim.so" --out "$look/sheets" --seed 7)
+bands=${LOOK_BANDS:-classic}
+case "$bands" in
+  classic) sheets="$look/sheets" ;;
+  log) sheets="$look/sheets-log" ;;
+  *) echo "look: LOOK_BANDS=$bands: expected classic or log" >&2; exit 1 ;;
+esac
+mkdir -p "$sheets"
+args=(--plugin "$look/plugin/vis_orlim.so" --out "$sheets" --seed 7 --bands "$bands")
 [ -n "${LOOK_SECONDS:-}" ] && args+=(--seconds "$LOOK_SECONDS")
-echo "look: ${#tracks[@]} tracks; contact sheets in $look/sheets" >&2
-"$tool" "${args[@]}" "${tracks[@]}" | tee "$look/figures.txt"
+echo "look: ${#tracks[@]} tracks, $bands bands; contact sheets in $sheets" >&2
+"$tool" "${args[@]}" "${tracks[@]}" | tee "$look/figures-$bands.txt"

@@ -2,7 +2,7 @@
 // figures of look_metrics.h), with a contact sheet per track and effect. `make look`
 // runs it over Debian's game music (scripts/look.sh fetches it).
 //
-//   orlimvis_look --plugin PATH --out DIR [--seconds S] [--seed N] AUDIO...
+//   orlimvis_look --plugin PATH --out DIR [--seconds S] [--seed N] [--bands log] AUDIO...
 //
 // Writes DIR/<track>-<effect>.png (frames at 10%..90%, each at half size). Decoding is
 // the one function decodeTrack below.
@@ -26,11 +26,13 @@ struct Options {
   std::string plugin, out;
   double seconds = 0;  // 0: whole tracks
   unsigned seed = 1;
+  SpectrumOptions spectrum;
   std::vector<std::string> tracks;
 };
 
 const char kUsage[] =
-    "usage: orlimvis_look --plugin PATH --out DIR [--seconds S] [--seed N] AUDIO...\n";
+    "usage: orlimvis_look --plugin PATH --out DIR [--seconds S] [--seed N] [--bands log]\n"
+    "                     AUDIO...\n";
 
 bool parseOptions(int argc, char** argv, Options* o, std::string* error) {
   for (int i = 1; i < argc; ++i) {
@@ -50,6 +52,10 @@ bool parseOptions(int argc, char** argv, Options* o, std::string* error) {
       unsigned long seed = strtoul(argv[++i], &end, 10);
       if (*end || argv[i][0] == '-') return *error = "--seed wants a whole number", false;
       o->seed = (unsigned)seed;
+    } else if (arg == "--bands" && hasValue) {
+      std::string layout = argv[++i];
+      if (layout != "classic" && layout != "log") return *error = "--bands wants classic or log", false;
+      o->spectrum.layout = layout == "log" ? SpectrumLayout::Log : SpectrumLayout::Classic;
     } else if (!arg.empty() && arg[0] == '-') {
       return *error = "unknown option " + arg, false;
     } else {
@@ -83,11 +89,13 @@ bool writeSheet(const std::string& path, const LookSheet& sheet, std::string* er
 }
 
 void printFigures(const char* effect, int module, const LookFigures& f) {
-  printf("  %-8s blank %5.1f%%  frozen %5.1f s  fires %6.1f/min (%5.1f stretches/min)",
-         effect, 100 * f.blankShare, f.longestFrozenSeconds, f.firingsPerMinute,
-         f.firingStretchesPerMinute);
+  printf("  %-8s blank %5.1f%%  frozen %5.1f s  change %5.2f%%  fires %6.1f/min (%5.1f stretches)",
+         effect, 100 * f.blankShare, f.longestFrozenSeconds, 100 * f.meanChange,
+         f.firingsPerMinute, f.firingStretchesPerMinute);
   if (module == 0) printf("  bass~background %+.2f", f.bassCorrelation);
-  if (module == 3) printf("  cover %4.1f%%, whole %4.1f%%", 100 * f.meanCover, 100 * f.fullCoverShare);
+  if (module == 3) {
+    printf("  cover %4.1f%%, whole %4.1f%%", 100 * f.meanCover, 100 * f.fullCoverShare);
+  }
   printf("\n");
   fflush(stdout);
 }
@@ -106,6 +114,7 @@ int run(const Options& o, std::string* error) {
       LookRun settings;
       settings.module = module;
       settings.seed = o.seed;
+      settings.spectrum = o.spectrum;
       LookFigures figures;
       LookSheet sheet;
       if (!lookRender(&host, settings, clip, &figures, &sheet, error)) return 1;

@@ -71,6 +71,10 @@ void LookMeter::addFrame(const uint32_t* pixels, int width, int height, int stri
   }
   ++music_;
   if (isBlank(pixels, width, height, stride)) ++blank_;
+  if (frames_ > 1 && area > 0) {
+    ++compared_;
+    changeSum_ += (double)changed / area;
+  }
   // Under 0.5% changed: 200 x changed < area.
   if (frames_ > 1 && 200 * changed < area) {
     longestFrozen_ = std::max(longestFrozen_, ++frozenRun_);
@@ -114,6 +118,7 @@ LookFigures LookMeter::figures() const {
     f.fullCoverShare = fullCover_ / n;
   }
   f.longestFrozenSeconds = longestFrozen_ * kFrameSeconds;
+  if (compared_ > 0) f.meanChange = changeSum_ / compared_;
   double vx = n * sxx_ - sx_ * sx_, vy = n * syy_ - sy_ * sy_;
   f.bassCorrelation = vx > 0 && vy > 0 ? (n * sxy_ - sx_ * sy_) / sqrt(vx * vy) : NAN;
   return f;

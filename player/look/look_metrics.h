@@ -5,7 +5,8 @@
 // - Blank share: frames whose pixels all lie within 2 levels of one colour (each
 //   component's range over the frame is at most 4), among the frames of music.
 // - Frozen: a frame in which under 0.5% of the pixels changed since the one before; the
-//   longest run of such frames, in seconds (25 ms a frame).
+//   longest run of such frames, in seconds (25 ms a frame). Also the mean share of the
+//   pixels that a frame of music changes, which tells a slow picture from a still one.
 // - Silence-rule firings: frames of music (not digital silence) whose band 0 reads 0 in
 //   both channels, the condition on which Pellox and Ambrith clear and regroup and
 //   Tovanel scatters its stars; per minute, as frames and as separate stretches.
@@ -27,6 +28,7 @@ struct LookFigures {
   long silentFrames = 0;    // frames of digital silence
   double blankShare = 0;
   double longestFrozenSeconds = 0;
+  double meanChange = 0;                // share of the pixels a frame changes
   double firingsPerMinute = 0;          // frames of music with band 0 at 0
   double firingStretchesPerMinute = 0;  // runs of such frames
   double bassCorrelation = 0;           // Zarvenn only (NaN when undefined)
@@ -46,7 +48,8 @@ class LookMeter {
  private:
   int module_;
   long frames_ = 0, silent_ = 0, music_ = 0, blank_ = 0;
-  long frozenRun_ = 0, longestFrozen_ = 0;
+  long frozenRun_ = 0, longestFrozen_ = 0, compared_ = 0;
+  double changeSum_ = 0;
   long firings_ = 0, stretches_ = 0;
   bool firing_ = false;
   std::vector<uint32_t> previous_;

@@ -164,7 +164,9 @@ TEST(ClassicAnalyser, BandZeroHoldsTheDeepBassSteadilyAndIgnoresAnOffset) {
     int lowest0 = 255, highest0 = 0;
     for (int t = 2; t < 38; ++t) {
       Spectrum out = analyseTick(a, bass, t);
-      if (c.band1) ASSERT_NEAR(out.bands[0][1], c.band1, 4) << "tick " << t;
+      if (c.band1) {
+        ASSERT_NEAR(out.bands[0][1], c.band1, 4) << "tick " << t;
+      }
       lowest0 = std::min<int>(lowest0, out.bands[0][0]);
       highest0 = std::max<int>(highest0, out.bands[0][0]);
     }
@@ -314,7 +316,9 @@ TEST(ClassicAnalyser, RejectsRatesAndSensitivitiesItCannotServe) {
     SCOPED_TRACE(testing::Message() << c.rate << " Hz, sensitivity " << c.sensitivity);
     SpectrumAnalyser* a = classic(c.rate, c.sensitivity);
     EXPECT_EQ(a != nullptr, c.ok);
-    if (a) EXPECT_EQ(spectrumWindowLength(a), c.length);
+    if (a) {
+      EXPECT_EQ(spectrumWindowLength(a), c.length);
+    }
     spectrumDestroy(a);
   }
   SpectrumAnalyser* a = spectrumCreate(44100);  // the default is the classic layout

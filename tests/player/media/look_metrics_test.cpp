@@ -67,6 +67,8 @@ TEST(LookMetrics, FrozenStretchesSilenceFiringsAndDigitalSilence) {
   EXPECT_EQ(figures.frames, 73);
   EXPECT_EQ(figures.silentFrames, 10);
   EXPECT_DOUBLE_EQ(figures.longestFrozenSeconds, 1.0);
+  // Frames 2..63 changed 40 x 49 + 50 + 21 x 1 pixels of 10000.
+  EXPECT_NEAR(figures.meanChange, (40 * 49 + 50 + 21) / 62.0 / 10000, 1e-12);
   const double minutes = 63 * 0.025 / 60;
   EXPECT_NEAR(figures.firingsPerMinute, 20 / minutes, 1e-9);
   EXPECT_NEAR(figures.firingStretchesPerMinute, 2 / minutes, 1e-9);
