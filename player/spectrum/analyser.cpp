@@ -8,7 +8,8 @@
 // frame, in dB, smoothed over seconds so that it follows the recording and not the beat.
 // The reference reads kTargetLevel; louder moments have the headroom above it.
 // - Louder frames pull the reference up with a time constant of kRiseSeconds: a loud
-//   entry pins the top bands for a second or two at most, one loud click barely counts.
+//   entry 20 dB above the reference pins the loudest bands for about two seconds, and
+//   one loud click barely counts.
 // - Quieter frames let it down by at most kFallDbPerSecond, so a quieter master (or a
 //   quieter movement) comes up to the range within seconds...
 // - ...but a frame more than kGateDb below the reference is a quiet passage, not a new
