@@ -6,7 +6,6 @@
 #include <algorithm>
 
 namespace {
-constexpr double kFrameSeconds = 0.025;
 constexpr uint32_t kTovanelBackground = 0x000032;  // red 0, green 0, blue 50
 
 bool isBlank(const uint32_t* pixels, int width, int height, int stride) {
@@ -109,7 +108,7 @@ LookFigures LookMeter::figures() const {
   f.frames = frames_;
   f.silentFrames = silent_;
   const double n = (double)music_;
-  const double minutes = n * kFrameSeconds / 60;
+  const double minutes = n * frameSeconds_ / 60;
   if (music_ > 0) {
     f.blankShare = blank_ / n;
     f.firingsPerMinute = firings_ / minutes;
@@ -117,7 +116,7 @@ LookFigures LookMeter::figures() const {
     f.meanCover = coverSum_ / n;
     f.fullCoverShare = fullCover_ / n;
   }
-  f.longestFrozenSeconds = longestFrozen_ * kFrameSeconds;
+  f.longestFrozenSeconds = longestFrozen_ * frameSeconds_;
   if (compared_ > 0) f.meanChange = changeSum_ / compared_;
   double vx = n * sxx_ - sx_ * sx_, vy = n * syy_ - sy_ * sy_;
   f.bassCorrelation = vx > 0 && vy > 0 ? (n * sxy_ - sx_ * sy_) / sqrt(vx * vy) : NAN;

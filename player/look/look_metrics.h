@@ -5,7 +5,7 @@
 // - Blank share: frames whose pixels all lie within 2 levels of one colour (each
 //   component's range over the frame is at most 4), among the frames of music.
 // - Frozen: a frame in which under 0.5% of the pixels changed since the one before; the
-//   longest run of such frames, in seconds (25 ms a frame). Also the mean share of the
+//   longest run of such frames, in seconds. Also the mean share of the
 //   pixels that a frame of music changes, which tells a slow picture from a still one.
 // - Silence-rule firings: frames of music (not digital silence) whose band 0 reads 0 in
 //   both channels, the condition on which Pellox and Ambrith clear and regroup and
@@ -38,8 +38,9 @@ struct LookFigures {
 
 class LookMeter {
  public:
-  // module: the index in the plug-in's table (0 Zarvenn, 1 Pellox, 2 Ambrith, 3 Tovanel).
-  explicit LookMeter(int module) : module_(module) {}
+  // module: the index in the plug-in's table (0 Zarvenn, 1 Pellox, 2 Ambrith, 3 Tovanel);
+  // frameSeconds: the time between two frames, as the module asks for it.
+  LookMeter(int module, double frameSeconds) : module_(module), frameSeconds_(frameSeconds) {}
   // One frame: 0x00RRGGBB pixels, and the spectrum that was rendered into it.
   void addFrame(const uint32_t* pixels, int width, int height, int stride,
                 const unsigned char spectrum[2][576], bool digitalSilence);
@@ -47,6 +48,7 @@ class LookMeter {
 
  private:
   int module_;
+  double frameSeconds_;
   long frames_ = 0, silent_ = 0, music_ = 0, blank_ = 0;
   long frozenRun_ = 0, longestFrozen_ = 0, compared_ = 0;
   double changeSum_ = 0;

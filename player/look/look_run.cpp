@@ -1,6 +1,6 @@
 // The look run: the frame loop of a render, with the meter and the contact sheet as its
-// only outputs. The analyser's window is centred on each 25 ms frame, zeros outside the
-// clip, as the player's frame clock hands it.
+// only outputs. Frames come at the running module's frame interval; the analyser's
+// window is centred on each, zeros outside the clip, as the player's frame clock hands it.
 #include "look/look_run.h"
 
 #include <algorithm>
@@ -20,10 +20,10 @@ void pinClock(unsigned seed) {
 }
 
 // Frame `tick`'s window: `length` frames centred on it; *begin, *end its own frames.
-void gatherWindow(const AudioClip& clip, int64_t tick, int length, std::vector<float>* window,
-                  int* begin, int* end, bool* digitalSilence) {
-  const int rate = clip.sampleRate;
-  int64_t tickBegin = tick * rate / 40, tickEnd = (tick + 1) * rate / 40;
+void gatherWindow(const AudioClip& clip, int64_t tick, int intervalMillis, int length,
+                  std::vector<float>* window, int* begin, int* end, bool* digitalSilence) {
+  const int64_t perSecond = (int64_t)clip.sampleRate * intervalMillis;
+  int64_t tickBegin = tick * perSecond / 1000, tickEnd = (tick + 1) * perSecond / 1000;
   int64_t first = (tickBegin + tickEnd) / 2 - length / 2;
   *begin = (int)(tickBegin - first);
   *end = (int)(tickEnd - first);
@@ -81,9 +81,10 @@ bool lookRender(PluginHost* host, const LookRun& run, const AudioClip& clip, Loo
     spectrumDestroy(analyser);
     return false;
   }
-  const int64_t ticks = clip.frameCount() * 40 / clip.sampleRate;
+  const int interval = std::max(1, host->module(run.module)->frameIntervalMillis);
+  const int64_t ticks = clip.frameCount() * 1000 / ((int64_t)clip.sampleRate * interval);
   const int length = spectrumWindowLength(analyser);
-  LookMeter meter(run.module);
+  LookMeter meter(run.module, interval / 1000.0);
   *sheet = LookSheet();
   std::vector<float> window;
   unsigned char spectrum[2][SPECTRUM_BANDS];
@@ -92,7 +93,7 @@ bool lookRender(PluginHost* host, const LookRun& run, const AudioClip& clip, Loo
   for (int64_t tick = 0; tick < ticks && ok; ++tick) {
     int begin, end;
     bool digitalSilence;
-    gatherWindow(clip, tick, length, &window, &begin, &end, &digitalSilence);
+    gatherWindow(clip, tick, interval, length, &window, &begin, &end, &digitalSilence);
     spectrumExecute(analyser, window.data(), begin, end, spectrum);
     host->renderFrame(spectrum, std::max(1, clip.streamChannels), clip.sampleRate);
     VisPixels pixels;

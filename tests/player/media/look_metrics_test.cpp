@@ -31,7 +31,7 @@ TEST(LookMetrics, BlankFramesAreWithinTwoLevelsOfOneColour) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.note);
-    LookMeter meter(1);
+    LookMeter meter(1, 0.025);
     Frame f;
     f.spectrum[0][0] = 3;
     f.pixels[(size_t)c.at] = c.value;
@@ -41,7 +41,7 @@ TEST(LookMetrics, BlankFramesAreWithinTwoLevelsOfOneColour) {
 }
 
 TEST(LookMetrics, FrozenStretchesSilenceFiringsAndDigitalSilence) {
-  LookMeter meter(2);
+  LookMeter meter(2, 0.025);
   Frame f;
   f.spectrum[0][0] = f.spectrum[1][0] = 9;
   add(&meter, f);
@@ -77,7 +77,7 @@ TEST(LookMetrics, FrozenStretchesSilenceFiringsAndDigitalSilence) {
 }
 
 TEST(LookMetrics, ZarvennBackgroundAgainstBassAndTovanelCover) {
-  LookMeter zarvenn(0);
+  LookMeter zarvenn(0, 0.025);
   for (int bass = 0; bass < 60; bass += 7) {
     Frame f;
     int grey = 255 - 2 * bass;
@@ -89,7 +89,7 @@ TEST(LookMetrics, ZarvennBackgroundAgainstBassAndTovanelCover) {
   }
   EXPECT_NEAR(zarvenn.figures().bassCorrelation, -1.0, 1e-9);
 
-  LookMeter tovanel(3);
+  LookMeter tovanel(3, 0.025);
   Frame f;
   f.spectrum[0][0] = 1;
   std::fill(f.pixels.begin(), f.pixels.end(), 0x000032u);  // the dark-blue background
@@ -100,5 +100,5 @@ TEST(LookMetrics, ZarvennBackgroundAgainstBassAndTovanelCover) {
   LookFigures figures = tovanel.figures();
   EXPECT_NEAR(figures.meanCover, (0.25 + 0.9951) / 2, 1e-9);
   EXPECT_DOUBLE_EQ(figures.fullCoverShare, 0.5);
-  EXPECT_TRUE(isnan(LookMeter(1).figures().bassCorrelation));
+  EXPECT_TRUE(isnan(LookMeter(1, 0.025).figures().bassCorrelation));
 }
