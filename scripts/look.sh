@@ -46,7 +46,9 @@ mapfile -t electronic < <(find "$shared/supertux2/music" -name '*.ogg' | sort)
 mapfile -t tracks < <(pick "${LOOK_TRACKS:-}" "${orchestral[@]}"; pick "${LOOK_TRACKS:-}" "${electronic[@]}")
 
 # A copy of the plug-in, so that the settings file it keeps beside itself stays here.
-cp "$root/build/linux/vis_orlim.so" "$look/plugin/"
+# Copied under a new name and renamed, so that a look run still going keeps its own.
+cp "$root/build/linux/vis_orlim.so" "$look/plugin/.vis_orlim.so.new"
+mv -f "$look/plugin/.vis_orlim.so.new" "$look/plugin/vis_orlim.so"
 bands=${LOOK_BANDS:-classic}
 case "$bands" in
   classic) sheets="$look/sheets" ;;

@@ -102,15 +102,24 @@ void printFigures(const char* effect, int module, const LookFigures& f) {
 
 int run(const Options& o, std::string* error) {
   if (!checkWritableFolder(o.out, error)) return 1;
-  PluginHost host;
-  if (!host.load(o.plugin, error)) return 1;
+  int modules;
+  {
+    PluginHost host;
+    if (!host.load(o.plugin, error)) return 1;
+    modules = host.moduleCount();
+  }
   for (const std::string& path : o.tracks) {
     AudioClip clip;
     if (!decodeTrack(path, o.seconds, &clip, error)) return 1;
     const std::string name = trackName(path);
     printf("%s (%.0f s at %d Hz, %d channels)\n", name.c_str(), clip.seconds(), clip.sampleRate,
            clip.streamChannels);
-    for (int module = 0; module < host.moduleCount(); ++module) {
+    for (int module = 0; module < modules; ++module) {
+      // The plug-in loaded afresh for every run: what it keeps from one run of a module
+      // to the next (flake sizes, the glow, the star dots) would otherwise make a
+      // track's figures depend on the tracks before it.
+      PluginHost host;
+      if (!host.load(o.plugin, error)) return 1;
       LookRun settings;
       settings.module = module;
       settings.seed = o.seed;
