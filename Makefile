@@ -4,13 +4,14 @@
 #   make install   bin/orlimvis and its private lib/orlimvis/ under PREFIX (DESTDIR too)
 #   make package   the Debian package, build/linux/dist/orlimvis_VERSION_ARCH.deb
 #   make dist      the package and the zip for Windows users (vis_orlim.dll + README.txt)
+#   make look      every effect on real recordings (fetched into build/look/), measured
 PRESETS := mingw-i686 linux linux-i386 linux-aarch64
 # Built for the tests only: the sanitizer suite and the libFuzzer targets.
 CHECKED := linux-asan fuzz
 FUZZ_SECONDS ?= 60
 PREFIX ?= /usr/local
 
-.PHONY: all deps deps-demo build build-checked test fuzz demo bench install package dist clean
+.PHONY: all deps deps-demo build build-checked test fuzz demo bench look install package dist clean
 
 all: build
 
@@ -77,6 +78,11 @@ dist: package
 	@cmake --preset mingw-i686 >/dev/null && cmake --build --preset mingw-i686 --target vis_orlim
 	@cmake --build --preset linux --target windows_zip
 	@ls -1 build/linux/dist/*.deb build/linux/dist/*.zip
+
+# Not part of `make test`: fetches Debian's game music (some 300 MB) into build/look/.
+look: deps
+	@cmake --preset linux >/dev/null && cmake --build --preset linux --target orlimvis_look_tool
+	@bash scripts/look.sh
 
 clean:
 	rm -rf build

@@ -44,6 +44,12 @@ const CommandHelp kHelp[] = {
      "  --from T             start T into the audio\n"
      "  --duration T         render T of audio (default: to the end)\n"
      "  --at T               the time of a .png snapshot (default 5 s in)\n"
+     "  --bands classic|log  the spectrum's layout: classic (default), bands evenly spaced\n"
+     "                       up to 22 kHz, the one the effects were made for; log, bands\n"
+     "                       spaced logarithmically from 45 Hz to 16 kHz\n"
+     "  --sensitivity auto|N the spectrum's gain: auto (default) follows the recording's\n"
+     "                       loudness over seconds; N is fixed, 0.01 to 10000 (at 1 a\n"
+     "                       full-scale sine reads 255, at 10 a sine ten times quieter does)\n"
      "  --codec C            video codec: h264 (default for .mp4, .mkv), hevc, vp9 (default\n"
      "                       for .webm), av1\n"
      "  --crf N              constant quality, lower is better (defaults: h264 20, hevc 24,\n"
@@ -65,6 +71,12 @@ const CommandHelp kHelp[] = {
      "  --size WxH           window size (default 640x480)\n"
      "  --seed N             pin the plug-in's clock\n"
      "  --from T             start T into the audio\n"
+     "  --bands classic|log  the spectrum's layout: classic (default), bands evenly spaced\n"
+     "                       up to 22 kHz, the one the effects were made for; log, bands\n"
+     "                       spaced logarithmically from 45 Hz to 16 kHz\n"
+     "  --sensitivity auto|N the spectrum's gain: auto (default) follows the recording's\n"
+     "                       loudness over seconds; N is fixed, 0.01 to 10000 (at 1 a\n"
+     "                       full-scale sine reads 255, at 10 a sine ten times quieter does)\n"
      "  --plugin PATH        the plug-in to host\n"
      "Keys: 1-4 module, F full screen, Space pause, Left/Right seek 5 s, Esc or Q quit.\n"},
     {"list",
@@ -191,6 +203,30 @@ bool takeValue(int argc, char** argv, int* i, const char* name, std::string* val
   return true;
 }
 
+// --bands classic|log, --sensitivity auto|N.
+bool parseSpectrumOption(const std::string& name, const std::string& value,
+                         SpectrumOptions* spectrum, std::string* error) {
+  if (name == "--bands") {
+    if (value == "classic") spectrum->layout = SpectrumLayout::Classic;
+    else if (value == "log") spectrum->layout = SpectrumLayout::Log;
+    else return *error = "--bands " + value + ": expected classic or log", false;
+    return true;
+  }
+  if (value == "auto") {
+    spectrum->sensitivity = 0;
+    return true;
+  }
+  char* end = nullptr;
+  double gain = strtod(value.c_str(), &end);
+  if (value.empty() || *end != '\0' || !(gain >= SPECTRUM_SENSITIVITY_MIN &&
+                                          gain <= SPECTRUM_SENSITIVITY_MAX)) {
+    *error = "--sensitivity " + value + ": expected auto or a number from 0.01 to 10000";
+    return false;
+  }
+  spectrum->sensitivity = gain;
+  return true;
+}
+
 // The command word. Returns 1 to go on with the options, 0 for a command line that is
 // complete (--version, help), -1 with *error set.
 int parseCommandWord(int argc, char** argv, Options* o, std::string* error) {
@@ -279,6 +315,8 @@ bool OptionParser::parseAll() {
       if (!seedOption()) return false;
     } else if (arg == "--from" || arg == "--duration" || arg == "--at") {
       if (!timeOption(arg)) return false;
+    } else if (arg == "--bands" || arg == "--sensitivity") {
+      if (!valueOf(arg) || !parseSpectrumOption(arg, value_, &o_->spectrum, error_)) return false;
     } else if (arg == "--capture") {
       o_->capture = true;
       if (i_ + 1 < argc_ && argv_[i_ + 1][0] != '-') o_->captureDevice = argv_[++i_];

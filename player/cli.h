@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "output/video_writer.h"  // EncodingChoice, filled from --codec, --crf and the like
+#include "spectrum/analyser.h"     // SpectrumOptions, filled from --bands and --sensitivity
 
 enum class Command { None, Help, Version, List, Render, Play, Tune, Devices };
 
@@ -28,6 +29,7 @@ struct Options {
   bool overwrite = false;    // -y replaces existing outputs; -n (the default) refuses them
   EncodingChoice encoding;   // --codec, --crf, --preset, --audio-bitrate, --audio copy
   std::string helpTopic;     // help COMMAND, COMMAND --help; empty: the general help
+  SpectrumOptions spectrum;  // --bands, --sensitivity (render and play)
 };
 
 // Parses argv; on failure returns false with a one-line reason in *error.

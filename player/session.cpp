@@ -97,7 +97,10 @@ bool Session::useLiveAudio(int sampleRate, int channels, const std::string& name
 
 bool Session::makeAnalyser(std::string* error) {
   spectrumDestroy(analyser_);
-  analyser_ = spectrumCreate(rate_);
+  // The layout and gain of --bands and --sensitivity. The analyser keeps its automatic
+  // gain from frame to frame: one analyser per session, fed its frames in order, and a
+  // seek or a change of module leaves it as it is (the gain settles again by itself).
+  analyser_ = spectrumCreateWith(rate_, options_.spectrum);
   if (!analyser_) {
     *error = "cannot set up the spectrum analyser (FFTW) for " + std::to_string(rate_) + " Hz";
     return false;

@@ -98,6 +98,36 @@ TEST(RenderInProcess, EveryKindOfFileToPngAndMp4) {
   }
 }
 
+TEST(RenderInProcess, BandsAndSensitivityReachTheAnalyser) {
+  // The same frame of the demo tune under each spectrum setting: each setting gives its
+  // own picture, and the same setting the same bytes again.
+  PluginCopy plugin;
+  ScratchDir dir;
+  const struct { const char* name; SpectrumLayout layout; double sensitivity; } cases[] = {
+      {"classic-auto", SpectrumLayout::Classic, 0},
+      {"log", SpectrumLayout::Log, 0},
+      {"classic-fixed", SpectrumLayout::Classic, 40},
+  };
+  std::vector<std::string> shots;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string error;
+    for (int run = 0; run < 2; ++run) {
+      Options o = renderOptions(plugin, "", dir.file(c.name + std::to_string(run) + ".png"));
+      o.module = "Zarvenn";
+      o.at = 2;
+      o.spectrum.layout = c.layout;
+      o.spectrum.sensitivity = c.sensitivity;
+      ASSERT_EQ(renderCommand(o, &error), 0) << error;
+      shots.push_back(readWholeFile(o.output));
+    }
+    EXPECT_EQ(shots[shots.size() - 2], shots.back());
+  }
+  EXPECT_NE(shots[0], shots[2]);
+  EXPECT_NE(shots[0], shots[4]);
+  EXPECT_NE(shots[2], shots[4]);
+}
+
 TEST(RenderInProcess, TheFrameClockFollowsTheModulesRecord) {
   PluginCopy plugin;
   // The test holds the plug-in loaded, so the record it patches is the one the

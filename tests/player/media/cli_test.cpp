@@ -82,6 +82,16 @@ TEST(Cli, Commands) {
   EXPECT_EQ(o.seed, 42u);
   EXPECT_DOUBLE_EQ(o.from, 60);
   EXPECT_DOUBLE_EQ(o.duration, 10);
+  EXPECT_EQ(o.spectrum.layout, SpectrumLayout::Classic);  // the defaults
+  EXPECT_EQ(o.spectrum.sensitivity, 0);
+  Options s;
+  ASSERT_TRUE(parse({"render", "-m", "0", "-o", "x.png", "--bands", "log", "--sensitivity", "2.5"},
+                    &s, &e)) << e;
+  EXPECT_EQ(s.spectrum.layout, SpectrumLayout::Log);
+  EXPECT_DOUBLE_EQ(s.spectrum.sensitivity, 2.5);
+  Options t;
+  ASSERT_TRUE(parse({"play", "-m", "0", "--sensitivity", "3", "--sensitivity", "auto"}, &t, &e));
+  EXPECT_EQ(t.spectrum.sensitivity, 0);
 
   Options p;
   ASSERT_TRUE(parse({"play", "-m", "1", "--capture", "Monitor of Speakers"}, &p, &e)) << e;
@@ -110,6 +120,10 @@ TEST(Cli, Commands) {
       {{"render", "a.wav", "b.wav", "-m", "P", "-o", "x.mp4"}, "b.wav"},
       {{"play", "a.wav", "-m", "P", "--capture"}, "capture"},
       {{"play", "-m", "P", "-o", "x.mp4"}, "-o"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--bands", "linear"}, "linear"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--sensitivity", "0"}, "--sensitivity"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--sensitivity", "loud"}, "loud"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--sensitivity", "1e9"}, "10000"},
       {{"list", "extra"}, "extra"},
       {{"devices", "extra"}, "devices: unexpected argument 'extra'"},
       {{"tune"}, "OUT.wav"},
@@ -165,8 +179,9 @@ TEST(Cli, RenderChoicesSeveralInputsVersionAndHelp) {
   EXPECT_EQ(v.command, Command::Version);
   EXPECT_EQ(std::string(versionText()).rfind("orlimvis ", 0), 0u);
   const struct { const char* command; std::vector<const char*> mentions; } helps[] = {
-      {"render", {"-o", "-y", "--crf", "--preset", "--codec", "--audio-bitrate", "--audio copy", "--at"}},
-      {"play", {"--capture", "Space"}},
+      {"render", {"-o", "-y", "--crf", "--preset", "--codec", "--audio-bitrate", "--audio copy", "--at",
+                  "--bands", "--sensitivity"}},
+      {"play", {"--capture", "Space", "--bands", "--sensitivity"}},
       {"list", {"--plugin"}},
       {"tune", {"OUT.wav", "--duration"}},
   };

@@ -1,0 +1,166 @@
+// orlimvis_look: renders recordings with every effect and prints how each looks (the
+// figures of look_metrics.h), with a contact sheet per track and effect. `make look`
+// runs it over Debian's game music (scripts/look.sh fetches it).
+//
+//   orlimvis_look --plugin PATH --out DIR [--seconds S] [--seed N] [--bands log] AUDIO...
+//
+// Writes DIR/<track>-<effect>.png (frames at 10%..90%, each at half size). Decoding is
+// the player's FFmpeg decoder (decodeTrack below).
+#include <math.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "audio/audio_clip.h"
+#include "audio/decoder.h"
+#include "host/plugin_host.h"
+#include "look/look_run.h"
+#include "output/output_file.h"
+#include "output/png_writer.h"
+
+namespace {
+
+struct Options {
+  std::string plugin, out;
+  double seconds = 0;  // 0: whole tracks
+  unsigned seed = 1;
+  SpectrumOptions spectrum;
+  std::vector<std::string> tracks;
+};
+
+const char kUsage[] =
+    "usage: orlimvis_look --plugin PATH --out DIR [--seconds S] [--seed N] [--bands log]\n"
+    "                     AUDIO...\n";
+
+bool parseOptions(int argc, char** argv, Options* o, std::string* error) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    bool hasValue = i + 1 < argc;
+    if (arg == "--plugin" && hasValue) {
+      o->plugin = argv[++i];
+    } else if (arg == "--out" && hasValue) {
+      o->out = argv[++i];
+    } else if (arg == "--seconds" && hasValue) {
+      char* end;
+      o->seconds = strtod(argv[++i], &end);
+      if (*end || !(o->seconds > 0 && o->seconds <= 36000))
+        return *error = "--seconds wants a number from 0 to 36000", false;
+    } else if (arg == "--seed" && hasValue) {
+      char* end;
+      unsigned long seed = strtoul(argv[++i], &end, 10);
+      if (*end || argv[i][0] == '-') return *error = "--seed wants a whole number", false;
+      o->seed = (unsigned)seed;
+    } else if (arg == "--bands" && hasValue) {
+      std::string layout = argv[++i];
+      if (layout != "classic" && layout != "log") return *error = "--bands wants classic or log", false;
+      o->spectrum.layout = layout == "log" ? SpectrumLayout::Log : SpectrumLayout::Classic;
+    } else if (!arg.empty() && arg[0] == '-') {
+      return *error = "unknown option " + arg, false;
+    } else {
+      o->tracks.push_back(arg);
+    }
+  }
+  if (o->plugin.empty() || o->out.empty() || o->tracks.empty())
+    return *error = "--plugin, --out and at least one AUDIO file are needed", false;
+  return true;
+}
+
+// The whole track (or its first `seconds`) as two-channel floats, through the player's
+// FFmpeg decoder.
+bool decodeTrack(const std::string& path, double seconds, AudioClip* clip, std::string* error) {
+  AudioDecoder decoder;
+  if (!decoder.open(path, error)) return false;
+  clip->sampleRate = decoder.sampleRate();
+  clip->streamChannels = decoder.streamChannels();
+  clip->samples.clear();
+  const int64_t limit = seconds > 0 ? (int64_t)(seconds * clip->sampleRate) : INT64_MAX;
+  const int64_t chunk = 65536;
+  std::vector<float> buffer((size_t)chunk * 2);
+  for (int64_t have = 0; have < limit;) {
+    int64_t n = decoder.read(buffer.data(), std::min(chunk, limit - have));
+    if (n <= 0) break;
+    clip->samples.insert(clip->samples.end(), buffer.begin(), buffer.begin() + n * 2);
+    have += n;
+  }
+  if (!decoder.error().empty()) return *error = decoder.error(), false;
+  if (clip->frameCount() == 0) return *error = path + ": no audio in it", false;
+  return true;
+}
+
+std::string trackName(const std::string& path) {
+  std::string name = path.substr(path.find_last_of('/') + 1);
+  return name.substr(0, name.find_last_of('.'));
+}
+
+bool writeSheet(const std::string& path, const LookSheet& sheet, std::string* error) {
+  PendingFile file;
+  FrameView view{sheet.pixels.data(), sheet.width, sheet.height, sheet.width};
+  // A sheet of an earlier look run is replaced: the run is there to be repeated.
+  return file.reserve(path, IfExists::Replace, error) &&
+         writePng(file.temporaryPath(), view, error, path) && file.commit(error);
+}
+
+void printFigures(const char* effect, int module, const LookFigures& f) {
+  printf("  %-8s blank %5.1f%%  frozen %5.1f s  change %5.2f%%  fires %6.1f/min (%5.1f stretches)",
+         effect, 100 * f.blankShare, f.longestFrozenSeconds, 100 * f.meanChange,
+         f.firingsPerMinute, f.firingStretchesPerMinute);
+  if (module == 0) printf("  bass~background %+.2f", f.bassCorrelation);
+  if (module == 3) {
+    printf("  cover %4.1f%%, whole %4.1f%%", 100 * f.meanCover, 100 * f.fullCoverShare);
+  }
+  printf("\n");
+  fflush(stdout);
+}
+
+int run(const Options& o, std::string* error) {
+  if (!checkWritableFolder(o.out, error)) return 1;
+  int modules;
+  {
+    PluginHost host;
+    if (!host.load(o.plugin, error)) return 1;
+    modules = host.moduleCount();
+  }
+  for (const std::string& path : o.tracks) {
+    AudioClip clip;
+    if (!decodeTrack(path, o.seconds, &clip, error)) return 1;
+    const std::string name = trackName(path);
+    printf("%s (%.0f s at %d Hz, %d channels)\n", name.c_str(), clip.seconds(), clip.sampleRate,
+           clip.streamChannels);
+    for (int module = 0; module < modules; ++module) {
+      // The plug-in loaded afresh for every run: what it keeps from one run of a module
+      // to the next (flake sizes, the glow, the star dots) would otherwise make a
+      // track's figures depend on the tracks before it.
+      PluginHost host;
+      if (!host.load(o.plugin, error)) return 1;
+      LookRun settings;
+      settings.module = module;
+      settings.seed = o.seed;
+      settings.spectrum = o.spectrum;
+      LookFigures figures;
+      LookSheet sheet;
+      if (!lookRender(&host, settings, clip, &figures, &sheet, error)) return 1;
+      printFigures(host.moduleName(module), module, figures);
+      std::string sheetPath = o.out + "/" + name + "-" + host.moduleName(module) + ".png";
+      if (!sheet.pixels.empty() && !writeSheet(sheetPath, sheet, error)) return 1;
+    }
+  }
+  return 0;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  std::string error;
+  if (!parseOptions(argc, argv, &options, &error)) {
+    fprintf(stderr, "orlimvis_look: %s\n%s", error.c_str(), kUsage);
+    return 2;
+  }
+  int status = run(options, &error);
+  if (status != 0) fprintf(stderr, "orlimvis_look: %s\n", error.c_str());
+  return status;
+}
