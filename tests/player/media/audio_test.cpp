@@ -47,9 +47,6 @@ FrameClock clockOf(int intervalMillis, int rate) {
   return clock;
 }
 
-// Left 0.25 and right 0.5 (or one value 0.25 for mono): constant, so a sample read
-// anywhere tells which channel went where.
-const char* kLevels2 = "-f lavfi -i 'aevalsrc=0.25|0.5:s=%d:d=%g'";
 }  // namespace
 
 TEST(Decoder, ReadsEveryFormatRateAndChannelCount) {

@@ -101,8 +101,8 @@ TEST(Cli, Commands) {
   ASSERT_TRUE(parse({"play", "-m", "1", "--capture", "--size", "64x64"}, &q, &e)) << e;
   EXPECT_TRUE(q.capture);
   EXPECT_EQ(q.captureDevice, "");
-  Options t;
-  ASSERT_TRUE(parse({"tune", "t.wav", "--duration", "10:00"}, &t, &e)) << e;  // the longest
+  Options u;
+  ASSERT_TRUE(parse({"tune", "t.wav", "--duration", "10:00"}, &u, &e)) << e;  // the longest
 
   // Each rejected line, with a word its message must name (null: the line is accepted).
   const struct { std::vector<const char*> args; const char* named; } bad[] = {
