@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "draw/draw_surface.h"
+#include "effect_setup.h"
 #include "host/vis_header.h"
 #include "modules/modules.h"
 #include "state/vis_state.h"
@@ -37,13 +38,7 @@ const std::vector<VisModule>& musicFrames() {
 }
 
 void runEffect(benchmark::State& state, RenderFn render, int width, int height, Input input) {
-  resetVisStateForTests();
-  visState.surfaceWidth = width;
-  visState.surfaceHeight = height;
-  visState.surfaceRect = {0, 0, width, height};
-  buildSurface(width, height);
-  visSrand(12345);
-  seedParticles();
+  setUpEffect(width, height);
 
   VisModule fixed{};
   fixed.channels = 2;

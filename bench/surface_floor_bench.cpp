@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "draw/draw_surface.h"
+#include "effect_setup.h"
 #include "host/vis_header.h"
 #include "modules/modules.h"
 #include "state/vis_state.h"
@@ -74,14 +75,7 @@ void heaviestFrame(benchmark::State& state, RenderFn render, int width, int heig
   RegisterClassA(&wc);
   HWND window = CreateWindowExA(0, "FloorBench", "", WS_POPUP | WS_VISIBLE, 0, 0, width, height, nullptr,
                                 nullptr, instance, nullptr);
-  resetVisStateForTests();
-  visState.visWindow = window;
-  visState.surfaceWidth = width;
-  visState.surfaceHeight = height;
-  visState.surfaceRect = {0, 0, width, height};
-  buildSurface(width, height);
-  visSrand(12345);
-  seedParticles();
+  setUpEffect(width, height, window);
   VisModule loud{};
   loud.channels = 2;
   memset(loud.spectrum, 255, sizeof loud.spectrum);
