@@ -101,6 +101,7 @@ class LivePlayer {
  public:
   LivePlayer(const Options& options, std::string inputLabel)
       : options_(options), session_(options_), inputLabel_(std::move(inputLabel)) {}
+  ~LivePlayer() { stopDrawingInPlace(); }
   int run(std::string* error);
 
  private:
@@ -114,6 +115,8 @@ class LivePlayer {
   int64_t heardPosition() const;  // track sample being heard
   bool hidden() const;
   void update();
+  void drawInPlace();
+  void stopDrawingInPlace();
   void present();
 
   Options options_;
@@ -199,6 +202,7 @@ void LivePlayer::handleEvent(const SDL_Event& e) {
     session_.host().sendKey(e.type == SDL_KEYDOWN ? WM_KEYDOWN : WM_KEYUP, key, flags);
   } else if (e.type == SDL_WINDOWEVENT) {
     if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+      stopDrawingInPlace();
       int w, h;
       window_.drawableSize(&w, &h);
       session_.host().resizeFrame(std::max(1, w), std::max(1, h));
@@ -217,10 +221,12 @@ void LivePlayer::handleEvent(const SDL_Event& e) {
 
 void LivePlayer::pollEvents() {
   SDL_Event e;
+  // The wait reads everything the display has sent; the rest of what it read is then
+  // taken from SDL's queue without asking the display again.
   int got = SDL_WaitEventTimeout(&e, waitMillis());
-  while (got) {
+  while (got > 0) {
     handleEvent(e);
-    got = SDL_PollEvent(&e);
+    got = SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT);
   }
   if (interruptRequested() || events_.close) quit_ = true;
 }
@@ -276,6 +282,7 @@ bool LivePlayer::actOnKeys(std::string* error) {
   }
   if (events_.fullscreen) {
     events_.fullscreen = false;
+    stopDrawingInPlace();
     window_.toggleFullscreen();
   }
   return true;
@@ -331,10 +338,29 @@ void LivePlayer::update() {
   redraw_ = true;
 }
 
+// The plug-in's frame window keeps its pixels in the window's own surface whenever the
+// two are the same size, so that a frame the plug-in presents is already where the
+// display reads it: the player copies nothing.
+void LivePlayer::drawInPlace() {
+  FrameView view;
+  uint32_t* memory;
+  int stride;
+  if (!session_.pixels(&view) || !window_.framebuffer(view.width, view.height, &memory, &stride)) {
+    return;
+  }
+  if (memory != view.pixels) session_.host().lendFramePixels(memory, view.width, view.height, stride);
+}
+
+// Before the surface may move (the window changes size) or go (the window closes).
+void LivePlayer::stopDrawingInPlace() { session_.host().lendFramePixels(nullptr, 0, 0, 0); }
+
 // The frame, and the title: module, track and position (so it changes once a second).
 void LivePlayer::present() {
   FrameView view;
-  if (redraw_ && session_.pixels(&view)) window_.show(view);
+  if (redraw_) {
+    drawInPlace();
+    if (session_.pixels(&view)) window_.show(view);
+  }
   redraw_ = false;
   std::string title = session_.host().frameTitle();
   if (options_.capture) {

@@ -166,6 +166,11 @@ bool PluginHost::framePixels(VisPixels* out) const {
   return windows_ && windows_->frame() && visWindowPixels(windows_->frame(), out);
 }
 
+bool PluginHost::lendFramePixels(uint32_t* pixels, int width, int height, int stride) {
+  return windows_ && windows_->frame() &&
+         visLendWindowPixels(windows_->frame(), pixels, width, height, stride);
+}
+
 std::string PluginHost::frameTitle() const {
   if (!windows_ || !windows_->frame()) return "";
   char title[256] = {};

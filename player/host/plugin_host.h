@@ -71,6 +71,10 @@ class PluginHost : private HostWindowsListener {
 
   // The frame's pixels as the plug-in last presented them.
   bool framePixels(VisPixels* out) const;
+  // Has the frame keep its pixels in the caller's memory (its width x height at `stride`
+  // pixels a row) until it is resized or the memory is taken back with a null `pixels`
+  // (visLendWindowPixels).
+  bool lendFramePixels(uint32_t* pixels, int width, int height, int stride);
   std::string frameTitle() const;
   void moveFrame(int x, int y);
   void resizeFrame(int width, int height);

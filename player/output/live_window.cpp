@@ -32,10 +32,25 @@ bool LiveWindow::open(const std::string& title, int x, int y, int width, int hei
   return true;
 }
 
+bool LiveWindow::framebuffer(int width, int height, uint32_t** pixels, int* stride) {
+  SDL_Surface* target = SDL_GetWindowSurface(window_);
+  if (!target || target->w != width || target->h != height || target->pitch % 4 != 0 ||
+      target->format->format != SDL_PIXELFORMAT_RGB888 || SDL_MUSTLOCK(target)) {
+    return false;
+  }
+  *pixels = static_cast<uint32_t*>(target->pixels);
+  *stride = target->pitch / 4;
+  return true;
+}
+
 void LiveWindow::show(const FrameView& frame) {
   // SDL makes the surface again after a resize; until then it hands back the same one.
   SDL_Surface* target = SDL_GetWindowSurface(window_);
   if (!target) return;
+  if (frame.pixels == target->pixels && frame.width == target->w && frame.height == target->h) {
+    SDL_UpdateWindowSurface(window_);  // drawn in place
+    return;
+  }
   if (!source_ || source_->pixels != frame.pixels || source_->w != frame.width ||
       source_->h != frame.height || source_->pitch != frame.stride * 4) {
     if (source_) SDL_FreeSurface(source_);

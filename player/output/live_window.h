@@ -2,11 +2,12 @@
 // whose position is the player's clock. Nothing here knows the plug-in; the caller hands
 // in pixels and reads back events.
 //
-// A frame reaches the screen with one copy: from the caller's pixels into the window's
-// surface, which SDL keeps for the window's life and updates in place (on X11 an image
-// in memory shared with the server; where the video driver has no such framebuffer,
-// SDL backs it with one streaming texture of its own renderer). The pixels are wrapped,
-// not copied, and the wrapper is made again only when they move or change size.
+// The window's surface is memory SDL keeps for the window's size and updates in place
+// (on X11 an image in memory shared with the server; where the video driver has no such
+// framebuffer, SDL backs it with one streaming texture of its own renderer). A caller
+// that draws straight into it (framebuffer()) has its frames shown with no copy at all;
+// other pixels reach it with one copy (wrapped, not copied, and the wrapper made again
+// only when they move or change size).
 #pragma once
 
 #include <SDL.h>
@@ -24,6 +25,11 @@ class LiveWindow {
 
   // A window whose client area is width x height at screen position (x, y).
   bool open(const std::string& title, int x, int y, int width, int height, std::string* error);
+  // The surface's memory when it is width x height of 0x00RRGGBB words, stride in pixels.
+  // It moves when the window changes size: a caller drawing there stops as soon as it
+  // sees SDL_WINDOWEVENT_SIZE_CHANGED or calls toggleFullscreen(), before the next
+  // show() or framebuffer(), which is when SDL lets the old memory go.
+  bool framebuffer(int width, int height, uint32_t** pixels, int* stride);
   void show(const FrameView& frame);
   void setTitle(const std::string& title);
   void toggleFullscreen();

@@ -142,6 +142,67 @@ TEST_F(UserPaintTest, FillRectThroughAWindowDcIsOffsetAndClipped) {
   EXPECT_EQ(wrong, 0);
 }
 
+// A host lends the top level memory with a wider stride than the window (as a window
+// system's image may have): drawing lands there row by row and nowhere past the width;
+// a resize or taking it back returns the pixels to the layer with their content.
+TEST_F(UserPaintTest, LentMemoryHoldsTheWindowsPixelsUntilResizedOrTakenBack) {
+  constexpr int kStride = 48;
+  constexpr uint32_t kGap = 0x00ABCDEF;
+  std::vector<uint32_t> lent(kStride * 30, kGap);
+  EXPECT_FALSE(visLendWindowPixels(child, lent.data(), 20, 20, kStride));
+  EXPECT_FALSE(visLendWindowPixels(top, lent.data(), 41, 30, kStride));
+  EXPECT_FALSE(visLendWindowPixels(top, lent.data(), 40, 30, 39));
+  at(3, 2) = 0x00010203;
+  ASSERT_TRUE(visLendWindowPixels(top, lent.data(), 40, 30, kStride));
+  EXPECT_EQ(lent[2 * kStride + 3], 0x00010203u);  // what the window showed moves in
+  EXPECT_EQ(lent[0 * kStride + 39], kMarker);
+  EXPECT_EQ(lent[0 * kStride + 40], kGap);
+
+  HDC dc = GetDC(grandchild);
+  HBRUSH brush = CreateSolidBrush(RGB(0x12, 0x34, 0x56));
+  const RECT all = {-100, -100, 100, 100};
+  FillRect(dc, &all, brush);
+  ReleaseDC(grandchild, dc);
+  DeleteObject(brush);
+  int wrong = 0;
+  for (int y = 0; y < 30; ++y) {
+    for (int x = 0; x < kStride; ++x) {
+      const bool inside = x >= 25 && x < 30 && y >= 20 && y < 25;
+      const uint32_t expected = x >= 40                ? kGap
+                                : inside                 ? 0x00123456u
+                                : y == 2 && x == 3       ? 0x00010203u
+                                                         : kMarker;
+      wrong += lent[y * kStride + x] != expected;
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+  VisPixels view;
+  ASSERT_TRUE(visWindowPixels(child, &view));
+  EXPECT_EQ(view.pixels, &lent[5 * kStride + 10]);
+  EXPECT_EQ(view.stride, kStride);
+
+  // Taken back: the content comes out, and the lent memory is drawn on no more.
+  ASSERT_TRUE(visLendWindowPixels(top, nullptr, 0, 0, 0));
+  ASSERT_TRUE(visWindowPixels(top, &pixels));
+  EXPECT_NE(pixels.pixels, lent.data());
+  EXPECT_EQ(pixels.stride, 40);
+  EXPECT_EQ(at(27, 22), 0x00123456u);
+  EXPECT_EQ(at(3, 2), 0x00010203u);
+  lent[22 * kStride + 27] = kGap;
+  HDC topDc = GetDC(top);
+  EXPECT_EQ(GetPixel(topDc, 27, 22), RGB(0x12, 0x34, 0x56));
+  ReleaseDC(top, topDc);
+
+  // Lent again, then resized: the layer keeps what fits in a buffer of its own.
+  ASSERT_TRUE(visLendWindowPixels(top, lent.data(), 40, 30, kStride));
+  SetWindowPos(top, nullptr, 0, 0, 30, 25, SWP_NOMOVE | SWP_NOZORDER);
+  ASSERT_TRUE(visWindowPixels(top, &pixels));
+  EXPECT_NE(pixels.pixels, lent.data());
+  EXPECT_EQ(pixels.stride, 30);
+  EXPECT_EQ(at(27, 22), 0x00123456u);
+  EXPECT_EQ(at(3, 2), 0x00010203u);
+}
+
 TEST_F(UserPaintTest, ChildrenAtTheEndsOfTheCoordinateRangeDrawNothing) {
   // A child placed where its offset plus its size leaves the 32-bit range: invalidating
   // its parent, painting through its DC and finding its pixels stay defined and touch

@@ -29,6 +29,18 @@ VISPLATFORM_API BOOL visBitmapPixels(HBITMAP bitmap, VisPixels* out);
 // into it at their offsets). Valid until the window is resized or destroyed.
 VISPLATFORM_API BOOL visWindowPixels(HWND window, VisPixels* out);
 
+// Lends a top-level window memory for its pixels in place of the layer's own buffer, so
+// that what is drawn into the window lands straight where the host shows it (a window
+// system's shared image) with no copy between. `pixels` holds the window's width x
+// height (which must be those given) at `stride` pixels a row, and must stay valid
+// until it is taken back (a null `pixels`), the window is resized (the layer then
+// returns to a buffer of its own, keeping the content as any resize does) or the window
+// is destroyed. The window's present pixels are copied in on lending and out on taking
+// back. FALSE, with nothing changed, for a child or unknown window or a size that is not
+// the window's.
+VISPLATFORM_API BOOL visLendWindowPixels(HWND window, uint32_t* pixels, int width, int height,
+                                         int stride);
+
 // ---- Host services ---------------------------------------------------------------
 
 // MessageBoxA calls this handler when one is installed; without one it prints caption

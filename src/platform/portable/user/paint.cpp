@@ -23,7 +23,7 @@ bool resolveTarget(HWND handle, RasterTarget* out) {
   if (!w || !reallyVisible(w)) return false;
   int64_t offsetX, offsetY;
   Window* top = topLevelOf(w, &offsetX, &offsetY);
-  if (top->pixels.empty()) return false;
+  if (!top->hasPixels()) return false;
   // In 64 bits: positions and sizes are any ints, and their sums are not.
   int64_t left = offsetX, topEdge = offsetY, right = offsetX + w->width, bottom = offsetY + w->height;
   // Each ancestor's client area, in the top level's coordinates, narrows the clip.
@@ -46,7 +46,7 @@ bool resolveTarget(HWND handle, RasterTarget* out) {
   // level's left edge and before its right edge, so its offset fits an int.
   const RECT clip = {static_cast<LONG>(left), static_cast<LONG>(topEdge), static_cast<LONG>(right),
                      static_cast<LONG>(bottom)};
-  *out = {top->pixels.data(), top->width, top->height, top->width, static_cast<int>(offsetX),
+  *out = {top->pixelData(), top->width, top->height, top->pixelStride(), static_cast<int>(offsetX),
           static_cast<int>(offsetY), clip};
   return true;
 }
@@ -217,9 +217,9 @@ BOOL visWindowPixels(HWND handle, VisPixels* out) {
   if (!w || !out) return FALSE;
   int64_t offsetX, offsetY;
   Window* top = topLevelOf(w, &offsetX, &offsetY);
-  if (top->pixels.empty()) return FALSE;
+  if (!top->hasPixels()) return FALSE;
   if (w == top) {
-    *out = {top->pixels.data(), top->width, top->height, top->width};
+    *out = {top->pixelData(), top->width, top->height, top->pixelStride()};
     return TRUE;
   }
   // A child: the part of the top level's buffer that it covers.
@@ -232,8 +232,40 @@ BOOL visWindowPixels(HWND handle, VisPixels* out) {
   if (left64 >= right64 || top64 >= bottom64) return FALSE;
   const int left = static_cast<int>(left64), top_ = static_cast<int>(top64);
   const int right = static_cast<int>(right64), bottom = static_cast<int>(bottom64);
-  *out = {top->pixels.data() + static_cast<ptrdiff_t>(top_) * top->width + left, right - left,
-          bottom - top_, top->width};
+  *out = {top->pixelData() + static_cast<ptrdiff_t>(top_) * top->pixelStride() + left, right - left,
+          bottom - top_, top->pixelStride()};
+  return TRUE;
+}
+
+BOOL visLendWindowPixels(HWND handle, uint32_t* pixels, int width, int height, int stride) {
+  Window* w = findWindow(handle);
+  if (!w || w->parent) return FALSE;
+  const size_t count = static_cast<size_t>(w->width) * static_cast<size_t>(w->height);
+  if (!pixels) {
+    if (!w->lent) return TRUE;
+    // Back to a buffer of the layer's own, with what the lent memory holds.
+    std::vector<uint32_t> own(count);
+    for (int y = 0; y < w->height; ++y) {
+      std::copy_n(w->lent + static_cast<ptrdiff_t>(y) * w->lentStride, w->width,
+                  own.begin() + static_cast<ptrdiff_t>(y) * w->width);
+    }
+    w->pixels.swap(own);
+    w->lent = nullptr;
+    w->lentStride = 0;
+    return TRUE;
+  }
+  if (width != w->width || height != w->height || stride < width || count == 0) return FALSE;
+  if (pixels == w->lent && stride == w->lentStride) return TRUE;
+  // The window's pixels move into the lent memory as they are.
+  const uint32_t* from = w->pixelData();
+  const ptrdiff_t fromStride = w->pixelStride();
+  for (int y = 0; y < height; ++y) {
+    std::copy_n(from + static_cast<ptrdiff_t>(y) * fromStride, width,
+                pixels + static_cast<ptrdiff_t>(y) * stride);
+  }
+  w->lent = pixels;
+  w->lentStride = stride;
+  std::vector<uint32_t>().swap(w->pixels);
   return TRUE;
 }
 

@@ -111,15 +111,21 @@ LRESULT sendIfAlive(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
   return w ? callProc(w, message, wParam, lParam) : 0;
 }
 
+// A resized window keeps what its old pixels and new size share, in a buffer of the
+// layer's own: memory a host lent was of the old size, and goes back to the host.
 void resizePixels(Window* w, int oldWidth, int oldHeight) {
   if (w->parent) return;
   std::vector<uint32_t> fresh(static_cast<size_t>(w->width) * static_cast<size_t>(w->height), 0u);
   const int rows = std::min(oldHeight, w->height), cols = std::min(oldWidth, w->width);
+  const uint32_t* old = w->pixelData();
+  const ptrdiff_t oldStride = w->lent ? w->lentStride : oldWidth;
   for (int y = 0; y < rows; ++y) {
-    std::copy_n(w->pixels.begin() + static_cast<ptrdiff_t>(y) * oldWidth, cols,
+    std::copy_n(old + static_cast<ptrdiff_t>(y) * oldStride, cols,
                 fresh.begin() + static_cast<ptrdiff_t>(y) * w->width);
   }
   w->pixels.swap(fresh);
+  w->lent = nullptr;
+  w->lentStride = 0;
 }
 
 int clampSize(int size) { return size < 0 ? 0 : size; }

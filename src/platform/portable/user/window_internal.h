@@ -74,7 +74,15 @@ struct Window {
   bool erasePending = false;
   RECT update = {0, 0, 0, 0};
   bool destroying = false;
-  std::vector<uint32_t> pixels;  // top-level windows: width x height, 0x00RRGGBB
+  // Top-level windows: width x height pixels, 0x00RRGGBB, in the layer's own buffer or
+  // in memory a host lent (visLendWindowPixels), `lentStride` pixels a row.
+  std::vector<uint32_t> pixels;
+  uint32_t* lent = nullptr;
+  int lentStride = 0;
+
+  bool hasPixels() const { return lent || !pixels.empty(); }
+  uint32_t* pixelData() { return lent ? lent : pixels.data(); }
+  int pixelStride() const { return lent ? lentStride : width; }
 };
 
 // The calling thread's queue.
