@@ -387,6 +387,11 @@ int LivePlayer::run(std::string* error) {
   // Quit the module while the window system still has its windows: it saves the
   // frame's position on the way out.
   session_.host().stop();
+  if (interruptRequested()) {
+    // Ctrl-C or a termination: the shell's status for that signal, as a render's.
+    *error = "interrupted";
+    return interruptExitStatus();
+  }
   if (!options_.capture && !session_.audio()->error().empty()) {
     *error = session_.audio()->error();  // the file turned bad part way
     return 1;
@@ -418,7 +423,15 @@ int playCommand(const Options& options, std::string* error) {
   const char* driver = SDL_GetCurrentVideoDriver();
   if (driver && (!strcmp(driver, "offscreen") || !strcmp(driver, "dummy")) &&
       !getenv("SDL_VIDEODRIVER")) {
-    *error = "play: no display to open a window on (DISPLAY is not set); use render";
+    const char* x = getenv("DISPLAY");
+    const char* wayland = getenv("WAYLAND_DISPLAY");
+    if (x && *x) {
+      *error = std::string("play: cannot open the display ") + x + "; use render";
+    } else if (wayland && *wayland) {
+      *error = std::string("play: cannot open the display ") + wayland + "; use render";
+    } else {
+      *error = "play: no display to open a window on (DISPLAY is not set); use render";
+    }
     return 1;
   }
   LivePlayer player(settings, label);

@@ -8,7 +8,7 @@
 #   2. the encoder alone: the real ffmpeg with exactly those arguments, reading the
 #      recorded raw frames from a file (the same codec, settings and sound);
 #   3. `render` itself, to the same codec and settings.
-# 2 and 3 alternate, three pairs; printed are the medians of the wall times and of the
+# 2 and 3 alternate, five pairs; printed are the medians of the wall times and of the
 # pairs' ratios, and of the CPU each used (render's includes its ffmpeg child: the
 # difference is our work). Goal: render within 10% of the encoder alone (wall ratio
 # <= 1.10): on an idle machine our work hides behind the encoder's on the second core;
@@ -44,6 +44,7 @@ echo "video output, ${seconds} s clip at 640x480, 40 frames/s, H.264 as the play
 # measure BIN MODULE: one line of figures.
 measure() {
   local bin=$1 module=$2 i w1 u1 s1 w2 u2 s2 render=() encoder=() ratios=()
+  rm -f "$work/recorded.mp4"
   PATH="$work/wrap:$PATH" "$bin" render "$clip" -m "$module" --seed 1 --size 640x480 \
     -o "$work/recorded.mp4"
   local args=()
@@ -52,7 +53,7 @@ measure() {
   args[0]=$ffmpeg
   args[${#args[@]}-1]="file:$work/encoder.mp4"
   local cpuA=() cpuB=() cpuRatios=()
-  for i in 1 2 3; do
+  for i in 1 2 3 4 5; do
     rm -f "$work/encoder.mp4" "$work/render.mp4"
     /usr/bin/time -f '%e %U %S' -o "$work/t1" "${args[@]}" < "$work/frames.raw"
     /usr/bin/time -f '%e %U %S' -o "$work/t2" "$bin" render "$clip" -m "$module" --seed 1 \
