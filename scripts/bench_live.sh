@@ -41,10 +41,15 @@ cleanup() {
 }
 trap cleanup EXIT
 
-exec 3< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null & echo "pid $!"; wait)
-read -r _ xvfb <&3
-read -r display <&3
-export DISPLAY=":$display"
+# startx: a private X server (again, when the last one has gone: on a shared machine a
+# long run may outlive it).
+startx() {
+  exec 3< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null & echo "pid $!"; wait)
+  read -r _ xvfb <&3
+  read -r display <&3
+  export DISPLAY=":$display"
+}
+startx
 
 ticks=$(getconf CLK_TCK)
 clip="$work/tune.wav"
@@ -76,6 +81,7 @@ measure() {
   effect=$(awk -v a="$long" -v b="$short" 'BEGIN { d = a - b; if (d < 0.01) d = 0.01; print d / 50 }')
   paced=$(pacedcpu "$bin" "$module")
 
+  xdotool getdisplaygeometry >/dev/null 2>&1 || { kill "$xvfb" 2>/dev/null; startx; }
   SDL_AUDIODRIVER=dummy "$bin" play "$clip" -m "$module" --seed 1 --size 640x480 >"$work/play.log" 2>&1 &
   player=$!
   id=""
