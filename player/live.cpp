@@ -130,6 +130,8 @@ class LivePlayer {
   bool heard_ = false, paused_ = false, quit_ = false, redraw_ = true;
   int64_t next_ = 0;        // next sample to queue, counted from the session's origin
   int64_t lastFrame_ = -1;
+  int64_t titleSecond_ = -1;  // what the window's title shows
+  int titleModule_ = -1;
 };
 
 bool LivePlayer::setUp(std::string* error) {
@@ -362,12 +364,17 @@ void LivePlayer::present() {
     if (session_.pixels(&view)) window_.show(view);
   }
   redraw_ = false;
+  // The title is made again only when the second shown in it changes (or the module).
+  const int64_t second = options_.capture ? 0 : heardPosition() / session_.sampleRate();
+  const int module = session_.host().runningIndex();
+  if (second == titleSecond_ && module == titleModule_) return;
+  titleSecond_ = second;
+  titleModule_ = module;
   std::string title = session_.host().frameTitle();
   if (options_.capture) {
     title += " - " + inputLabel_;
   } else {
-    title += " - " + session_.trackTitle() + " - " +
-             clockText((double)heardPosition() / session_.sampleRate());
+    title += " - " + session_.trackTitle() + " - " + clockText((double)second);
     if (session_.trackLength() > 0) {
       title += " / " + clockText((double)session_.trackLength() / session_.sampleRate());
     }
