@@ -5,6 +5,7 @@
 #include <stdint.h>
 #include <stdlib.h>
 
+#include <algorithm>  // sort: a shape's spans by row
 #include <vector>
 
 #include "raster_internal.h"
@@ -270,7 +271,26 @@ struct WideOutline {
   }
 };
 
-void strokeOutline(const Surface& s, const POINT* loop, int count, int width, uint32_t pixel) {
+// Where strokeOutline's spans go: drawn (DrawSpans) or kept for the shape cache. A pair
+// of neighbours further apart than one pixel goes to apart(), which returns false when
+// the sink cannot take it.
+struct DrawSpans {
+  const Surface& s;
+  int width;
+  uint32_t pixel;
+  void span(int y, int x0, int x1) { fillSpan(s, y, x0, x1, pixel); }
+  bool apart(POINT p, POINT q) {
+    if (width > 1) {
+      penSegment(s, p.x, p.y, q.x, q.y, width, pixel);
+    } else {
+      thinLine(s, p.x, p.y, q.x, q.y, pixel);
+    }
+    return true;
+  }
+};
+
+template <typename Sink>
+bool strokeOutline(const Surface& s, const POINT* loop, int count, int width, Sink& sink) {
   // Rows the pen can reach, limited to the clip.
   int yMin = loop[0].y, yMax = loop[0].y;
   for (int i = 0; i < count; ++i) {
@@ -280,7 +300,7 @@ void strokeOutline(const Surface& s, const POINT* loop, int count, int width, ui
   int top = yMin - width / 2, bottom = yMax - width / 2 + width;  // exclusive
   if (top < s.clipTop) top = s.clipTop;
   if (bottom > s.clipBottom) bottom = s.clipBottom;
-  if (top >= bottom) return;
+  if (top >= bottom) return true;
   RowExtent stackRows[1024];
   RowExtent* rows = stackRows;
   const int n = bottom - top;
@@ -322,7 +342,7 @@ void strokeOutline(const Surface& s, const POINT* loop, int count, int width, ui
       if (x1 >= e.left[half] && x0 <= e.right[half]) {
         w.add(half, y, x0, x1);
       } else {
-        fillSpan(s, y, x0, x1, pixel);
+        sink.span(y, x0, x1);
       }
     }
   }
@@ -331,22 +351,195 @@ void strokeOutline(const Surface& s, const POINT* loop, int count, int width, ui
     const int y = top + i;
     const bool left = r.left[0] < r.right[0], right = r.left[1] < r.right[1];
     if (left && right && r.right[0] >= r.left[1] && r.right[1] >= r.left[0]) {
-      fillSpan(s, y, r.left[0] < r.left[1] ? r.left[0] : r.left[1],
-               r.right[0] > r.right[1] ? r.right[0] : r.right[1], pixel);
+      sink.span(y, r.left[0] < r.left[1] ? r.left[0] : r.left[1],
+                r.right[0] > r.right[1] ? r.right[0] : r.right[1]);
     } else {
-      if (left) fillSpan(s, y, r.left[0], r.right[0], pixel);
-      if (right) fillSpan(s, y, r.left[1], r.right[1], pixel);
+      if (left) sink.span(y, r.left[0], r.right[0]);
+      if (right) sink.span(y, r.left[1], r.right[1]);
     }
   }
   // Neighbours further apart than one pixel get the body between them.
   for (int i = 0; i < count; ++i) {
     const POINT p = loop[i], q = loop[i + 1 < count ? i + 1 : 0];
     if (abs(q.x - p.x) <= 1 && abs(q.y - p.y) <= 1) continue;
-    if (width > 1) {
-      penSegment(s, p.x, p.y, q.x, q.y, width, pixel);
-    } else {
-      thinLine(s, p.x, p.y, q.x, q.y, pixel);
+    if (!sink.apart(p, q)) return false;
+  }
+  return true;
+}
+
+// The closed outline of the quadrant q (n points) of a box whose top-left is (left, top)
+// and whose far corner is (left + a, top + b): bottom-right quadrant downwards,
+// bottom-left upwards, top-left upwards, top-right downwards. Returns 4 n.
+int outlineLoop(const POINT* q, int n, int left, int top, int a, int b, POINT* loop) {
+  int count = 0;
+  for (int i = 0; i < n; ++i) loop[count++] = {left + q[i].x, top + q[i].y};
+  for (int i = n - 1; i >= 0; --i) loop[count++] = {left + a - q[i].x, top + q[i].y};
+  for (int i = 0; i < n; ++i) loop[count++] = {left + a - q[i].x, top + b - q[i].y};
+  for (int i = n - 1; i >= 0; --i) loop[count++] = {left + q[i].x, top + b - q[i].y};
+  return count;
+}
+
+// The effects draw many ellipses of a few sizes with one pen, each anywhere: the same
+// figure moved. So the figure of a box size and pen width is worked out once, relative
+// to the box's top-left and without a clip, as row spans: the pen's (sorted and
+// disjoint, same-coloured pieces merged) and the interior's. Drawing it is then a few
+// spans a row, each pixel written once: the interior only where the pen leaves it
+// uncovered, which is what filling it first and drawing the outline over it leaves.
+//
+// The figure without a clip is the figure with one, cut to it: strokeOutline leaves
+// out only discs and bodies that cannot reach the clip, which change no visible pixel.
+struct Span {
+  int x0, x1;
+};
+
+struct EllipseShape {
+  int width = 0, height = 0, penWidth = 0;  // the key; width 0 marks a free slot
+  bool drawable = false;               // false: the outline has neighbours apart
+  int rowTop = 0;                      // row of rowStart[0], relative to the box
+  int rowCount = 0;
+  std::vector<int> rowStart;   // rowCount + 1 offsets into pen
+  std::vector<Span> pen;       // the pen's spans of each row, left to right
+  std::vector<Span> interior;  // rowCount spans, {0, 0} where a row has none
+};
+
+// Shapes are kept only for boxes up to this side and pens up to kCachedDiscs wide, so
+// that a shape costs little to work out whole, and the cache's memory stays bounded:
+// at most kShapesKept shapes of at most about 600 rows.
+constexpr int kCachedSide = 512;
+constexpr int kShapeSlots = 1024;
+constexpr int kShapesKept = 384;
+
+struct RecordSpans {
+  struct Piece {
+    int y, x0, x1;
+  };
+  std::vector<Piece>* pieces;
+  void span(int y, int x0, int x1) { pieces->push_back({y, x0, x1}); }
+  bool apart(POINT, POINT) { return false; }
+};
+
+void buildShape(int width, int height, int penWidth, EllipseShape* shape) {
+  shape->width = width;
+  shape->height = height;
+  shape->penWidth = penWidth;
+  shape->drawable = false;
+  thread_local std::vector<POINT> points;
+  thread_local std::vector<RecordSpans::Piece> pieces;
+  const size_t quadrantMax = static_cast<size_t>(width) + height;
+  if (points.size() < 5 * quadrantMax) points.resize(5 * quadrantMax);
+  POINT* q = points.data();
+  const int n = ellipseQuadrant(width, height, q);
+  const int a = width - 1, b = height - 1;
+  const int count = outlineLoop(q, n, 0, 0, a, b, q + n);
+
+  // A clip wider than anything the pen reaches: nothing is left out.
+  Surface open = {};
+  open.clipLeft = -2 * penWidth - 2;
+  open.clipTop = -2 * penWidth - 2;
+  open.clipRight = width + 2 * penWidth + 2;
+  open.clipBottom = height + 2 * penWidth + 2;
+  pieces.clear();
+  RecordSpans record{&pieces};
+  if (!strokeOutline(open, q + n, count, penWidth, record)) return;
+  std::sort(pieces.begin(), pieces.end(), [](const RecordSpans::Piece& l, const RecordSpans::Piece& r) {
+    return l.y != r.y ? l.y < r.y : l.x0 < r.x0;
+  });
+  int rowTop = 0, rowEnd = height;
+  if (!pieces.empty()) {
+    if (pieces.front().y < rowTop) rowTop = pieces.front().y;
+    if (pieces.back().y + 1 > rowEnd) rowEnd = pieces.back().y + 1;
+  }
+  shape->rowTop = rowTop;
+  shape->rowCount = rowEnd - rowTop;
+  shape->rowStart.assign(shape->rowCount + 1, 0);
+  shape->pen.clear();
+  size_t next = 0;
+  for (int row = 0; row < shape->rowCount; ++row) {
+    shape->rowStart[row] = static_cast<int>(shape->pen.size());
+    const size_t first = shape->pen.size();
+    for (; next < pieces.size() && pieces[next].y == rowTop + row; ++next) {
+      const RecordSpans::Piece& p = pieces[next];
+      if (p.x0 >= p.x1) continue;
+      if (shape->pen.size() > first && p.x0 <= shape->pen.back().x1) {
+        if (p.x1 > shape->pen.back().x1) shape->pen.back().x1 = p.x1;
+      } else {
+        shape->pen.push_back({p.x0, p.x1});
+      }
     }
+  }
+  shape->rowStart[shape->rowCount] = static_cast<int>(shape->pen.size());
+
+  // The interior as rasterEllipse fills it without a pen.
+  shape->interior.assign(shape->rowCount, Span{0, 0});
+  for (int i = 0; i < n;) {
+    const int y = q[i].y;
+    int j = i;
+    while (j + 1 < n && q[j + 1].y == y) ++j;
+    const int outer = q[i].x;
+    if (y <= b && a - outer < outer + 1) {
+      shape->interior[y - rowTop] = {a - outer, outer + 1};
+      shape->interior[b - y - rowTop] = {a - outer, outer + 1};
+    }
+    i = j + 1;
+  }
+  shape->drawable = true;
+}
+
+// The shape of a box size and pen width, worked out on first use. The table is open
+// addressing; once it holds kShapesKept shapes it is emptied and refilled (the slots
+// keep their storage).
+const EllipseShape& shapeOf(int width, int height, int penWidth) {
+  thread_local std::vector<EllipseShape> slots(kShapeSlots);
+  thread_local int kept = 0;
+  const uint32_t key = (static_cast<uint32_t>(width) * 0x9e3779b1u) ^
+                       (static_cast<uint32_t>(height) * 0x85ebca77u) ^
+                       (static_cast<uint32_t>(penWidth) * 0xc2b2ae3du);
+  size_t slot = (key ^ (key >> 15)) & (kShapeSlots - 1);
+  for (;; slot = (slot + 1) & (kShapeSlots - 1)) {
+    EllipseShape& e = slots[slot];
+    if (e.width == 0) break;
+    if (e.width == width && e.height == height && e.penWidth == penWidth) return e;
+  }
+  if (kept >= kShapesKept) {
+    for (EllipseShape& e : slots) e.width = 0;
+    kept = 0;
+    slot = (key ^ (key >> 15)) & (kShapeSlots - 1);
+  }
+  ++kept;
+  buildShape(width, height, penWidth, &slots[slot]);
+  return slots[slot];
+}
+
+// Stores [x0, x1) of a row cut to the clip's columns.
+inline void clippedRun(uint32_t* row, int x0, int x1, int clipLeft, int clipRight, uint32_t pixel) {
+  if (x0 < clipLeft) x0 = clipLeft;
+  if (x1 > clipRight) x1 = clipRight;
+  if (x0 < x1) fillPixels(row + x0, x1 - x0, pixel);
+}
+
+void drawShape(const Surface& s, const EllipseShape& shape, int left, int top, uint32_t penPixel,
+               const RasterBrush& brush) {
+  const int64_t firstRow = int64_t{top} + shape.rowTop;
+  int from = 0, to = shape.rowCount;
+  if (firstRow < s.clipTop) from = static_cast<int>(s.clipTop - firstRow);
+  if (firstRow + to > s.clipBottom) to = static_cast<int>(s.clipBottom - firstRow);
+  const Span* const spans = shape.pen.data();
+  for (int i = from; i < to; ++i) {
+    uint32_t* const row = s.pixels + static_cast<ptrdiff_t>(firstRow + i) * s.stride + left;
+    const int clipLeft = s.clipLeft - left, clipRight = s.clipRight - left;
+    const Span* const first = spans + shape.rowStart[i];
+    const Span* const end = spans + shape.rowStart[i + 1];
+    const Span inside = shape.interior[i];
+    if (!brush.null && inside.x0 < inside.x1) {
+      // The interior's pieces between the pen's spans.
+      int x = inside.x0;
+      for (const Span* p = first; p < end && x < inside.x1; ++p) {
+        if (p->x0 > x) clippedRun(row, x, p->x0 < inside.x1 ? p->x0 : inside.x1, clipLeft, clipRight, brush.pixel);
+        if (p->x1 > x) x = p->x1;
+      }
+      if (x < inside.x1) clippedRun(row, x, inside.x1, clipLeft, clipRight, brush.pixel);
+    }
+    for (const Span* p = first; p < end; ++p) clippedRun(row, p->x0, p->x1, clipLeft, clipRight, penPixel);
   }
 }
 
@@ -406,6 +599,16 @@ void rasterEllipse(const RasterTarget& target, int logicalLeft, int logicalTop, 
   const int top = static_cast<int>(t), bottom = static_cast<int>(u);
   const int width = right - left, height = bottom - top;
 
+  if (!pen.null && penWidth <= kCachedDiscs && width <= kCachedSide && height <= kCachedSide &&
+      !(penWidth == 1 && left >= s.clipLeft && right <= s.clipRight && top >= s.clipTop &&
+        bottom <= s.clipBottom)) {
+    const EllipseShape& shape = shapeOf(width, height, penWidth);
+    if (shape.drawable) {
+      drawShape(s, shape, left, top, pen.pixel, brush);
+      return;
+    }
+  }
+
   POINT stackPoints[4 * 512];
   const size_t quadrantMax = static_cast<size_t>(width) + height;
   POINT* q = pointBuffer(4 * quadrantMax, stackPoints, sizeof stackPoints / sizeof stackPoints[0]);
@@ -449,16 +652,11 @@ void rasterEllipse(const RasterTarget& target, int logicalLeft, int logicalTop, 
     return;
   }
 
-  // The closed outline: bottom-right quadrant downwards, bottom-left upwards, top-left
-  // upwards, top-right downwards.
+  // The closed outline, drawn as it goes.
   POINT* loop = q + n;
-  int count = 0;
-  for (int i = 0; i < n; ++i) loop[count++] = {left + q[i].x, top + q[i].y};
-  for (int i = n - 1; i >= 0; --i) loop[count++] = {left + a - q[i].x, top + q[i].y};
-  for (int i = 0; i < n; ++i) loop[count++] = {left + a - q[i].x, top + b - q[i].y};
-  for (int i = n - 1; i >= 0; --i) loop[count++] = {left + q[i].x, top + b - q[i].y};
-
-  strokeOutline(s, loop, count, penWidth, pen.pixel);
+  const int count = outlineLoop(q, n, left, top, a, b, loop);
+  DrawSpans draw{s, penWidth, pen.pixel};
+  strokeOutline(s, loop, count, penWidth, draw);
 }
 
 }  // namespace vis
