@@ -485,11 +485,10 @@ void buildShape(int width, int height, int penWidth, EllipseShape* shape) {
   shape->drawable = true;
 }
 
-// The shape of a box size and pen width, worked out on first use. (Kept out of line, as
-// is drawShape: inlined, they cost the small one-pixel ellipses' path in
-// rasterEllipse a fifth of its speed.) The table is open
+// The shape of a box size and pen width, worked out on first use. The table is open
 // addressing; once it holds kShapesKept shapes it is emptied and refilled (the slots
-// keep their storage).
+// keep their storage). Kept out of line, as is drawShape: inlined, they cost the
+// small one-pixel ellipses' path in rasterEllipse a fifth of its speed.
 __attribute__((noinline)) const EllipseShape& shapeOf(int width, int height, int penWidth) {
   thread_local std::vector<EllipseShape> slots(kShapeSlots);
   thread_local int kept = 0;
@@ -512,23 +511,24 @@ __attribute__((noinline)) const EllipseShape& shapeOf(int width, int height, int
   return slots[slot];
 }
 
-// Stores [x0, x1) of a row cut to the clip's columns.
-inline void clippedRun(uint32_t* row, int x0, int x1, int clipLeft, int clipRight, uint32_t pixel) {
-  if (x0 < clipLeft) x0 = clipLeft;
-  if (x1 > clipRight) x1 = clipRight;
+// Stores [left + x0, left + x1) of a row, cut to the clip's columns.
+inline void clippedRun(uint32_t* row, int left, int x0, int x1, const Surface& s, uint32_t pixel) {
+  x0 += left;
+  x1 += left;
+  if (x0 < s.clipLeft) x0 = s.clipLeft;
+  if (x1 > s.clipRight) x1 = s.clipRight;
   if (x0 < x1) fillPixels(row + x0, x1 - x0, pixel);
 }
 
-__attribute__((noinline)) void drawShape(const Surface& s, const EllipseShape& shape, int left, int top, uint32_t penPixel,
-               const RasterBrush& brush) {
+__attribute__((noinline)) void drawShape(const Surface& s, const EllipseShape& shape, int left, int top,
+                                         uint32_t penPixel, const RasterBrush& brush) {
   const int64_t firstRow = int64_t{top} + shape.rowTop;
   int from = 0, to = shape.rowCount;
   if (firstRow < s.clipTop) from = static_cast<int>(s.clipTop - firstRow);
   if (firstRow + to > s.clipBottom) to = static_cast<int>(s.clipBottom - firstRow);
   const Span* const spans = shape.pen.data();
   for (int i = from; i < to; ++i) {
-    uint32_t* const row = s.pixels + static_cast<ptrdiff_t>(firstRow + i) * s.stride + left;
-    const int clipLeft = s.clipLeft - left, clipRight = s.clipRight - left;
+    uint32_t* const row = s.pixels + static_cast<ptrdiff_t>(firstRow + i) * s.stride;
     const Span* const first = spans + shape.rowStart[i];
     const Span* const end = spans + shape.rowStart[i + 1];
     const Span inside = shape.interior[i];
@@ -536,12 +536,12 @@ __attribute__((noinline)) void drawShape(const Surface& s, const EllipseShape& s
       // The interior's pieces between the pen's spans.
       int x = inside.x0;
       for (const Span* p = first; p < end && x < inside.x1; ++p) {
-        if (p->x0 > x) clippedRun(row, x, p->x0 < inside.x1 ? p->x0 : inside.x1, clipLeft, clipRight, brush.pixel);
+        if (p->x0 > x) clippedRun(row, left, x, p->x0 < inside.x1 ? p->x0 : inside.x1, s, brush.pixel);
         if (p->x1 > x) x = p->x1;
       }
-      if (x < inside.x1) clippedRun(row, x, inside.x1, clipLeft, clipRight, brush.pixel);
+      if (x < inside.x1) clippedRun(row, left, x, inside.x1, s, brush.pixel);
     }
-    for (const Span* p = first; p < end; ++p) clippedRun(row, p->x0, p->x1, clipLeft, clipRight, penPixel);
+    for (const Span* p = first; p < end; ++p) clippedRun(row, left, p->x0, p->x1, s, penPixel);
   }
 }
 
