@@ -515,19 +515,22 @@ __attribute__((noinline)) const EllipseShape& shapeOf(int width, int height, int
 // Stores the pixel n (> 0) times from p. A ring's spans are mostly a few dozen pixels:
 // below kShortRun they are stored here four pixels at a time, the last four
 // overlapping the previous ones, which beats both a loop of single stores and
-// wmemset's call and dispatch; longer runs go to fillPixels.
+// wmemset's call and dispatch; longer runs go to fillPixels. Below four pixels, the
+// first, middle and last pixel are all of them.
 constexpr int kShortRun = 64;
 inline void fillRun(uint32_t* p, int n, uint32_t pixel) {
-  if (n >= kShortRun) {
-    fillPixels(p, n, pixel);
-  } else if (n >= 4) {
+  if (n < 4) {
+    p[0] = pixel;
+    p[n / 2] = pixel;
+    p[n - 1] = pixel;
+  } else if (n < kShortRun) {
     typedef uint32_t Quad __attribute__((vector_size(16)));
     const Quad four = {pixel, pixel, pixel, pixel};
     uint32_t* const last = p + n - 4;
     for (; p < last; p += 4) memcpy(p, &four, sizeof four);
     memcpy(last, &four, sizeof four);
   } else {
-    for (; n > 0; --n) *p++ = pixel;
+    fillPixels(p, n, pixel);
   }
 }
 
@@ -538,6 +541,11 @@ inline void clippedRun(uint32_t* row, int left, int x0, int x1, const Surface& s
   if (x0 < s.clipLeft) x0 = s.clipLeft;
   if (x1 > s.clipRight) x1 = s.clipRight;
   if (x0 < x1) fillRun(row + x0, x1 - x0, pixel);
+}
+
+// fillSpan through fillRun, for device rows and columns that fit an int.
+inline void shortSpan(const Surface& s, int y, int x0, int x1, uint32_t pixel) {
+  if (y >= s.clipTop && y < s.clipBottom) clippedRun(s.pixels + static_cast<ptrdiff_t>(y) * s.stride, 0, x0, x1, s, pixel);
 }
 
 __attribute__((noinline)) void drawShape(const Surface& s, const EllipseShape& shape, int left, int top,
@@ -649,8 +657,8 @@ void rasterEllipse(const RasterTarget& target, int logicalLeft, int logicalTop, 
       if (y <= b) {
         const int x0 = left + a - outer, x1 = left + outer + 1;
         if (x0 < x1) {
-          fillSpan(s, top + y, x0, x1, brush.pixel);
-          if (b - y != y) fillSpan(s, top + b - y, x0, x1, brush.pixel);
+          shortSpan(s, top + y, x0, x1, brush.pixel);
+          if (b - y != y) shortSpan(s, top + b - y, x0, x1, brush.pixel);
         }
       }
       i = j + 1;
