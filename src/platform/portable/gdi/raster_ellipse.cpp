@@ -1,5 +1,7 @@
 // Ellipses: the integer quadrant shared by the outline, the interior and the round pen,
-// mirrored into the other three, and Ellipse() itself.
+// mirrored into the other three, and Ellipse() itself. Figures of boxes up to 512 a
+// side with pens up to 64 wide are kept per size and pen as row spans and drawn from
+// them; larger ones are walked, clipped, on every draw.
 //
 // Not here: arcs, chords, pies and round rectangles (no caller).
 #include <stdint.h>
