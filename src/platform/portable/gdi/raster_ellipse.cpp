@@ -274,14 +274,17 @@ struct WideOutline {
   }
 };
 
-// Where strokeOutline's spans go: drawn (DrawSpans) or kept for the shape cache. A pair
-// of neighbours further apart than one pixel goes to apart(), which returns false when
+// Where strokeOutline's spans go: drawn (DrawSpans) or kept for the shape cache. The
+// rows' spans come to span() top to bottom and left to right in a row, the bodies
+// standing apart from them to island() before those, in no order. A pair of
+// neighbours further apart than one pixel goes to apart(), which returns false when
 // the sink cannot take it.
 struct DrawSpans {
   const Surface& s;
   int width;
   uint32_t pixel;
   void span(int y, int x0, int x1) { fillSpan(s, y, x0, x1, pixel); }
+  void island(int y, int x0, int x1) { fillSpan(s, y, x0, x1, pixel); }
   bool apart(POINT p, POINT q) {
     if (width > 1) {
       penSegment(s, p.x, p.y, q.x, q.y, width, pixel);
@@ -345,7 +348,7 @@ bool strokeOutline(const Surface& s, const POINT* loop, int count, int width, Si
       if (x1 >= e.left[half] && x0 <= e.right[half]) {
         w.add(half, y, x0, x1);
       } else {
-        sink.span(y, x0, x1);
+        sink.island(y, x0, x1);
       }
     }
   }
@@ -356,6 +359,9 @@ bool strokeOutline(const Surface& s, const POINT* loop, int count, int width, Si
     if (left && right && r.right[0] >= r.left[1] && r.right[1] >= r.left[0]) {
       sink.span(y, r.left[0] < r.left[1] ? r.left[0] : r.left[1],
                 r.right[0] > r.right[1] ? r.right[0] : r.right[1]);
+    } else if (left && right && r.left[1] < r.left[0]) {
+      sink.span(y, r.left[1], r.right[1]);
+      sink.span(y, r.left[0], r.right[0]);
     } else {
       if (left) sink.span(y, r.left[0], r.right[0]);
       if (right) sink.span(y, r.left[1], r.right[1]);
@@ -416,8 +422,10 @@ struct RecordSpans {
   struct Piece {
     int y, x0, x1;
   };
-  std::vector<Piece>* pieces;
-  void span(int y, int x0, int x1) { pieces->push_back({y, x0, x1}); }
+  std::vector<Piece>* rows;
+  std::vector<Piece>* islands;
+  void span(int y, int x0, int x1) { rows->push_back({y, x0, x1}); }
+  void island(int y, int x0, int x1) { islands->push_back({y, x0, x1}); }
   bool apart(POINT, POINT) { return false; }
 };
 
@@ -427,7 +435,7 @@ void buildShape(int width, int height, int penWidth, EllipseShape* shape) {
   shape->penWidth = penWidth;
   shape->drawable = false;
   thread_local std::vector<POINT> points;
-  thread_local std::vector<RecordSpans::Piece> pieces;
+  thread_local std::vector<RecordSpans::Piece> rows, islands;
   const size_t quadrantMax = static_cast<size_t>(width) + height;
   if (points.size() < 5 * quadrantMax) points.resize(5 * quadrantMax);
   POINT* q = points.data();
@@ -441,27 +449,36 @@ void buildShape(int width, int height, int penWidth, EllipseShape* shape) {
   open.clipTop = -2 * penWidth - 2;
   open.clipRight = width + 2 * penWidth + 2;
   open.clipBottom = height + 2 * penWidth + 2;
-  pieces.clear();
-  RecordSpans record{&pieces};
+  rows.clear();
+  islands.clear();
+  RecordSpans record{&rows, &islands};
   if (!strokeOutline(open, q + n, count, penWidth, record)) return;
-  std::sort(pieces.begin(), pieces.end(), [](const RecordSpans::Piece& l, const RecordSpans::Piece& r) {
-    return l.y != r.y ? l.y < r.y : l.x0 < r.x0;
-  });
+  // The rows' spans are in order already; the few islands are sorted and merged in.
+  using Piece = RecordSpans::Piece;
+  std::sort(islands.begin(), islands.end(),
+            [](const Piece& l, const Piece& r) { return l.y != r.y ? l.y < r.y : l.x0 < r.x0; });
   int rowTop = 0, rowEnd = height;
-  if (!pieces.empty()) {
-    if (pieces.front().y < rowTop) rowTop = pieces.front().y;
-    if (pieces.back().y + 1 > rowEnd) rowEnd = pieces.back().y + 1;
+  for (const std::vector<Piece>* v : {&rows, &islands}) {
+    if (v->empty()) continue;
+    if (v->front().y < rowTop) rowTop = v->front().y;
+    if (v->back().y + 1 > rowEnd) rowEnd = v->back().y + 1;
   }
   shape->rowTop = rowTop;
   shape->rowCount = rowEnd - rowTop;
   shape->rowStart.assign(shape->rowCount + 1, 0);
   shape->pen.clear();
-  size_t next = 0;
+  size_t nextRow = 0, nextIsland = 0;
   for (int row = 0; row < shape->rowCount; ++row) {
+    const int y = rowTop + row;
     shape->rowStart[row] = static_cast<int>(shape->pen.size());
     const size_t first = shape->pen.size();
-    for (; next < pieces.size() && pieces[next].y == rowTop + row; ++next) {
-      const RecordSpans::Piece& p = pieces[next];
+    for (;;) {
+      const bool fromRows = nextRow < rows.size() && rows[nextRow].y == y;
+      const bool fromIslands = nextIsland < islands.size() && islands[nextIsland].y == y;
+      if (!fromRows && !fromIslands) break;
+      const Piece p = fromRows && (!fromIslands || rows[nextRow].x0 <= islands[nextIsland].x0)
+                          ? rows[nextRow++]
+                          : islands[nextIsland++];
       if (p.x0 >= p.x1) continue;
       if (shape->pen.size() > first && p.x0 <= shape->pen.back().x1) {
         if (p.x1 > shape->pen.back().x1) shape->pen.back().x1 = p.x1;
