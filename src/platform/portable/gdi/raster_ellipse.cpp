@@ -401,22 +401,34 @@ struct Span {
   int x0, x1;
 };
 
+// A shape's rows live in the store's shared arrays (ShapeStore), from `rows` on:
+// rowCount + 1 entries of rowStart (where each row's pen spans begin in the store's
+// pen spans, the last one where the shape's end) and rowCount of interior ({0, 0}
+// where a row has none).
 struct EllipseShape {
   int width = 0, height = 0, penWidth = 0;  // the key; width 0 marks a free slot
-  bool drawable = false;               // false: the outline has neighbours apart
-  int rowTop = 0;                      // row of rowStart[0], relative to the box
+  bool drawable = false;                    // false: the outline has neighbours apart
+  int rowTop = 0;                           // row of the first row, relative to the box
   int rowCount = 0;
-  std::vector<int> rowStart;   // rowCount + 1 offsets into pen
-  std::vector<Span> pen;       // the pen's spans of each row, left to right
-  std::vector<Span> interior;  // rowCount spans, {0, 0} where a row has none
+  size_t rows = 0;
 };
 
 // Shapes are kept only for boxes up to this side and pens up to kCachedDiscs wide, so
-// that a shape costs little to work out whole, and the cache's memory stays bounded:
-// at most kShapesKept shapes of at most about 600 rows.
+// that a shape costs little to work out whole. The store is emptied (its arrays keep
+// their storage) when it holds kShapesKept shapes or kStoreSpans spans, which bounds
+// its memory to a few megabytes.
 constexpr int kCachedSide = 512;
 constexpr int kShapeSlots = 1024;
-constexpr int kShapesKept = 384;
+constexpr int kShapesKept = 512;
+constexpr size_t kStoreSpans = size_t{1} << 18;
+
+struct ShapeStore {
+  std::vector<EllipseShape> slots = std::vector<EllipseShape>(kShapeSlots);
+  int kept = 0;
+  std::vector<int> rowStart;
+  std::vector<Span> interior;
+  std::vector<Span> pen;
+};
 
 struct RecordSpans {
   struct Piece {
@@ -429,7 +441,7 @@ struct RecordSpans {
   bool apart(POINT, POINT) { return false; }
 };
 
-void buildShape(int width, int height, int penWidth, EllipseShape* shape) {
+void buildShape(int width, int height, int penWidth, ShapeStore* store, EllipseShape* shape) {
   shape->width = width;
   shape->height = height;
   shape->penWidth = penWidth;
@@ -465,13 +477,13 @@ void buildShape(int width, int height, int penWidth, EllipseShape* shape) {
   }
   shape->rowTop = rowTop;
   shape->rowCount = rowEnd - rowTop;
-  shape->rowStart.assign(shape->rowCount + 1, 0);
-  shape->pen.clear();
+  shape->rows = store->rowStart.size();
+  std::vector<Span>& pen = store->pen;
   size_t nextRow = 0, nextIsland = 0;
   for (int row = 0; row < shape->rowCount; ++row) {
     const int y = rowTop + row;
-    shape->rowStart[row] = static_cast<int>(shape->pen.size());
-    const size_t first = shape->pen.size();
+    store->rowStart.push_back(static_cast<int>(pen.size()));
+    const size_t first = pen.size();
     for (;;) {
       const bool fromRows = nextRow < rows.size() && rows[nextRow].y == y;
       const bool fromIslands = nextIsland < islands.size() && islands[nextIsland].y == y;
@@ -480,38 +492,39 @@ void buildShape(int width, int height, int penWidth, EllipseShape* shape) {
                           ? rows[nextRow++]
                           : islands[nextIsland++];
       if (p.x0 >= p.x1) continue;
-      if (shape->pen.size() > first && p.x0 <= shape->pen.back().x1) {
-        if (p.x1 > shape->pen.back().x1) shape->pen.back().x1 = p.x1;
+      if (pen.size() > first && p.x0 <= pen.back().x1) {
+        if (p.x1 > pen.back().x1) pen.back().x1 = p.x1;
       } else {
-        shape->pen.push_back({p.x0, p.x1});
+        pen.push_back({p.x0, p.x1});
       }
     }
   }
-  shape->rowStart[shape->rowCount] = static_cast<int>(shape->pen.size());
+  store->rowStart.push_back(static_cast<int>(pen.size()));
 
   // The interior as rasterEllipse fills it without a pen.
-  shape->interior.assign(shape->rowCount, Span{0, 0});
+  // One entry past the rows, as rowStart has, so that both arrays share `rows`.
+  store->interior.resize(shape->rows + shape->rowCount + 1, Span{0, 0});
+  Span* const interior = store->interior.data() + shape->rows;
   for (int i = 0; i < n;) {
     const int y = q[i].y;
     int j = i;
     while (j + 1 < n && q[j + 1].y == y) ++j;
     const int outer = q[i].x;
     if (y <= b && a - outer < outer + 1) {
-      shape->interior[y - rowTop] = {a - outer, outer + 1};
-      shape->interior[b - y - rowTop] = {a - outer, outer + 1};
+      interior[y - rowTop] = {a - outer, outer + 1};
+      interior[b - y - rowTop] = {a - outer, outer + 1};
     }
     i = j + 1;
   }
   shape->drawable = true;
 }
 
-// The shape of a box size and pen width, worked out on first use. The table is open
-// addressing; once it holds kShapesKept shapes it is emptied and refilled (the slots
-// keep their storage). Kept out of line, as is drawShape: inlined, they cost the
-// small one-pixel ellipses' path in rasterEllipse a fifth of its speed.
-__attribute__((noinline)) const EllipseShape& shapeOf(int width, int height, int penWidth) {
-  thread_local std::vector<EllipseShape> slots(kShapeSlots);
-  thread_local int kept = 0;
+// The shape of a box size and pen width, worked out on first use; the slots are open
+// addressing. Kept out of line, as is drawShape: inlined, they cost the small
+// one-pixel ellipses' path in rasterEllipse a fifth of its speed.
+__attribute__((noinline)) const EllipseShape& shapeOf(ShapeStore* store, int width, int height,
+                                                    int penWidth) {
+  std::vector<EllipseShape>& slots = store->slots;
   const uint32_t key = (static_cast<uint32_t>(width) * 0x9e3779b1u) ^
                        (static_cast<uint32_t>(height) * 0x85ebca77u) ^
                        (static_cast<uint32_t>(penWidth) * 0xc2b2ae3du);
@@ -521,13 +534,16 @@ __attribute__((noinline)) const EllipseShape& shapeOf(int width, int height, int
     if (e.width == 0) break;
     if (e.width == width && e.height == height && e.penWidth == penWidth) return e;
   }
-  if (kept >= kShapesKept) {
+  if (store->kept >= kShapesKept || store->pen.size() >= kStoreSpans) {
     for (EllipseShape& e : slots) e.width = 0;
-    kept = 0;
+    store->kept = 0;
+    store->rowStart.clear();
+    store->interior.clear();
+    store->pen.clear();
     slot = (key ^ (key >> 15)) & (kShapeSlots - 1);
   }
-  ++kept;
-  buildShape(width, height, penWidth, &slots[slot]);
+  ++store->kept;
+  buildShape(width, height, penWidth, store, &slots[slot]);
   return slots[slot];
 }
 
@@ -567,18 +583,20 @@ inline void shortSpan(const Surface& s, int y, int x0, int x1, uint32_t pixel) {
   if (y >= s.clipTop && y < s.clipBottom) clippedRun(s.pixels + static_cast<ptrdiff_t>(y) * s.stride, 0, x0, x1, s, pixel);
 }
 
-__attribute__((noinline)) void drawShape(const Surface& s, const EllipseShape& shape, int left, int top,
-                                         uint32_t penPixel, const RasterBrush& brush) {
+__attribute__((noinline)) void drawShape(const Surface& s, const ShapeStore& store, const EllipseShape& shape,
+                                         int left, int top, uint32_t penPixel, const RasterBrush& brush) {
   const int64_t firstRow = int64_t{top} + shape.rowTop;
   int from = 0, to = shape.rowCount;
   if (firstRow < s.clipTop) from = static_cast<int>(s.clipTop - firstRow);
   if (firstRow + to > s.clipBottom) to = static_cast<int>(s.clipBottom - firstRow);
-  const Span* const spans = shape.pen.data();
+  const Span* const spans = store.pen.data();
+  const int* const rowStart = store.rowStart.data() + shape.rows;
+  const Span* const interior = store.interior.data() + shape.rows;
   for (int i = from; i < to; ++i) {
     uint32_t* const row = s.pixels + static_cast<ptrdiff_t>(firstRow + i) * s.stride;
-    const Span* const first = spans + shape.rowStart[i];
-    const Span* const end = spans + shape.rowStart[i + 1];
-    const Span inside = shape.interior[i];
+    const Span* const first = spans + rowStart[i];
+    const Span* const end = spans + rowStart[i + 1];
+    const Span inside = interior[i];
     if (!brush.null && inside.x0 < inside.x1) {
       // The interior's pieces between the pen's spans.
       int x = inside.x0;
@@ -651,9 +669,10 @@ void rasterEllipse(const RasterTarget& target, int logicalLeft, int logicalTop, 
   if (!pen.null && penWidth <= kCachedDiscs && width <= kCachedSide && height <= kCachedSide &&
       !(penWidth == 1 && left >= s.clipLeft && right <= s.clipRight && top >= s.clipTop &&
         bottom <= s.clipBottom)) {
-    const EllipseShape& shape = shapeOf(width, height, penWidth);
+    thread_local ShapeStore store;
+    const EllipseShape& shape = shapeOf(&store, width, height, penWidth);
     if (shape.drawable) {
-      drawShape(s, shape, left, top, pen.pixel, brush);
+      drawShape(s, store, shape, left, top, pen.pixel, brush);
       return;
     }
   }
