@@ -403,8 +403,8 @@ struct Span {
 
 // A shape's rows live in the store's shared arrays (ShapeStore), from `rows` on:
 // rowCount + 1 entries of rowStart (where each row's pen spans begin in the store's
-// pen spans, the last one where the shape's end) and rowCount of interior ({0, 0}
-// where a row has none).
+// pen spans, the last one where the shape's end) and as many of interior ({0, 0}
+// where a row has none; the last one unused, so that both arrays share `rows`).
 struct EllipseShape {
   int width = 0, height = 0, penWidth = 0;  // the key; width 0 marks a free slot
   bool drawable = false;                    // false: the outline has neighbours apart
