@@ -5,7 +5,8 @@
 //
 // Every function clips once to target.clip and writes spans. None allocates per call:
 // the polygon edge table, huge ellipses and pens wider than 64 pixels work in buffers
-// kept per thread, which grow past their stack size and are then reused.
+// kept per thread, which grow past their stack size and are then reused; an ellipse's
+// figure is kept per thread for its box size and pen width, built on its first draw.
 #pragma once
 
 #include <stdint.h>

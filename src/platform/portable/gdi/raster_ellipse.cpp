@@ -1,10 +1,14 @@
 // Ellipses: the integer quadrant shared by the outline, the interior and the round pen,
-// mirrored into the other three, and Ellipse() itself.
+// mirrored into the other three, and Ellipse() itself. Figures of boxes up to 512 a
+// side with pens up to 64 wide are kept per size and pen as row spans and drawn from
+// them; larger ones are walked, clipped, on every draw.
 //
 // Not here: arcs, chords, pies and round rectangles (no caller).
 #include <stdint.h>
 #include <stdlib.h>
+#include <string.h>  // memcpy: four pixels in one store
 
+#include <algorithm>  // sort: a shape's spans by row
 #include <vector>
 
 #include "raster_internal.h"
@@ -270,7 +274,29 @@ struct WideOutline {
   }
 };
 
-void strokeOutline(const Surface& s, const POINT* loop, int count, int width, uint32_t pixel) {
+// Where strokeOutline's spans go: drawn (DrawSpans) or kept for the shape cache. The
+// rows' spans come to span() top to bottom and left to right in a row, the bodies
+// standing apart from them to island() before those, in no order. A pair of
+// neighbours further apart than one pixel goes to apart(), which returns false when
+// the sink cannot take it.
+struct DrawSpans {
+  const Surface& s;
+  int width;
+  uint32_t pixel;
+  void span(int y, int x0, int x1) { fillSpan(s, y, x0, x1, pixel); }
+  void island(int y, int x0, int x1) { fillSpan(s, y, x0, x1, pixel); }
+  bool apart(POINT p, POINT q) {
+    if (width > 1) {
+      penSegment(s, p.x, p.y, q.x, q.y, width, pixel);
+    } else {
+      thinLine(s, p.x, p.y, q.x, q.y, pixel);
+    }
+    return true;
+  }
+};
+
+template <typename Sink>
+bool strokeOutline(const Surface& s, const POINT* loop, int count, int width, Sink& sink) {
   // Rows the pen can reach, limited to the clip.
   int yMin = loop[0].y, yMax = loop[0].y;
   for (int i = 0; i < count; ++i) {
@@ -280,7 +306,7 @@ void strokeOutline(const Surface& s, const POINT* loop, int count, int width, ui
   int top = yMin - width / 2, bottom = yMax - width / 2 + width;  // exclusive
   if (top < s.clipTop) top = s.clipTop;
   if (bottom > s.clipBottom) bottom = s.clipBottom;
-  if (top >= bottom) return;
+  if (top >= bottom) return true;
   RowExtent stackRows[1024];
   RowExtent* rows = stackRows;
   const int n = bottom - top;
@@ -322,7 +348,7 @@ void strokeOutline(const Surface& s, const POINT* loop, int count, int width, ui
       if (x1 >= e.left[half] && x0 <= e.right[half]) {
         w.add(half, y, x0, x1);
       } else {
-        fillSpan(s, y, x0, x1, pixel);
+        sink.island(y, x0, x1);
       }
     }
   }
@@ -331,22 +357,256 @@ void strokeOutline(const Surface& s, const POINT* loop, int count, int width, ui
     const int y = top + i;
     const bool left = r.left[0] < r.right[0], right = r.left[1] < r.right[1];
     if (left && right && r.right[0] >= r.left[1] && r.right[1] >= r.left[0]) {
-      fillSpan(s, y, r.left[0] < r.left[1] ? r.left[0] : r.left[1],
-               r.right[0] > r.right[1] ? r.right[0] : r.right[1], pixel);
+      sink.span(y, r.left[0] < r.left[1] ? r.left[0] : r.left[1],
+                r.right[0] > r.right[1] ? r.right[0] : r.right[1]);
+    } else if (left && right && r.left[1] < r.left[0]) {
+      sink.span(y, r.left[1], r.right[1]);
+      sink.span(y, r.left[0], r.right[0]);
     } else {
-      if (left) fillSpan(s, y, r.left[0], r.right[0], pixel);
-      if (right) fillSpan(s, y, r.left[1], r.right[1], pixel);
+      if (left) sink.span(y, r.left[0], r.right[0]);
+      if (right) sink.span(y, r.left[1], r.right[1]);
     }
   }
   // Neighbours further apart than one pixel get the body between them.
   for (int i = 0; i < count; ++i) {
     const POINT p = loop[i], q = loop[i + 1 < count ? i + 1 : 0];
     if (abs(q.x - p.x) <= 1 && abs(q.y - p.y) <= 1) continue;
-    if (width > 1) {
-      penSegment(s, p.x, p.y, q.x, q.y, width, pixel);
-    } else {
-      thinLine(s, p.x, p.y, q.x, q.y, pixel);
+    if (!sink.apart(p, q)) return false;
+  }
+  return true;
+}
+
+// The closed outline of the quadrant q (n points) of a box whose top-left is (left, top)
+// and whose far corner is (left + a, top + b): bottom-right quadrant downwards,
+// bottom-left upwards, top-left upwards, top-right downwards. Returns 4 n.
+int outlineLoop(const POINT* q, int n, int left, int top, int a, int b, POINT* loop) {
+  int count = 0;
+  for (int i = 0; i < n; ++i) loop[count++] = {left + q[i].x, top + q[i].y};
+  for (int i = n - 1; i >= 0; --i) loop[count++] = {left + a - q[i].x, top + q[i].y};
+  for (int i = 0; i < n; ++i) loop[count++] = {left + a - q[i].x, top + b - q[i].y};
+  for (int i = n - 1; i >= 0; --i) loop[count++] = {left + q[i].x, top + b - q[i].y};
+  return count;
+}
+
+// The effects draw many ellipses of a few sizes with one pen, each anywhere: the same
+// figure moved. So the figure of a box size and pen width is worked out once, relative
+// to the box's top-left and without a clip, as row spans: the pen's (sorted and
+// disjoint, same-coloured pieces merged) and the interior's. Drawing it is then a few
+// spans a row, each pixel written once: the interior only where the pen leaves it
+// uncovered, which is what filling it first and drawing the outline over it leaves.
+//
+// The figure without a clip is the figure with one, cut to it: strokeOutline leaves
+// out only discs and bodies that cannot reach the clip, which change no visible pixel.
+struct Span {
+  int x0, x1;
+};
+
+// A shape's rows live in the store's shared arrays (ShapeStore), from `rows` on:
+// rowCount + 1 entries of rowStart (where each row's pen spans begin in the store's
+// pen spans, the last one where the shape's end) and as many of interior ({0, 0}
+// where a row has none; the last one unused, so that both arrays share `rows`).
+struct EllipseShape {
+  int width = 0, height = 0, penWidth = 0;  // the key; width 0 marks a free slot
+  bool drawable = false;                    // false: the outline has neighbours apart
+  int rowTop = 0;                           // row of the first row, relative to the box
+  int rowCount = 0;
+  size_t rows = 0;
+};
+
+// Shapes are kept only for boxes up to this side and pens up to kCachedDiscs wide, so
+// that a shape costs little to work out whole. The store is emptied (its arrays keep
+// their storage) when it holds kShapesKept shapes or kStoreSpans spans, which bounds
+// its memory to a few megabytes.
+constexpr int kCachedSide = 512;
+constexpr int kShapeSlots = 1024;
+constexpr int kShapesKept = 512;
+constexpr size_t kStoreSpans = size_t{1} << 18;
+
+struct ShapeStore {
+  std::vector<EllipseShape> slots = std::vector<EllipseShape>(kShapeSlots);
+  int kept = 0;
+  std::vector<int> rowStart;
+  std::vector<Span> interior;
+  std::vector<Span> pen;
+};
+
+struct RecordSpans {
+  struct Piece {
+    int y, x0, x1;
+  };
+  std::vector<Piece>* rows;
+  std::vector<Piece>* islands;
+  void span(int y, int x0, int x1) { rows->push_back({y, x0, x1}); }
+  void island(int y, int x0, int x1) { islands->push_back({y, x0, x1}); }
+  bool apart(POINT, POINT) { return false; }
+};
+
+void buildShape(int width, int height, int penWidth, ShapeStore* store, EllipseShape* shape) {
+  shape->width = width;
+  shape->height = height;
+  shape->penWidth = penWidth;
+  shape->drawable = false;
+  thread_local std::vector<POINT> points;
+  thread_local std::vector<RecordSpans::Piece> rows, islands;
+  const size_t quadrantMax = static_cast<size_t>(width) + height;
+  if (points.size() < 5 * quadrantMax) points.resize(5 * quadrantMax);
+  POINT* q = points.data();
+  const int n = ellipseQuadrant(width, height, q);
+  const int a = width - 1, b = height - 1;
+  const int count = outlineLoop(q, n, 0, 0, a, b, q + n);
+
+  // A clip wider than anything the pen reaches: nothing is left out.
+  Surface open = {};
+  open.clipLeft = -2 * penWidth - 2;
+  open.clipTop = -2 * penWidth - 2;
+  open.clipRight = width + 2 * penWidth + 2;
+  open.clipBottom = height + 2 * penWidth + 2;
+  rows.clear();
+  islands.clear();
+  RecordSpans record{&rows, &islands};
+  if (!strokeOutline(open, q + n, count, penWidth, record)) return;
+  // The rows' spans are in order already; the few islands are sorted and merged in.
+  using Piece = RecordSpans::Piece;
+  std::sort(islands.begin(), islands.end(),
+            [](const Piece& l, const Piece& r) { return l.y != r.y ? l.y < r.y : l.x0 < r.x0; });
+  int rowTop = 0, rowEnd = height;
+  for (const std::vector<Piece>* v : {&rows, &islands}) {
+    if (v->empty()) continue;
+    if (v->front().y < rowTop) rowTop = v->front().y;
+    if (v->back().y + 1 > rowEnd) rowEnd = v->back().y + 1;
+  }
+  shape->rowTop = rowTop;
+  shape->rowCount = rowEnd - rowTop;
+  shape->rows = store->rowStart.size();
+  std::vector<Span>& pen = store->pen;
+  size_t nextRow = 0, nextIsland = 0;
+  for (int row = 0; row < shape->rowCount; ++row) {
+    const int y = rowTop + row;
+    store->rowStart.push_back(static_cast<int>(pen.size()));
+    const size_t first = pen.size();
+    for (;;) {
+      const bool fromRows = nextRow < rows.size() && rows[nextRow].y == y;
+      const bool fromIslands = nextIsland < islands.size() && islands[nextIsland].y == y;
+      if (!fromRows && !fromIslands) break;
+      const Piece p = fromRows && (!fromIslands || rows[nextRow].x0 <= islands[nextIsland].x0)
+                          ? rows[nextRow++]
+                          : islands[nextIsland++];
+      if (p.x0 >= p.x1) continue;
+      if (pen.size() > first && p.x0 <= pen.back().x1) {
+        if (p.x1 > pen.back().x1) pen.back().x1 = p.x1;
+      } else {
+        pen.push_back({p.x0, p.x1});
+      }
     }
+  }
+  store->rowStart.push_back(static_cast<int>(pen.size()));
+
+  // The interior as rasterEllipse fills it without a pen.
+  // One entry past the rows, as rowStart has, so that both arrays share `rows`.
+  store->interior.resize(shape->rows + shape->rowCount + 1, Span{0, 0});
+  Span* const interior = store->interior.data() + shape->rows;
+  for (int i = 0; i < n;) {
+    const int y = q[i].y;
+    int j = i;
+    while (j + 1 < n && q[j + 1].y == y) ++j;
+    const int outer = q[i].x;
+    if (y <= b && a - outer < outer + 1) {
+      interior[y - rowTop] = {a - outer, outer + 1};
+      interior[b - y - rowTop] = {a - outer, outer + 1};
+    }
+    i = j + 1;
+  }
+  shape->drawable = true;
+}
+
+// The shape of a box size and pen width, worked out on first use; the slots are open
+// addressing. Kept out of line, as is drawShape: inlined, they cost the small
+// one-pixel ellipses' path in rasterEllipse a fifth of its speed.
+__attribute__((noinline)) const EllipseShape& shapeOf(ShapeStore* store, int width, int height,
+                                                    int penWidth) {
+  std::vector<EllipseShape>& slots = store->slots;
+  const uint32_t key = (static_cast<uint32_t>(width) * 0x9e3779b1u) ^
+                       (static_cast<uint32_t>(height) * 0x85ebca77u) ^
+                       (static_cast<uint32_t>(penWidth) * 0xc2b2ae3du);
+  size_t slot = (key ^ (key >> 15)) & (kShapeSlots - 1);
+  for (;; slot = (slot + 1) & (kShapeSlots - 1)) {
+    EllipseShape& e = slots[slot];
+    if (e.width == 0) break;
+    if (e.width == width && e.height == height && e.penWidth == penWidth) return e;
+  }
+  if (store->kept >= kShapesKept || store->pen.size() >= kStoreSpans) {
+    for (EllipseShape& e : slots) e.width = 0;
+    store->kept = 0;
+    store->rowStart.clear();
+    store->interior.clear();
+    store->pen.clear();
+    slot = (key ^ (key >> 15)) & (kShapeSlots - 1);
+  }
+  ++store->kept;
+  buildShape(width, height, penWidth, store, &slots[slot]);
+  return slots[slot];
+}
+
+// Stores the pixel n (> 0) times from p. A ring's spans are mostly a few dozen pixels:
+// below kShortRun they are stored here four pixels at a time, the last four
+// overlapping the previous ones, which beats both a loop of single stores and
+// wmemset's call and dispatch; longer runs go to fillPixels. Below four pixels, the
+// first, middle and last pixel are all of them.
+constexpr int kShortRun = 64;
+inline void fillRun(uint32_t* p, int n, uint32_t pixel) {
+  if (n < 4) {
+    p[0] = pixel;
+    p[n / 2] = pixel;
+    p[n - 1] = pixel;
+  } else if (n < kShortRun) {
+    typedef uint32_t Quad __attribute__((vector_size(16)));
+    const Quad four = {pixel, pixel, pixel, pixel};
+    uint32_t* const last = p + n - 4;
+    for (; p < last; p += 4) memcpy(p, &four, sizeof four);
+    memcpy(last, &four, sizeof four);
+  } else {
+    fillPixels(p, n, pixel);
+  }
+}
+
+// Stores [left + x0, left + x1) of a row, cut to the clip's columns.
+inline void clippedRun(uint32_t* row, int left, int x0, int x1, const Surface& s, uint32_t pixel) {
+  x0 += left;
+  x1 += left;
+  if (x0 < s.clipLeft) x0 = s.clipLeft;
+  if (x1 > s.clipRight) x1 = s.clipRight;
+  if (x0 < x1) fillRun(row + x0, x1 - x0, pixel);
+}
+
+// fillSpan through fillRun, for device rows and columns that fit an int.
+inline void shortSpan(const Surface& s, int y, int x0, int x1, uint32_t pixel) {
+  if (y >= s.clipTop && y < s.clipBottom) clippedRun(s.pixels + static_cast<ptrdiff_t>(y) * s.stride, 0, x0, x1, s, pixel);
+}
+
+__attribute__((noinline)) void drawShape(const Surface& s, const ShapeStore& store, const EllipseShape& shape,
+                                         int left, int top, uint32_t penPixel, const RasterBrush& brush) {
+  const int64_t firstRow = int64_t{top} + shape.rowTop;
+  int from = 0, to = shape.rowCount;
+  if (firstRow < s.clipTop) from = static_cast<int>(s.clipTop - firstRow);
+  if (firstRow + to > s.clipBottom) to = static_cast<int>(s.clipBottom - firstRow);
+  const Span* const spans = store.pen.data();
+  const int* const rowStart = store.rowStart.data() + shape.rows;
+  const Span* const interior = store.interior.data() + shape.rows;
+  for (int i = from; i < to; ++i) {
+    uint32_t* const row = s.pixels + static_cast<ptrdiff_t>(firstRow + i) * s.stride;
+    const Span* const first = spans + rowStart[i];
+    const Span* const end = spans + rowStart[i + 1];
+    const Span inside = interior[i];
+    if (!brush.null && inside.x0 < inside.x1) {
+      // The interior's pieces between the pen's spans.
+      int x = inside.x0;
+      for (const Span* p = first; p < end && x < inside.x1; ++p) {
+        if (p->x0 > x) clippedRun(row, left, x, p->x0 < inside.x1 ? p->x0 : inside.x1, s, brush.pixel);
+        if (p->x1 > x) x = p->x1;
+      }
+      if (x < inside.x1) clippedRun(row, left, x, inside.x1, s, brush.pixel);
+    }
+    for (const Span* p = first; p < end; ++p) clippedRun(row, left, p->x0, p->x1, s, penPixel);
   }
 }
 
@@ -406,6 +666,17 @@ void rasterEllipse(const RasterTarget& target, int logicalLeft, int logicalTop, 
   const int top = static_cast<int>(t), bottom = static_cast<int>(u);
   const int width = right - left, height = bottom - top;
 
+  if (!pen.null && penWidth <= kCachedDiscs && width <= kCachedSide && height <= kCachedSide &&
+      !(penWidth == 1 && left >= s.clipLeft && right <= s.clipRight && top >= s.clipTop &&
+        bottom <= s.clipBottom)) {
+    thread_local ShapeStore store;
+    const EllipseShape& shape = shapeOf(&store, width, height, penWidth);
+    if (shape.drawable) {
+      drawShape(s, store, shape, left, top, pen.pixel, brush);
+      return;
+    }
+  }
+
   POINT stackPoints[4 * 512];
   const size_t quadrantMax = static_cast<size_t>(width) + height;
   POINT* q = pointBuffer(4 * quadrantMax, stackPoints, sizeof stackPoints / sizeof stackPoints[0]);
@@ -424,8 +695,8 @@ void rasterEllipse(const RasterTarget& target, int logicalLeft, int logicalTop, 
       if (y <= b) {
         const int x0 = left + a - outer, x1 = left + outer + 1;
         if (x0 < x1) {
-          fillSpan(s, top + y, x0, x1, brush.pixel);
-          if (b - y != y) fillSpan(s, top + b - y, x0, x1, brush.pixel);
+          shortSpan(s, top + y, x0, x1, brush.pixel);
+          if (b - y != y) shortSpan(s, top + b - y, x0, x1, brush.pixel);
         }
       }
       i = j + 1;
@@ -449,16 +720,11 @@ void rasterEllipse(const RasterTarget& target, int logicalLeft, int logicalTop, 
     return;
   }
 
-  // The closed outline: bottom-right quadrant downwards, bottom-left upwards, top-left
-  // upwards, top-right downwards.
+  // The closed outline, drawn as it goes.
   POINT* loop = q + n;
-  int count = 0;
-  for (int i = 0; i < n; ++i) loop[count++] = {left + q[i].x, top + q[i].y};
-  for (int i = n - 1; i >= 0; --i) loop[count++] = {left + a - q[i].x, top + q[i].y};
-  for (int i = 0; i < n; ++i) loop[count++] = {left + a - q[i].x, top + b - q[i].y};
-  for (int i = n - 1; i >= 0; --i) loop[count++] = {left + q[i].x, top + b - q[i].y};
-
-  strokeOutline(s, loop, count, penWidth, pen.pixel);
+  const int count = outlineLoop(q, n, left, top, a, b, loop);
+  DrawSpans draw{s, penWidth, pen.pixel};
+  strokeOutline(s, loop, count, penWidth, draw);
 }
 
 }  // namespace vis
