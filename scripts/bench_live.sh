@@ -81,17 +81,25 @@ measure() {
   effect=$(awk -v a="$long" -v b="$short" 'BEGIN { d = a - b; if (d < 0.01) d = 0.01; print d / 50 }')
   paced=$(pacedcpu "$bin" "$module")
 
-  xdotool getdisplaygeometry >/dev/null 2>&1 || { kill "$xvfb" 2>/dev/null; startx; }
-  SDL_AUDIODRIVER=dummy "$bin" play "$clip" -m "$module" --seed 1 --size 640x480 >"$work/play.log" 2>&1 &
-  player=$!
-  id=""
-  for _ in $(seq 500); do
-    id=$(xdotool search --name "^$module - tune(\.wav)? - 0:0[0-9]" 2>/dev/null | head -1 || true)
+  local attempt
+  for attempt in 1 2; do
+    SDL_AUDIODRIVER=dummy "$bin" play "$clip" -m "$module" --seed 1 --size 640x480 >"$work/play.log" 2>&1 &
+    player=$!
+    id=""
+    for _ in $(seq 500); do
+      id=$(xdotool search --name "^$module - tune(\.wav)? - 0:0[0-9]" 2>/dev/null | head -1 || true)
+      [ -n "$id" ] && break
+      kill -0 "$player" 2>/dev/null || break
+      sleep 0.02
+    done
     [ -n "$id" ] && break
-    kill -0 "$player" 2>/dev/null || { echo "bench: play ended early: $(tail -1 "$work/play.log")" >&2; exit 1; }
-    sleep 0.02
+    kill "$player" 2>/dev/null; wait "$player" 2>/dev/null || true
+    player=""
+    echo "bench: play showed no frame ($(tail -1 "$work/play.log")); again on a new X server" >&2
+    kill "$xvfb" 2>/dev/null
+    startx
   done
-  [ -n "$id" ] || { echo "bench: play showed no frame" >&2; exit 1; }
+  [ -n "$id" ] || { echo "bench: play showed no frame: $(tail -1 "$work/play.log")" >&2; exit 1; }
   sleep 1
   a=$(cpu "$player"); sleep 15; b=$(cpu "$player")
   play=$(awk -v a="$a" -v b="$b" -v t="$ticks" 'BEGIN { print (b - a) / t / 15 }')
