@@ -45,18 +45,20 @@ struct BitmapData {
   int height;
   HDC selectedIn;  // a bitmap can be selected into one DC at a time
 };
-// A DC caches what a primitive needs from its selection: the raster form of its pen and
-// brush, and for a memory DC the pixels of its bitmap (a bitmap cannot be freed while
-// selected, so the pointer stays valid). Every selection refreshes the cache.
+// A DC keeps its pen and brush as the objects themselves, and for a memory DC the
+// pixels of its bitmap: no object is freed while it is selected and slots never move,
+// so the pointers stay valid, and a primitive reads the raster form of the pen where
+// CreatePen stored it. (A copy into the DC would read back, as one wide load, the
+// fields CreatePen has just stored one by one; such a load waits for those stores to
+// retire, and an effect that makes a pen per line pays that wait on every line.)
+struct GdiObject;
 struct DcData {
   DcKind kind;
   HWND window;
-  HGDIOBJ pen;
-  HGDIOBJ brush;
+  GdiObject* pen;
+  GdiObject* brush;
   HGDIOBJ bitmap;
   POINT position;
-  RasterPen penRaster;
-  RasterBrush brushRaster;
   RasterTarget target;  // memory DCs only
 };
 
@@ -205,12 +207,15 @@ void ensureStock() {
 // Stock objects are never freed, so their selections are not counted: a pen that goes
 // in and out of every DC thousands of times a frame would otherwise chain every
 // SelectObject on one read-modify-write of its counter.
-inline void deselect(HGDIOBJ handle) {
-  GdiObject* object = lookup(handle);
-  if (!object || object->stock) return;
+inline void deselectObject(GdiObject* object) {
+  if (object->stock) return;
   if (object->selections > 0) --object->selections;
   if (object->type == OBJ_BITMAP) object->bitmap.selectedIn = nullptr;
   if (object->selections == 0 && object->deletePending) release(object);
+}
+
+inline void deselect(HGDIOBJ handle) {
+  if (GdiObject* object = lookup(handle)) deselectObject(object);
 }
 
 void cacheTarget(GdiObject* dc, const GdiObject* bitmap) {
@@ -223,10 +228,8 @@ GdiObject* newDc(DcKind kind, HWND window) {
   GdiObject* object = allocate(kind == kMemoryDc ? OBJ_MEMDC : OBJ_DC);
   if (!object) return nullptr;
   Table& t = table();
-  GdiObject* pen = lookup(t.stock[BLACK_PEN]);
-  GdiObject* brush = lookup(t.stock[WHITE_BRUSH]);
-  object->dc = {kind,   window,  t.stock[BLACK_PEN], t.stock[WHITE_BRUSH], nullptr, {0, 0},
-                pen->pen.raster, brush->brush.raster, {}};
+  object->dc = {kind, window, lookup(t.stock[BLACK_PEN]), lookup(t.stock[WHITE_BRUSH]), nullptr,
+                {0, 0}, {}};
   if (kind == kMemoryDc) {
     object->dc.bitmap = t.defaultBitmap;
     cacheTarget(object, lookup(t.defaultBitmap));
@@ -235,10 +238,12 @@ GdiObject* newDc(DcKind kind, HWND window) {
 }
 
 void freeDc(GdiObject* dc) {
-  HGDIOBJ pen = dc->dc.pen, brush = dc->dc.brush, bitmap = dc->dc.bitmap;
+  GdiObject* pen = dc->dc.pen;
+  GdiObject* brush = dc->dc.brush;
+  HGDIOBJ bitmap = dc->dc.bitmap;
   release(dc);
-  deselect(pen);
-  deselect(brush);
+  deselectObject(pen);
+  deselectObject(brush);
   if (bitmap) deselect(bitmap);
 }
 
@@ -250,8 +255,116 @@ inline const RasterTarget* targetOf(GdiObject* dc, RasterTarget* scratch) {
   return ok ? scratch : nullptr;
 }
 
-inline const RasterPen& penOf(const GdiObject* dc) { return dc->dc.penRaster; }
-inline const RasterBrush& brushOf(const GdiObject* dc) { return dc->dc.brushRaster; }
+inline const RasterPen& penOf(const GdiObject* dc) { return dc->dc.pen->pen.raster; }
+inline const RasterBrush& brushOf(const GdiObject* dc) { return dc->dc.brush->brush.raster; }
+
+// The calls an effect makes thousands of times a frame (CreatePen, SelectObject,
+// MoveToEx, LineTo, DeleteObject) are split in two: the work itself, inline, and the
+// exported function, which hands over to a traced twin when a trace sink is installed.
+// The untraced path then makes no call of its own, so it needs no stack frame and
+// saves no registers; the trace, which formats a line, is out of line and cold.
+#define VIS_COLD __attribute__((noinline, cold))
+
+inline HPEN createPen(int style, int width, COLORREF color) {
+  ensureStock();
+  if (style != PS_SOLID && style != PS_NULL) return nullptr;
+  GdiObject* object = allocate(OBJ_PEN);
+  if (!object) return nullptr;
+  // A negative width counts as its magnitude; INT_MIN has none that fits, and the
+  // raster draws any width beyond its cap at the cap.
+  const int w = width >= 0 ? width : width == INT32_MIN ? INT32_MAX : -width;
+  const COLORREF c = color & 0x00ffffffu;
+  object->pen = {style, w, c, {style == PS_NULL, w, pixelFromColorref(c)}};
+  return static_cast<HPEN>(handleOf(object));
+}
+
+// Puts object into a DC's pen or brush place and returns what was there; the previous
+// object may be freed here if its deletion was deferred.
+inline HGDIOBJ swapSelection(GdiObject** place, GdiObject* object) {
+  GdiObject* previous = *place;
+  HGDIOBJ previousHandle = handleOf(previous);
+  if (previous == object) return previousHandle;
+  *place = object;
+  if (!object->stock) ++object->selections;
+  deselectObject(previous);
+  return previousHandle;
+}
+
+HGDIOBJ selectBitmap(GdiObject* dc, HDC dcHandle, GdiObject* object, HGDIOBJ handle) {
+  if (dc->dc.kind != kMemoryDc) return nullptr;
+  if (object->bitmap.selectedIn && object->bitmap.selectedIn != dcHandle && !object->stock) {
+    return nullptr;
+  }
+  HGDIOBJ previous = dc->dc.bitmap;
+  if (previous == handle) return previous;
+  dc->dc.bitmap = handle;
+  if (!object->stock) {
+    ++object->selections;
+    object->bitmap.selectedIn = dcHandle;
+  }
+  cacheTarget(dc, object);
+  deselect(previous);
+  return previous;
+}
+
+inline HGDIOBJ selectObject(GdiObject* dc, HDC dcHandle, GdiObject* object, HGDIOBJ handle) {
+  if (!dc || !object || object->deletePending) return nullptr;
+  switch (object->type) {
+    case OBJ_PEN: return swapSelection(&dc->dc.pen, object);
+    case OBJ_BRUSH: return swapSelection(&dc->dc.brush, object);
+    case OBJ_BITMAP: return selectBitmap(dc, dcHandle, object, handle);
+    default: return nullptr;
+  }
+}
+
+inline BOOL deleteObject(GdiObject* object) {
+  if (!object || object->type == OBJ_DC || object->type == OBJ_MEMDC) return FALSE;
+  if (object->stock) return TRUE;
+  if (object->selections > 0) {
+    object->deletePending = true;
+    return TRUE;
+  }
+  release(object);
+  return TRUE;
+}
+
+inline BOOL moveTo(GdiObject* dc, int x, int y, LPPOINT previous) {
+  if (!dc) return FALSE;
+  if (previous) {
+    previous->x = dc->dc.position.x;
+    previous->y = dc->dc.position.y;
+  }
+  dc->dc.position.x = x;
+  dc->dc.position.y = y;
+  return TRUE;
+}
+
+__attribute__((noinline)) void lineInWindow(GdiObject* dc, int fromX, int fromY, int x, int y) {
+  RasterTarget scratch;
+  if (const RasterTarget* target = targetOf(dc, &scratch)) {
+    rasterLine(*target, fromX, fromY, x, y, penOf(dc));
+  }
+}
+
+// A memory DC's line goes straight to the raster; a window DC's asks the window
+// system for its pixels first (out of line: it needs a scratch target). The start is
+// read field by field, as MoveToEx stored it: one load spanning both of its stores
+// could not take their values from the store buffer and would wait for them.
+inline BOOL lineTo(GdiObject* dc, int x, int y) {
+  if (!dc) return FALSE;
+  const int fromX = dc->dc.position.x;
+  const int fromY = dc->dc.position.y;
+  dc->dc.position.x = x;
+  dc->dc.position.y = y;
+  const RasterPen& pen = penOf(dc);
+  if (pen.null) return TRUE;
+  if (dc->dc.kind == kMemoryDc) {
+    rasterLine(dc->dc.target, fromX, fromY, x, y, pen);
+  } else {
+    lineInWindow(dc, fromX, fromY, x, y);
+  }
+  return TRUE;
+}
 
 }  // namespace
 
@@ -318,22 +431,15 @@ HGDIOBJ WINAPI GetStockObject(int index) {
   return object;
 }
 
-HPEN WINAPI CreatePen(int style, int width, COLORREF color) {
-  ensureStock();
-  GdiObject* object = nullptr;
-  if (style == PS_SOLID || style == PS_NULL) {
-    object = allocate(OBJ_PEN);
-    if (object) {
-      // A negative width counts as its magnitude; INT_MIN has none that fits, and
-      // the raster draws any width beyond its cap at the cap.
-      const int w = width >= 0 ? width : width == INT32_MIN ? INT32_MAX : -width;
-      const COLORREF c = color & 0x00ffffffu;
-      object->pen = {style, w, c, {style == PS_NULL, w, pixelFromColorref(c)}};
-    }
-  }
-  HPEN pen = object ? static_cast<HPEN>(handleOf(object)) : nullptr;
-  if (traceOn) trace("#%u = CreatePen %d %d 0x%08x", traceId(pen), style, width, color);
+VIS_COLD static HPEN tracedCreatePen(int style, int width, COLORREF color) {
+  HPEN pen = createPen(style, width, color);
+  trace("#%u = CreatePen %d %d 0x%08x", traceId(pen), style, width, color);
   return pen;
+}
+
+HPEN WINAPI CreatePen(int style, int width, COLORREF color) {
+  if (__builtin_expect(traceOn, 0)) return tracedCreatePen(style, width, color);
+  return createPen(style, width, color);
 }
 
 HBRUSH WINAPI CreateSolidBrush(COLORREF color) {
@@ -384,52 +490,27 @@ DWORD WINAPI GetObjectType(HGDIOBJ handle) {
   return object ? object->type : 0;
 }
 
-BOOL WINAPI DeleteObject(HGDIOBJ handle) {
+VIS_COLD static BOOL tracedDeleteObject(HGDIOBJ handle) {
   GdiObject* object = lookup(handle);
-  if (traceOn) trace("DeleteObject #%u", object ? object->serial : 0);
-  if (!object || object->type == OBJ_DC || object->type == OBJ_MEMDC) return FALSE;
-  if (object->stock) return TRUE;
-  if (object->selections > 0) {
-    object->deletePending = true;
-    return TRUE;
-  }
-  release(object);
-  return TRUE;
+  trace("DeleteObject #%u", object ? object->serial : 0);
+  return deleteObject(object);
+}
+
+BOOL WINAPI DeleteObject(HGDIOBJ handle) {
+  if (__builtin_expect(traceOn, 0)) return tracedDeleteObject(handle);
+  return deleteObject(lookup(handle));
+}
+
+VIS_COLD static HGDIOBJ tracedSelectObject(HDC dcHandle, HGDIOBJ handle) {
+  GdiObject* dc = lookupDc(dcHandle);
+  GdiObject* object = lookup(handle);
+  trace("SelectObject #%u #%u", dc ? dc->serial : 0, object ? object->serial : 0);
+  return selectObject(dc, dcHandle, object, handle);
 }
 
 HGDIOBJ WINAPI SelectObject(HDC dcHandle, HGDIOBJ handle) {
-  GdiObject* dc = lookupDc(dcHandle);
-  GdiObject* object = lookup(handle);
-  if (traceOn) trace("SelectObject #%u #%u", dc ? dc->serial : 0, object ? object->serial : 0);
-  if (!dc || !object || object->deletePending) return nullptr;
-  HGDIOBJ* current;
-  switch (object->type) {
-    case OBJ_PEN: current = &dc->dc.pen; break;
-    case OBJ_BRUSH: current = &dc->dc.brush; break;
-    case OBJ_BITMAP:
-      if (dc->dc.kind != kMemoryDc) return nullptr;
-      if (object->bitmap.selectedIn && object->bitmap.selectedIn != dcHandle &&
-          !object->stock) {
-        return nullptr;
-      }
-      current = &dc->dc.bitmap;
-      break;
-    default: return nullptr;
-  }
-  HGDIOBJ previous = *current;
-  if (previous == handle) return previous;
-  *current = handle;
-  if (!object->stock) ++object->selections;
-  switch (object->type) {
-    case OBJ_PEN: dc->dc.penRaster = object->pen.raster; break;
-    case OBJ_BRUSH: dc->dc.brushRaster = object->brush.raster; break;
-    default:
-      if (!object->stock) object->bitmap.selectedIn = dcHandle;
-      cacheTarget(dc, object);
-      break;
-  }
-  deselect(previous);  // may free a pen or brush whose deletion was deferred
-  return previous;
+  if (__builtin_expect(traceOn, 0)) return tracedSelectObject(dcHandle, handle);
+  return selectObject(lookupDc(dcHandle), dcHandle, lookup(handle), handle);
 }
 
 // ---- DCs ---------------------------------------------------------------------------
@@ -515,25 +596,26 @@ BOOL WINAPI Polygon(HDC dcHandle, const POINT* points, int count) {
   return TRUE;
 }
 
-BOOL WINAPI MoveToEx(HDC dcHandle, int x, int y, LPPOINT previous) {
+VIS_COLD static BOOL tracedMoveToEx(HDC dcHandle, int x, int y, LPPOINT previous) {
   GdiObject* dc = lookupDc(dcHandle);
-  if (traceOn) trace("MoveToEx #%u %d %d", dc ? dc->serial : 0, x, y);
-  if (!dc) return FALSE;
-  if (previous) *previous = dc->dc.position;
-  dc->dc.position = {x, y};
-  return TRUE;
+  trace("MoveToEx #%u %d %d", dc ? dc->serial : 0, x, y);
+  return moveTo(dc, x, y, previous);
+}
+
+BOOL WINAPI MoveToEx(HDC dcHandle, int x, int y, LPPOINT previous) {
+  if (__builtin_expect(traceOn, 0)) return tracedMoveToEx(dcHandle, x, y, previous);
+  return moveTo(lookupDc(dcHandle), x, y, previous);
+}
+
+VIS_COLD static BOOL tracedLineTo(HDC dcHandle, int x, int y) {
+  GdiObject* dc = lookupDc(dcHandle);
+  trace("LineTo #%u %d %d", dc ? dc->serial : 0, x, y);
+  return lineTo(dc, x, y);
 }
 
 BOOL WINAPI LineTo(HDC dcHandle, int x, int y) {
-  GdiObject* dc = lookupDc(dcHandle);
-  if (traceOn) trace("LineTo #%u %d %d", dc ? dc->serial : 0, x, y);
-  if (!dc) return FALSE;
-  RasterTarget scratch;
-  const RasterPen& pen = penOf(dc);
-  const RasterTarget* target = pen.null ? nullptr : targetOf(dc, &scratch);
-  if (target) rasterLine(*target, dc->dc.position.x, dc->dc.position.y, x, y, pen);
-  dc->dc.position = {x, y};
-  return TRUE;
+  if (__builtin_expect(traceOn, 0)) return tracedLineTo(dcHandle, x, y);
+  return lineTo(lookupDc(dcHandle), x, y);
 }
 
 BOOL WINAPI BitBlt(HDC destHandle, int x, int y, int width, int height, HDC sourceHandle,
