@@ -8,6 +8,13 @@
 // and nothing is allocated per call. Deletion follows Windows: an object still
 // selected into a DC is only marked, and is freed when it is deselected or the DC is
 // deleted; GetObjectType keeps answering for it until then.
+//
+// Polygon on a memory DC is deferred (raster.h): the raster records it, and every
+// other call that reads or writes a DC's pixels, or changes which pixels a DC draws
+// into, flushes the records first. Windows batches its BOOL-returning drawing calls
+// the same way (FillRect, which returns an int, is not batched there and is not here);
+// pixels read straight from a bitmap's memory (visBitmapPixels) are current as of the
+// last flushing call, as a DIB section's are after GdiFlush.
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -147,6 +154,16 @@ GdiObject* allocate(uint8_t type) {
   return object;
 }
 
+// True while the raster holds deferred drawing; flushDeferred draws it.
+bool deferred = false;
+
+inline void flushDeferred() {
+  if (__builtin_expect(deferred, 0)) {
+    deferred = false;
+    rasterFlush();
+  }
+}
+
 void release(GdiObject* object) {
   Table& t = table();
   if (object->type == OBJ_BITMAP) free(object->bitmap.pixels);
@@ -238,6 +255,7 @@ GdiObject* newDc(DcKind kind, HWND window) {
 }
 
 void freeDc(GdiObject* dc) {
+  flushDeferred();
   GdiObject* pen = dc->dc.pen;
   GdiObject* brush = dc->dc.brush;
   HGDIOBJ bitmap = dc->dc.bitmap;
@@ -292,6 +310,7 @@ inline HGDIOBJ swapSelection(GdiObject** place, GdiObject* object) {
 
 HGDIOBJ selectBitmap(GdiObject* dc, HDC dcHandle, GdiObject* object, HGDIOBJ handle) {
   if (dc->dc.kind != kMemoryDc) return nullptr;
+  flushDeferred();
   if (object->bitmap.selectedIn && object->bitmap.selectedIn != dcHandle && !object->stock) {
     return nullptr;
   }
@@ -358,6 +377,7 @@ inline BOOL lineTo(GdiObject* dc, int x, int y) {
   dc->dc.position.y = y;
   const RasterPen& pen = penOf(dc);
   if (pen.null) return TRUE;
+  flushDeferred();
   if (dc->dc.kind == kMemoryDc) {
     rasterLine(dc->dc.target, fromX, fromY, x, y, pen);
   } else {
@@ -544,6 +564,7 @@ int WINAPI FillRect(HDC dcHandle, const RECT* rect, HBRUSH brushHandle) {
           rect->right, rect->bottom, brush ? brush->serial : 0);
   }
   if (!dc || !brush || !rect) return 0;
+  flushDeferred();
   RasterTarget scratch;
   const RasterTarget* target = brush->brush.raster.null ? nullptr : targetOf(dc, &scratch);
   if (target) rasterFillRect(*target, *rect, brush->brush.raster.pixel);
@@ -554,6 +575,7 @@ BOOL WINAPI Ellipse(HDC dcHandle, int left, int top, int right, int bottom) {
   GdiObject* dc = lookupDc(dcHandle);
   if (traceOn) trace("Ellipse #%u %d %d %d %d", dc ? dc->serial : 0, left, top, right, bottom);
   if (!dc) return FALSE;
+  flushDeferred();
   RasterTarget scratch;
   if (const RasterTarget* target = targetOf(dc, &scratch)) {
     rasterEllipse(*target, left, top, right, bottom, penOf(dc), brushOf(dc));
@@ -565,6 +587,7 @@ BOOL WINAPI Rectangle(HDC dcHandle, int left, int top, int right, int bottom) {
   GdiObject* dc = lookupDc(dcHandle);
   if (traceOn) trace("Rectangle #%u %d %d %d %d", dc ? dc->serial : 0, left, top, right, bottom);
   if (!dc) return FALSE;
+  flushDeferred();
   RasterTarget scratch;
   if (const RasterTarget* target = targetOf(dc, &scratch)) {
     rasterRectangle(*target, left, top, right, bottom, penOf(dc), brushOf(dc));
@@ -589,6 +612,12 @@ BOOL WINAPI Polygon(HDC dcHandle, const POINT* points, int count) {
     trace("%s", line);
   }
   if (!dc || !points || count < 2) return FALSE;
+  if (dc->dc.kind == kMemoryDc &&
+      rasterDeferPolygon(dc->dc.target, points, count, penOf(dc), brushOf(dc))) {
+    deferred = true;
+    return TRUE;
+  }
+  flushDeferred();
   RasterTarget scratch;
   if (const RasterTarget* target = targetOf(dc, &scratch)) {
     rasterPolygon(*target, points, count, penOf(dc), brushOf(dc));
@@ -627,6 +656,7 @@ BOOL WINAPI BitBlt(HDC destHandle, int x, int y, int width, int height, HDC sour
           height, source ? source->serial : 0, sourceX, sourceY, rop);
   }
   if (!dest || !source || rop != SRCCOPY) return FALSE;
+  flushDeferred();
   RasterTarget toScratch, fromScratch;
   const RasterTarget* to = targetOf(dest, &toScratch);
   const RasterTarget* from = targetOf(source, &fromScratch);
@@ -635,6 +665,7 @@ BOOL WINAPI BitBlt(HDC destHandle, int x, int y, int width, int height, HDC sour
 }
 
 COLORREF WINAPI GetPixel(HDC dcHandle, int x, int y) {
+  flushDeferred();
   GdiObject* dc = lookupDc(dcHandle);
   RasterTarget scratch;
   const RasterTarget* target = dc ? targetOf(dc, &scratch) : nullptr;
@@ -652,6 +683,7 @@ COLORREF WINAPI GetPixel(HDC dcHandle, int x, int y) {
 BOOL visBitmapPixels(HBITMAP handle, VisPixels* out) {
   GdiObject* bitmap = lookupType(handle, OBJ_BITMAP);
   if (!bitmap || !out) return FALSE;
+  flushDeferred();
   *out = {bitmap->bitmap.pixels, bitmap->bitmap.width, bitmap->bitmap.height,
           bitmap->bitmap.width};
   return TRUE;
