@@ -23,6 +23,7 @@
 #include "../visplatform.h"
 #include "gdi_internal.h"
 #include "raster.h"
+#include "raster_thin_line.h"  // LineTo's short path, inline
 
 namespace vis {
 namespace {
@@ -69,7 +70,9 @@ struct DcData {
   RasterTarget target;  // memory DCs only
 };
 
-struct GdiObject {
+// 128 bytes a slot (the DC is the largest member), so that a handle's slot is one
+// shift away.
+struct alignas(128) GdiObject {
   uint32_t handle;    // the current handle value of this slot, 0 when free
   uint8_t type;       // OBJ_* or 0
   bool stock;
@@ -124,16 +127,30 @@ inline GdiObject* lookupType(const void* handle, uint8_t type) {
   return (object && object->type == type) ? object : nullptr;
 }
 
+// The DC found last, by handle value: an effect passes the same DC to every call, and
+// a hit costs one compare instead of the slot's checks. release() forgets a DC that
+// it frees, so a stale handle still misses and then fails the full check. (A null
+// handle matches the empty entry and gets its null DC.)
+struct DcMemo {
+  uintptr_t handle;
+  GdiObject* dc;
+};
+DcMemo lastDc = {0, nullptr};
+
 __attribute__((always_inline)) inline GdiObject* lookupDc(HDC dc) {
+  const uintptr_t raw = reinterpret_cast<uintptr_t>(dc);
+  if (raw == lastDc.handle) return lastDc.dc;
   GdiObject* object = lookup(dc);
-  return (object && (object->type == OBJ_MEMDC || object->type == OBJ_DC)) ? object : nullptr;
+  if (!object || (object->type != OBJ_MEMDC && object->type != OBJ_DC)) return nullptr;
+  lastDc = {raw, object};
+  return object;
 }
 
 void* handleOf(const GdiObject* object) {
   return reinterpret_cast<void*>(static_cast<uintptr_t>(object->handle));
 }
 
-GdiObject* allocate(uint8_t type) {
+__attribute__((always_inline)) inline GdiObject* allocate(uint8_t type) {
   Table& t = table();
   uint32_t index;
   if (t.freeCount > 0) {
@@ -164,8 +181,9 @@ inline void flushDeferred() {
   }
 }
 
-void release(GdiObject* object) {
+__attribute__((always_inline)) inline void release(GdiObject* object) {
   Table& t = table();
+  if (object == lastDc.dc) lastDc = {0, nullptr};
   if (object->type == OBJ_BITMAP) free(object->bitmap.pixels);
   --t.live[object->type];
   object->type = 0;
@@ -379,7 +397,9 @@ inline BOOL lineTo(GdiObject* dc, int x, int y) {
   if (pen.null) return TRUE;
   flushDeferred();
   if (dc->dc.kind == kMemoryDc) {
-    rasterLine(dc->dc.target, fromX, fromY, x, y, pen);
+    if (!raster::thinLineShortPath(dc->dc.target, fromX, fromY, x, y, pen)) {
+      rasterLine(dc->dc.target, fromX, fromY, x, y, pen);
+    }
   } else {
     lineInWindow(dc, fromX, fromY, x, y);
   }
