@@ -29,11 +29,29 @@ struct Record {
   RasterBrush brush;
   size_t first;   // points[first, first + count)
   int count;
+  int64_t left, top, right, bottom;  // the points' box, inclusive: every pixel lies in it
 };
+
+bool overlap(const Record& a, const Record& b) {
+  return a.left <= b.right && b.left <= a.right && a.top <= b.bottom && b.top <= a.bottom;
+}
+
+// Whether any two records' boxes meet; when none do, their order does not matter.
+bool anyOverlap(const std::vector<Record>& records) {
+  for (size_t i = 0; i < records.size(); ++i) {
+    for (size_t j = i + 1; j < records.size(); ++j) {
+      if (overlap(records[i], records[j])) return true;
+    }
+  }
+  return false;
+}
 
 // Bounds on what waits, so that a flush never takes unbounded time or memory.
 constexpr size_t kMaxRecords = 4096;
 constexpr size_t kMaxPoints = size_t{1} << 20;
+// Up to this many records, whether any two overlap is checked pair by pair; records
+// that do not overlap are drawn in order, without the coverage.
+constexpr size_t kFewRecords = 64;
 
 struct Batch {
   RasterTarget target;
@@ -88,8 +106,15 @@ bool rasterDeferPolygon(const RasterTarget& target, const POINT* points, int cou
   r.brush = brush;
   r.first = batch.points.size();
   r.count = count;
+  r.left = r.top = INT64_MAX;
+  r.right = r.bottom = INT64_MIN;
   for (int i = 0; i < count; ++i) {
-    batch.points.push_back({int64_t{points[i].x} + target.originX, int64_t{points[i].y} + target.originY});
+    const Point64 p = {int64_t{points[i].x} + target.originX, int64_t{points[i].y} + target.originY};
+    batch.points.push_back(p);
+    r.left = p.x < r.left ? p.x : r.left;
+    r.right = p.x > r.right ? p.x : r.right;
+    r.top = p.y < r.top ? p.y : r.top;
+    r.bottom = p.y > r.bottom ? p.y : r.bottom;
   }
   batch.records.push_back(r);
   return true;
@@ -99,11 +124,17 @@ void rasterFlush() {
   if (batch.records.empty()) return;
   const Surface s = raster::surfaceOf(batch.target);
   if (!raster::clipEmpty(s)) {
-    if (batch.records.size() == 1) {
-      drawRecord(s, batch.records[0]);
+    if (batch.records.size() < kFewRecords && !anyOverlap(batch.records)) {
+      for (const Record& r : batch.records) drawRecord(s, r);
     } else {
+      // The coverage spans the rows the records can reach.
+      int64_t top = INT64_MAX, bottom = INT64_MIN;
+      for (const Record& r : batch.records) {
+        top = r.top < top ? r.top : top;
+        bottom = r.bottom > bottom ? r.bottom : bottom;
+      }
       Coverage& c = batch.coverage;
-      c.reset(s);
+      c.reset(s, top, bottom + 1);
       for (size_t i = batch.records.size(); i-- > 0 && !c.full();) paintRecord(c, s, batch.records[i]);
     }
   }

@@ -23,13 +23,17 @@ namespace raster {
 
 class Coverage {
  public:
-  // Starts over for the clip of s, nothing covered.
-  void reset(const Surface& s) {
+  // Starts over for the clip of s, nothing covered. Only rows [top, bottom) of it are
+  // kept: what is painted must lie within them.
+  void reset(const Surface& s, int64_t top, int64_t bottom) {
     s_ = s;
-    left_ = s.clipLeft;
-    top_ = s.clipTop;
-    width_ = s.clipRight - s.clipLeft;
-    rows_ = s.clipBottom - s.clipTop;
+    if (top > s_.clipTop) s_.clipTop = static_cast<int>(top);
+    if (bottom < s_.clipBottom) s_.clipBottom = static_cast<int>(bottom);
+    if (s_.clipBottom < s_.clipTop) s_.clipBottom = s_.clipTop;
+    left_ = s_.clipLeft;
+    top_ = s_.clipTop;
+    width_ = s_.clipRight - s_.clipLeft;
+    rows_ = s_.clipBottom - s_.clipTop;
     words_ = (width_ + 63) / 64;
     bits_.assign(static_cast<size_t>(words_) * static_cast<size_t>(rows_), 0);
     open_.assign(static_cast<size_t>(rows_), width_);
