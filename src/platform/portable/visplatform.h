@@ -22,7 +22,9 @@ typedef struct VisPixels {
   int stride;
 } VisPixels;
 
-// The pixels of a bitmap made by CreateBitmap. Valid until the bitmap is deleted.
+// The pixels of a bitmap made by CreateBitmap. Valid until the bitmap is deleted. Polygons
+// drawn into a memory DC are deferred: the pixels are current as of this call or of
+// the last call that drew otherwise, blitted or read (as a DIB section's after GdiFlush).
 VISPLATFORM_API BOOL visBitmapPixels(HBITMAP bitmap, VisPixels* out);
 
 // The pixel buffer of a top-level window (its whole window rectangle; children draw

@@ -15,6 +15,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <array>
 
 #include <functional>
@@ -427,6 +428,60 @@ void sweepPolygons(oracle::Recorder& rec, SweepResult* out) {
   gridSweep(rec, spectra, out);
 }
 
+// Stacks of overlapping shapes in several colours, drawn with nothing read between
+// them: polygons (pens null, 0, 1 and, now and then, 3; brushes null or solid) and
+// FillRects, partly off the canvas. Our layer defers runs of polygons and paints them
+// from the top down; a polygon out of order, or a pixel painted by the wrong one or by
+// the wrong part of one, differs from Wine here. FillRects, wide pens and lines in
+// between flush what waits.
+void sweepOverlaps(oracle::Recorder& rec, SweepResult* out) {
+  const COLORREF colours[] = {kPen, kBrush, RGB(255, 255, 0), RGB(0, 255, 255), RGB(255, 0, 255),
+                              RGB(128, 64, 0), RGB(255, 255, 255)};
+  std::vector<Case> cases;
+  std::mt19937 random(11);
+  std::uniform_int_distribution<int> px(-25, 75), py(-25, 60), points(3, 12), shapes(2, 7),
+      colour(0, 6), kind(0, 9);
+  for (int i = 0; i < 120; ++i) {
+    struct Shape {
+      int kind;  // 0..5 polygon, 6..7 FillRect, 8 polygon with a 3-pixel pen, 9 a line
+      std::vector<POINT> pts;
+      int pen, penColour, brushColour;  // pen -1: null; brushColour -1: null
+    };
+    std::vector<Shape> stack(shapes(random));
+    for (Shape& sh : stack) {
+      sh.kind = kind(random);
+      sh.pts.resize(sh.kind == 6 || sh.kind == 7 || sh.kind == 9 ? 2 : points(random));
+      for (POINT& p : sh.pts) p = {px(random), py(random)};
+      sh.pen = sh.kind == 8 ? 3 : static_cast<int>(random() % 4) - 1;
+      if (sh.pen == 2) sh.pen = 1;
+      sh.penColour = colour(random);
+      sh.brushColour = random() % 5 == 0 ? -1 : colour(random);
+    }
+    cases.push_back({50, 40, str("stack #%d of %zu", i, stack.size()), [=](HDC dc, int, int) {
+                       for (const Shape& sh : stack) {
+                         if (sh.kind == 6 || sh.kind == 7) {
+                           RECT r = {std::min(sh.pts[0].x, sh.pts[1].x), std::min(sh.pts[0].y, sh.pts[1].y),
+                                     std::max(sh.pts[0].x, sh.pts[1].x), std::max(sh.pts[0].y, sh.pts[1].y)};
+                           HBRUSH brush = CreateSolidBrush(colours[sh.brushColour < 0 ? 0 : sh.brushColour]);
+                           FillRect(dc, &r, brush);
+                           DeleteObject(brush);
+                           continue;
+                         }
+                         const int style = sh.pen < 0 ? PS_NULL : PS_SOLID;
+                         withPen(dc, style, sh.pen < 0 ? 0 : sh.pen, colours[sh.penColour], [&] {
+                           if (sh.kind == 9) {
+                             line(dc, sh.pts[0].x, sh.pts[0].y, sh.pts[1].x, sh.pts[1].y);
+                             return;
+                           }
+                           withBrush(dc, sh.brushColour < 0, sh.brushColour < 0 ? 0 : colours[sh.brushColour],
+                                     [&] { Polygon(dc, sh.pts.data(), static_cast<int>(sh.pts.size())); });
+                         });
+                       }
+                     }});
+  }
+  edgeSweep(rec, 50, 40, cases, out);
+}
+
 // Rectangles and FillRect: every corner order, sizes 0..9, pens null/1/3/6, and boxes
 // off the canvas.
 void sweepRectangles(oracle::Recorder& rec, SweepResult* out) {
@@ -703,7 +758,7 @@ Run& run() {
     const std::pair<const char*, void (*)(oracle::Recorder&, SweepResult*)> all[] = {
         {"lines", sweepLines},         {"clipped_lines", sweepClippedLines},
         {"ellipses", sweepEllipses},   {"wide_ellipses", sweepWideEllipses},
-        {"wide_lines", sweepWideLines}, {"polygons", sweepPolygons},
+        {"wide_lines", sweepWideLines}, {"polygons", sweepPolygons}, {"overlaps", sweepOverlaps},
         {"rectangles", sweepRectangles}, {"fillrect_inverted", sweepFillRectInverted},
         {"blits", sweepBlits}, {"present", sweepPresent}, {"effects", sweepEffects},
         {"far", sweepFar}};
@@ -806,6 +861,7 @@ TEST(WineRasterParity, Ellipses) { checkSweep("ellipses"); }
 TEST(WineRasterParity, WideEllipses) { checkSweep("wide_ellipses"); }
 TEST(WineRasterParity, WideLines) { checkSweep("wide_lines"); }
 TEST(WineRasterParity, Polygons) { checkSweep("polygons"); }
+TEST(WineRasterParity, OverlappingShapes) { checkSweep("overlaps"); }
 TEST(WineRasterParity, Rectangles) { checkSweep("rectangles"); }
 TEST(WineRasterParity, FillRectInverted) { checkSweep("fillrect_inverted"); }
 TEST(WineRasterParity, Blits) { checkSweep("blits"); }

@@ -8,6 +8,13 @@
 // and nothing is allocated per call. Deletion follows Windows: an object still
 // selected into a DC is only marked, and is freed when it is deselected or the DC is
 // deleted; GetObjectType keeps answering for it until then.
+//
+// Polygon on a memory DC is deferred (raster.h): the raster records it, and every
+// other call that reads or writes a DC's pixels, or changes which pixels a DC draws
+// into, flushes the records first. Windows batches its BOOL-returning drawing calls
+// the same way (FillRect, which returns an int, is not batched there and is not here);
+// pixels read straight from a bitmap's memory (visBitmapPixels) are current as of the
+// last flushing call, as a DIB section's are after GdiFlush.
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -16,6 +23,7 @@
 #include "../visplatform.h"
 #include "gdi_internal.h"
 #include "raster.h"
+#include "raster_thin_line.h"  // LineTo's short path, inline
 
 namespace vis {
 namespace {
@@ -45,22 +53,26 @@ struct BitmapData {
   int height;
   HDC selectedIn;  // a bitmap can be selected into one DC at a time
 };
-// A DC caches what a primitive needs from its selection: the raster form of its pen and
-// brush, and for a memory DC the pixels of its bitmap (a bitmap cannot be freed while
-// selected, so the pointer stays valid). Every selection refreshes the cache.
+// A DC keeps its pen and brush as the objects themselves, and for a memory DC the
+// pixels of its bitmap: no object is freed while it is selected and slots never move,
+// so the pointers stay valid, and a primitive reads the raster form of the pen where
+// CreatePen stored it. (A copy into the DC would read back, as one wide load, the
+// fields CreatePen has just stored one by one; such a load waits for those stores to
+// retire, and an effect that makes a pen per line pays that wait on every line.)
+struct GdiObject;
 struct DcData {
   DcKind kind;
   HWND window;
-  HGDIOBJ pen;
-  HGDIOBJ brush;
+  GdiObject* pen;
+  GdiObject* brush;
   HGDIOBJ bitmap;
   POINT position;
-  RasterPen penRaster;
-  RasterBrush brushRaster;
   RasterTarget target;  // memory DCs only
 };
 
-struct GdiObject {
+// 128 bytes a slot (the DC is the largest member), so that a handle's slot is one
+// shift away.
+struct alignas(128) GdiObject {
   uint32_t handle;    // the current handle value of this slot, 0 when free
   uint8_t type;       // OBJ_* or 0
   bool stock;
@@ -115,16 +127,30 @@ inline GdiObject* lookupType(const void* handle, uint8_t type) {
   return (object && object->type == type) ? object : nullptr;
 }
 
+// The DC found last, by handle value: an effect passes the same DC to every call, and
+// a hit costs one compare instead of the slot's checks. release() forgets a DC that
+// it frees, so a stale handle still misses and then fails the full check. (A null
+// handle matches the empty entry and gets its null DC.)
+struct DcMemo {
+  uintptr_t handle;
+  GdiObject* dc;
+};
+DcMemo lastDc = {0, nullptr};
+
 __attribute__((always_inline)) inline GdiObject* lookupDc(HDC dc) {
+  const uintptr_t raw = reinterpret_cast<uintptr_t>(dc);
+  if (raw == lastDc.handle) return lastDc.dc;
   GdiObject* object = lookup(dc);
-  return (object && (object->type == OBJ_MEMDC || object->type == OBJ_DC)) ? object : nullptr;
+  if (!object || (object->type != OBJ_MEMDC && object->type != OBJ_DC)) return nullptr;
+  lastDc = {raw, object};
+  return object;
 }
 
 void* handleOf(const GdiObject* object) {
   return reinterpret_cast<void*>(static_cast<uintptr_t>(object->handle));
 }
 
-GdiObject* allocate(uint8_t type) {
+__attribute__((always_inline)) inline GdiObject* allocate(uint8_t type) {
   Table& t = table();
   uint32_t index;
   if (t.freeCount > 0) {
@@ -145,8 +171,19 @@ GdiObject* allocate(uint8_t type) {
   return object;
 }
 
-void release(GdiObject* object) {
+// True while the raster holds deferred drawing; flushDeferred draws it.
+bool deferred = false;
+
+inline void flushDeferred() {
+  if (__builtin_expect(deferred, 0)) {
+    deferred = false;
+    rasterFlush();
+  }
+}
+
+__attribute__((always_inline)) inline void release(GdiObject* object) {
   Table& t = table();
+  if (object == lastDc.dc) lastDc = {0, nullptr};
   if (object->type == OBJ_BITMAP) free(object->bitmap.pixels);
   --t.live[object->type];
   object->type = 0;
@@ -205,12 +242,15 @@ void ensureStock() {
 // Stock objects are never freed, so their selections are not counted: a pen that goes
 // in and out of every DC thousands of times a frame would otherwise chain every
 // SelectObject on one read-modify-write of its counter.
-inline void deselect(HGDIOBJ handle) {
-  GdiObject* object = lookup(handle);
-  if (!object || object->stock) return;
+inline void deselectObject(GdiObject* object) {
+  if (object->stock) return;
   if (object->selections > 0) --object->selections;
   if (object->type == OBJ_BITMAP) object->bitmap.selectedIn = nullptr;
   if (object->selections == 0 && object->deletePending) release(object);
+}
+
+inline void deselect(HGDIOBJ handle) {
+  if (GdiObject* object = lookup(handle)) deselectObject(object);
 }
 
 void cacheTarget(GdiObject* dc, const GdiObject* bitmap) {
@@ -223,10 +263,8 @@ GdiObject* newDc(DcKind kind, HWND window) {
   GdiObject* object = allocate(kind == kMemoryDc ? OBJ_MEMDC : OBJ_DC);
   if (!object) return nullptr;
   Table& t = table();
-  GdiObject* pen = lookup(t.stock[BLACK_PEN]);
-  GdiObject* brush = lookup(t.stock[WHITE_BRUSH]);
-  object->dc = {kind,   window,  t.stock[BLACK_PEN], t.stock[WHITE_BRUSH], nullptr, {0, 0},
-                pen->pen.raster, brush->brush.raster, {}};
+  object->dc = {kind, window, lookup(t.stock[BLACK_PEN]), lookup(t.stock[WHITE_BRUSH]), nullptr,
+                {0, 0}, {}};
   if (kind == kMemoryDc) {
     object->dc.bitmap = t.defaultBitmap;
     cacheTarget(object, lookup(t.defaultBitmap));
@@ -235,10 +273,13 @@ GdiObject* newDc(DcKind kind, HWND window) {
 }
 
 void freeDc(GdiObject* dc) {
-  HGDIOBJ pen = dc->dc.pen, brush = dc->dc.brush, bitmap = dc->dc.bitmap;
+  flushDeferred();
+  GdiObject* pen = dc->dc.pen;
+  GdiObject* brush = dc->dc.brush;
+  HGDIOBJ bitmap = dc->dc.bitmap;
   release(dc);
-  deselect(pen);
-  deselect(brush);
+  deselectObject(pen);
+  deselectObject(brush);
   if (bitmap) deselect(bitmap);
 }
 
@@ -250,8 +291,120 @@ inline const RasterTarget* targetOf(GdiObject* dc, RasterTarget* scratch) {
   return ok ? scratch : nullptr;
 }
 
-inline const RasterPen& penOf(const GdiObject* dc) { return dc->dc.penRaster; }
-inline const RasterBrush& brushOf(const GdiObject* dc) { return dc->dc.brushRaster; }
+inline const RasterPen& penOf(const GdiObject* dc) { return dc->dc.pen->pen.raster; }
+inline const RasterBrush& brushOf(const GdiObject* dc) { return dc->dc.brush->brush.raster; }
+
+// The calls an effect makes thousands of times a frame (CreatePen, SelectObject,
+// MoveToEx, LineTo, DeleteObject) are split in two: the work itself, inline, and the
+// exported function, which hands over to a traced twin when a trace sink is installed.
+// The untraced path then makes no call of its own, so it needs no stack frame and
+// saves no registers; the trace, which formats a line, is out of line and cold.
+#define VIS_COLD __attribute__((noinline, cold))
+
+inline HPEN createPen(int style, int width, COLORREF color) {
+  ensureStock();
+  if (style != PS_SOLID && style != PS_NULL) return nullptr;
+  GdiObject* object = allocate(OBJ_PEN);
+  if (!object) return nullptr;
+  // A negative width counts as its magnitude; INT_MIN has none that fits, and the
+  // raster draws any width beyond its cap at the cap.
+  const int w = width >= 0 ? width : width == INT32_MIN ? INT32_MAX : -width;
+  const COLORREF c = color & 0x00ffffffu;
+  object->pen = {style, w, c, {style == PS_NULL, w, pixelFromColorref(c)}};
+  return static_cast<HPEN>(handleOf(object));
+}
+
+// Puts object into a DC's pen or brush place and returns what was there; the previous
+// object may be freed here if its deletion was deferred.
+inline HGDIOBJ swapSelection(GdiObject** place, GdiObject* object) {
+  GdiObject* previous = *place;
+  HGDIOBJ previousHandle = handleOf(previous);
+  if (previous == object) return previousHandle;
+  *place = object;
+  if (!object->stock) ++object->selections;
+  deselectObject(previous);
+  return previousHandle;
+}
+
+HGDIOBJ selectBitmap(GdiObject* dc, HDC dcHandle, GdiObject* object, HGDIOBJ handle) {
+  if (dc->dc.kind != kMemoryDc) return nullptr;
+  flushDeferred();
+  if (object->bitmap.selectedIn && object->bitmap.selectedIn != dcHandle && !object->stock) {
+    return nullptr;
+  }
+  HGDIOBJ previous = dc->dc.bitmap;
+  if (previous == handle) return previous;
+  dc->dc.bitmap = handle;
+  if (!object->stock) {
+    ++object->selections;
+    object->bitmap.selectedIn = dcHandle;
+  }
+  cacheTarget(dc, object);
+  deselect(previous);
+  return previous;
+}
+
+inline HGDIOBJ selectObject(GdiObject* dc, HDC dcHandle, GdiObject* object, HGDIOBJ handle) {
+  if (!dc || !object || object->deletePending) return nullptr;
+  switch (object->type) {
+    case OBJ_PEN: return swapSelection(&dc->dc.pen, object);
+    case OBJ_BRUSH: return swapSelection(&dc->dc.brush, object);
+    case OBJ_BITMAP: return selectBitmap(dc, dcHandle, object, handle);
+    default: return nullptr;
+  }
+}
+
+inline BOOL deleteObject(GdiObject* object) {
+  if (!object || object->type == OBJ_DC || object->type == OBJ_MEMDC) return FALSE;
+  if (object->stock) return TRUE;
+  if (object->selections > 0) {
+    object->deletePending = true;
+    return TRUE;
+  }
+  release(object);
+  return TRUE;
+}
+
+inline BOOL moveTo(GdiObject* dc, int x, int y, LPPOINT previous) {
+  if (!dc) return FALSE;
+  if (previous) {
+    previous->x = dc->dc.position.x;
+    previous->y = dc->dc.position.y;
+  }
+  dc->dc.position.x = x;
+  dc->dc.position.y = y;
+  return TRUE;
+}
+
+__attribute__((noinline)) void lineInWindow(GdiObject* dc, int fromX, int fromY, int x, int y) {
+  RasterTarget scratch;
+  if (const RasterTarget* target = targetOf(dc, &scratch)) {
+    rasterLine(*target, fromX, fromY, x, y, penOf(dc));
+  }
+}
+
+// A memory DC's line goes straight to the raster; a window DC's asks the window
+// system for its pixels first (out of line: it needs a scratch target). The start is
+// read field by field, as MoveToEx stored it: one load spanning both of its stores
+// could not take their values from the store buffer and would wait for them.
+inline BOOL lineTo(GdiObject* dc, int x, int y) {
+  if (!dc) return FALSE;
+  const int fromX = dc->dc.position.x;
+  const int fromY = dc->dc.position.y;
+  dc->dc.position.x = x;
+  dc->dc.position.y = y;
+  const RasterPen& pen = penOf(dc);
+  if (pen.null) return TRUE;
+  flushDeferred();
+  if (dc->dc.kind == kMemoryDc) {
+    if (!raster::thinLineShortPath(dc->dc.target, fromX, fromY, x, y, pen)) {
+      rasterLine(dc->dc.target, fromX, fromY, x, y, pen);
+    }
+  } else {
+    lineInWindow(dc, fromX, fromY, x, y);
+  }
+  return TRUE;
+}
 
 }  // namespace
 
@@ -318,22 +471,15 @@ HGDIOBJ WINAPI GetStockObject(int index) {
   return object;
 }
 
-HPEN WINAPI CreatePen(int style, int width, COLORREF color) {
-  ensureStock();
-  GdiObject* object = nullptr;
-  if (style == PS_SOLID || style == PS_NULL) {
-    object = allocate(OBJ_PEN);
-    if (object) {
-      // A negative width counts as its magnitude; INT_MIN has none that fits, and
-      // the raster draws any width beyond its cap at the cap.
-      const int w = width >= 0 ? width : width == INT32_MIN ? INT32_MAX : -width;
-      const COLORREF c = color & 0x00ffffffu;
-      object->pen = {style, w, c, {style == PS_NULL, w, pixelFromColorref(c)}};
-    }
-  }
-  HPEN pen = object ? static_cast<HPEN>(handleOf(object)) : nullptr;
-  if (traceOn) trace("#%u = CreatePen %d %d 0x%08x", traceId(pen), style, width, color);
+VIS_COLD static HPEN tracedCreatePen(int style, int width, COLORREF color) {
+  HPEN pen = createPen(style, width, color);
+  trace("#%u = CreatePen %d %d 0x%08x", traceId(pen), style, width, color);
   return pen;
+}
+
+HPEN WINAPI CreatePen(int style, int width, COLORREF color) {
+  if (__builtin_expect(traceOn, 0)) return tracedCreatePen(style, width, color);
+  return createPen(style, width, color);
 }
 
 HBRUSH WINAPI CreateSolidBrush(COLORREF color) {
@@ -384,52 +530,27 @@ DWORD WINAPI GetObjectType(HGDIOBJ handle) {
   return object ? object->type : 0;
 }
 
-BOOL WINAPI DeleteObject(HGDIOBJ handle) {
+VIS_COLD static BOOL tracedDeleteObject(HGDIOBJ handle) {
   GdiObject* object = lookup(handle);
-  if (traceOn) trace("DeleteObject #%u", object ? object->serial : 0);
-  if (!object || object->type == OBJ_DC || object->type == OBJ_MEMDC) return FALSE;
-  if (object->stock) return TRUE;
-  if (object->selections > 0) {
-    object->deletePending = true;
-    return TRUE;
-  }
-  release(object);
-  return TRUE;
+  trace("DeleteObject #%u", object ? object->serial : 0);
+  return deleteObject(object);
+}
+
+BOOL WINAPI DeleteObject(HGDIOBJ handle) {
+  if (__builtin_expect(traceOn, 0)) return tracedDeleteObject(handle);
+  return deleteObject(lookup(handle));
+}
+
+VIS_COLD static HGDIOBJ tracedSelectObject(HDC dcHandle, HGDIOBJ handle) {
+  GdiObject* dc = lookupDc(dcHandle);
+  GdiObject* object = lookup(handle);
+  trace("SelectObject #%u #%u", dc ? dc->serial : 0, object ? object->serial : 0);
+  return selectObject(dc, dcHandle, object, handle);
 }
 
 HGDIOBJ WINAPI SelectObject(HDC dcHandle, HGDIOBJ handle) {
-  GdiObject* dc = lookupDc(dcHandle);
-  GdiObject* object = lookup(handle);
-  if (traceOn) trace("SelectObject #%u #%u", dc ? dc->serial : 0, object ? object->serial : 0);
-  if (!dc || !object || object->deletePending) return nullptr;
-  HGDIOBJ* current;
-  switch (object->type) {
-    case OBJ_PEN: current = &dc->dc.pen; break;
-    case OBJ_BRUSH: current = &dc->dc.brush; break;
-    case OBJ_BITMAP:
-      if (dc->dc.kind != kMemoryDc) return nullptr;
-      if (object->bitmap.selectedIn && object->bitmap.selectedIn != dcHandle &&
-          !object->stock) {
-        return nullptr;
-      }
-      current = &dc->dc.bitmap;
-      break;
-    default: return nullptr;
-  }
-  HGDIOBJ previous = *current;
-  if (previous == handle) return previous;
-  *current = handle;
-  if (!object->stock) ++object->selections;
-  switch (object->type) {
-    case OBJ_PEN: dc->dc.penRaster = object->pen.raster; break;
-    case OBJ_BRUSH: dc->dc.brushRaster = object->brush.raster; break;
-    default:
-      if (!object->stock) object->bitmap.selectedIn = dcHandle;
-      cacheTarget(dc, object);
-      break;
-  }
-  deselect(previous);  // may free a pen or brush whose deletion was deferred
-  return previous;
+  if (__builtin_expect(traceOn, 0)) return tracedSelectObject(dcHandle, handle);
+  return selectObject(lookupDc(dcHandle), dcHandle, lookup(handle), handle);
 }
 
 // ---- DCs ---------------------------------------------------------------------------
@@ -463,6 +584,7 @@ int WINAPI FillRect(HDC dcHandle, const RECT* rect, HBRUSH brushHandle) {
           rect->right, rect->bottom, brush ? brush->serial : 0);
   }
   if (!dc || !brush || !rect) return 0;
+  flushDeferred();
   RasterTarget scratch;
   const RasterTarget* target = brush->brush.raster.null ? nullptr : targetOf(dc, &scratch);
   if (target) rasterFillRect(*target, *rect, brush->brush.raster.pixel);
@@ -473,6 +595,7 @@ BOOL WINAPI Ellipse(HDC dcHandle, int left, int top, int right, int bottom) {
   GdiObject* dc = lookupDc(dcHandle);
   if (traceOn) trace("Ellipse #%u %d %d %d %d", dc ? dc->serial : 0, left, top, right, bottom);
   if (!dc) return FALSE;
+  flushDeferred();
   RasterTarget scratch;
   if (const RasterTarget* target = targetOf(dc, &scratch)) {
     rasterEllipse(*target, left, top, right, bottom, penOf(dc), brushOf(dc));
@@ -484,6 +607,7 @@ BOOL WINAPI Rectangle(HDC dcHandle, int left, int top, int right, int bottom) {
   GdiObject* dc = lookupDc(dcHandle);
   if (traceOn) trace("Rectangle #%u %d %d %d %d", dc ? dc->serial : 0, left, top, right, bottom);
   if (!dc) return FALSE;
+  flushDeferred();
   RasterTarget scratch;
   if (const RasterTarget* target = targetOf(dc, &scratch)) {
     rasterRectangle(*target, left, top, right, bottom, penOf(dc), brushOf(dc));
@@ -508,6 +632,12 @@ BOOL WINAPI Polygon(HDC dcHandle, const POINT* points, int count) {
     trace("%s", line);
   }
   if (!dc || !points || count < 2) return FALSE;
+  if (dc->dc.kind == kMemoryDc &&
+      rasterDeferPolygon(dc->dc.target, points, count, penOf(dc), brushOf(dc))) {
+    deferred = true;
+    return TRUE;
+  }
+  flushDeferred();
   RasterTarget scratch;
   if (const RasterTarget* target = targetOf(dc, &scratch)) {
     rasterPolygon(*target, points, count, penOf(dc), brushOf(dc));
@@ -515,25 +645,26 @@ BOOL WINAPI Polygon(HDC dcHandle, const POINT* points, int count) {
   return TRUE;
 }
 
-BOOL WINAPI MoveToEx(HDC dcHandle, int x, int y, LPPOINT previous) {
+VIS_COLD static BOOL tracedMoveToEx(HDC dcHandle, int x, int y, LPPOINT previous) {
   GdiObject* dc = lookupDc(dcHandle);
-  if (traceOn) trace("MoveToEx #%u %d %d", dc ? dc->serial : 0, x, y);
-  if (!dc) return FALSE;
-  if (previous) *previous = dc->dc.position;
-  dc->dc.position = {x, y};
-  return TRUE;
+  trace("MoveToEx #%u %d %d", dc ? dc->serial : 0, x, y);
+  return moveTo(dc, x, y, previous);
+}
+
+BOOL WINAPI MoveToEx(HDC dcHandle, int x, int y, LPPOINT previous) {
+  if (__builtin_expect(traceOn, 0)) return tracedMoveToEx(dcHandle, x, y, previous);
+  return moveTo(lookupDc(dcHandle), x, y, previous);
+}
+
+VIS_COLD static BOOL tracedLineTo(HDC dcHandle, int x, int y) {
+  GdiObject* dc = lookupDc(dcHandle);
+  trace("LineTo #%u %d %d", dc ? dc->serial : 0, x, y);
+  return lineTo(dc, x, y);
 }
 
 BOOL WINAPI LineTo(HDC dcHandle, int x, int y) {
-  GdiObject* dc = lookupDc(dcHandle);
-  if (traceOn) trace("LineTo #%u %d %d", dc ? dc->serial : 0, x, y);
-  if (!dc) return FALSE;
-  RasterTarget scratch;
-  const RasterPen& pen = penOf(dc);
-  const RasterTarget* target = pen.null ? nullptr : targetOf(dc, &scratch);
-  if (target) rasterLine(*target, dc->dc.position.x, dc->dc.position.y, x, y, pen);
-  dc->dc.position = {x, y};
-  return TRUE;
+  if (__builtin_expect(traceOn, 0)) return tracedLineTo(dcHandle, x, y);
+  return lineTo(lookupDc(dcHandle), x, y);
 }
 
 BOOL WINAPI BitBlt(HDC destHandle, int x, int y, int width, int height, HDC sourceHandle,
@@ -545,6 +676,7 @@ BOOL WINAPI BitBlt(HDC destHandle, int x, int y, int width, int height, HDC sour
           height, source ? source->serial : 0, sourceX, sourceY, rop);
   }
   if (!dest || !source || rop != SRCCOPY) return FALSE;
+  flushDeferred();
   RasterTarget toScratch, fromScratch;
   const RasterTarget* to = targetOf(dest, &toScratch);
   const RasterTarget* from = targetOf(source, &fromScratch);
@@ -553,6 +685,7 @@ BOOL WINAPI BitBlt(HDC destHandle, int x, int y, int width, int height, HDC sour
 }
 
 COLORREF WINAPI GetPixel(HDC dcHandle, int x, int y) {
+  flushDeferred();
   GdiObject* dc = lookupDc(dcHandle);
   RasterTarget scratch;
   const RasterTarget* target = dc ? targetOf(dc, &scratch) : nullptr;
@@ -570,6 +703,7 @@ COLORREF WINAPI GetPixel(HDC dcHandle, int x, int y) {
 BOOL visBitmapPixels(HBITMAP handle, VisPixels* out) {
   GdiObject* bitmap = lookupType(handle, OBJ_BITMAP);
   if (!bitmap || !out) return FALSE;
+  flushDeferred();
   *out = {bitmap->bitmap.pixels, bitmap->bitmap.width, bitmap->bitmap.height,
           bitmap->bitmap.width};
   return TRUE;

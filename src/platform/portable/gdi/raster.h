@@ -69,4 +69,14 @@ void rasterPolygon(const RasterTarget& target, const POINT* points, int count,
 void rasterCopy(const RasterTarget& dest, int x, int y, int width, int height,
                 const RasterTarget& source, int sourceX, int sourceY);
 
+// Deferred drawing (raster_batch.cpp): polygons with a one-pixel or null pen recorded
+// instead of drawn, then drawn together by rasterFlush, last first, so that a pixel
+// that several of them cover is written once. The caller flushes before anything else
+// reads or writes the target's pixels. A record for another target flushes the earlier
+// ones first. rasterDeferPolygon returns false, recording nothing, for what it cannot
+// defer (a wide pen); the caller then flushes and draws.
+bool rasterDeferPolygon(const RasterTarget& target, const POINT* points, int count,
+                        const RasterPen& pen, const RasterBrush& brush);
+void rasterFlush();
+
 }  // namespace vis

@@ -5,27 +5,13 @@
 #include <stdint.h>
 #include <stdlib.h>
 
+#include "raster_coverage.h"
 #include "raster_internal.h"
+#include "raster_thin_line.h"
 
 namespace vis {
 namespace raster {
 namespace {
-
-// Bresenham's inner loop from a pixel whose decision error is err.
-template <class Int>
-inline void stepLine(uint32_t* p, Int n, Int err, int bias, Int stepped, Int straight,
-                     ptrdiff_t majorStep, ptrdiff_t minorStep, uint32_t pixel) {
-  for (; n > 0; --n) {
-    *p = pixel;
-    if (err + bias > 0) {
-      p += minorStep;
-      err += stepped;
-    } else {
-      err += straight;
-    }
-    p += majorStep;
-  }
-}
 
 // Narrows the steps [*first, *last] of a line (see thinLine) to those whose pixel lies
 // in [aMin, aMax] on the major axis and [bMin, bMax] on the minor one. False: none.
@@ -128,16 +114,24 @@ void fillBox(const Surface& s, int64_t x0, int64_t y0, int64_t x1, int64_t y1, u
 // The bias is 1 in the octants 3, 5, 6 and 8 (numbered clockwise from +x, y down): the
 // x-major lines going up and the y-major lines going left. Ties then round the other
 // way, which makes A->B and B->A cover the same pixels. Exact diagonals are y-major.
-void thinLine(const Surface& s, int64_t x1, int64_t y1, int64_t x2, int64_t y2, uint32_t pixel) {
+namespace {
+
+// Where a slanted line's pixels inside the clip begin, how many there are, and
+// Bresenham's state at the first: its error, the error's steps (minor step taken or
+// not), the bias, and the directions of the major and minor axes.
+struct LineWalk {
+  int64_t x, y;
+  int64_t count;
+  int64_t major;  // M
+  int64_t err, stepped, straight;
+  int bias;
+  bool xMajor;
+  int sx, sy;
+};
+
+// The line from (x1, y1) to (x2, y2), neither dx nor dy 0. False: nothing inside.
+bool walkLine(const Surface& s, int64_t x1, int64_t y1, int64_t x2, int64_t y2, LineWalk* w) {
   const int64_t dx = x2 - x1, dy = y2 - y1;
-  if (dy == 0) {
-    fillSpan(s, y1, dx > 0 ? x1 : x2 + 1, dx > 0 ? x2 : x1 + 1, pixel);
-    return;
-  }
-  if (dx == 0) {
-    fillBox(s, x1, dy > 0 ? y1 : y2 + 1, x1 + 1, dy > 0 ? y2 : y1 + 1, pixel);
-    return;
-  }
   const int64_t adx = dx < 0 ? -dx : dx, ady = dy < 0 ? -dy : dy;
   const bool xMajor = adx > ady;
   const int bias = (xMajor ? dy < 0 : dx < 0) ? 1 : 0;
@@ -157,7 +151,7 @@ void thinLine(const Surface& s, int64_t x1, int64_t y1, int64_t x2, int64_t y2, 
                             (xMajor ? s.clipRight : s.clipBottom) - 1,
                             xMajor ? s.clipTop : s.clipLeft,
                             (xMajor ? s.clipBottom : s.clipRight) - 1, &first, &last)) {
-    return;
+    return false;
   }
 
   // The minor steps before the first pixel and its error, from the closed form:
@@ -167,16 +161,75 @@ void thinLine(const Surface& s, int64_t x1, int64_t y1, int64_t x2, int64_t y2, 
   const QuotRem kr = first == 0 ? QuotRem{0, M + bias - 1} : mulAddDiv(2 * m, first, M + bias - 1, 2 * M);
   const int64_t err = kr.rem + 2 * m - 2 * M - bias + 1;
   const int64_t a = a0 + sa * first, b = b0 + sb * kr.quot;  // inside the clip
-  const int64_t x = xMajor ? a : b, y = xMajor ? b : a;
-  uint32_t* p = s.pixels + static_cast<ptrdiff_t>(y) * s.stride + static_cast<ptrdiff_t>(x);
-  const ptrdiff_t majorStep = xMajor ? sa : static_cast<ptrdiff_t>(sa) * s.stride;
-  const ptrdiff_t minorStep = xMajor ? static_cast<ptrdiff_t>(sb) * s.stride : sb;
+  w->x = xMajor ? a : b;
+  w->y = xMajor ? b : a;
+  w->count = last - first + 1;
+  w->major = M;
+  w->err = err;
+  w->stepped = 2 * m - 2 * M;
+  w->straight = 2 * m;
+  w->bias = bias;
+  w->xMajor = xMajor;
+  w->sx = xMajor ? sa : sb;
+  w->sy = xMajor ? sb : sa;
+  return true;
+}
+
+}  // namespace
+
+void thinLine(const Surface& s, int64_t x1, int64_t y1, int64_t x2, int64_t y2, uint32_t pixel) {
+  const int64_t dx = x2 - x1, dy = y2 - y1;
+  if (dy == 0) {
+    fillSpan(s, y1, dx > 0 ? x1 : x2 + 1, dx > 0 ? x2 : x1 + 1, pixel);
+    return;
+  }
+  if (dx == 0) {
+    fillBox(s, x1, dy > 0 ? y1 : y2 + 1, x1 + 1, dy > 0 ? y2 : y1 + 1, pixel);
+    return;
+  }
+  LineWalk w;
+  if (!walkLine(s, x1, y1, x2, y2, &w)) return;
+  uint32_t* p = s.pixels + static_cast<ptrdiff_t>(w.y) * s.stride + static_cast<ptrdiff_t>(w.x);
+  const ptrdiff_t xStep = w.sx, yStep = static_cast<ptrdiff_t>(w.sy) * s.stride;
+  const ptrdiff_t majorStep = w.xMajor ? xStep : yStep;
+  const ptrdiff_t minorStep = w.xMajor ? yStep : xStep;
   // The error stays within (-2M, 2m]: 32 bits do unless the line is over 2^29 long.
-  if (M < (int64_t{1} << 29)) {
-    stepLine<int>(p, static_cast<int>(last - first + 1), static_cast<int>(err), bias,
-                  static_cast<int>(2 * m - 2 * M), static_cast<int>(2 * m), majorStep, minorStep, pixel);
+  if (w.major < (int64_t{1} << 29)) {
+    stepLine<int>(p, static_cast<int>(w.count), static_cast<int>(w.err), w.bias,
+                  static_cast<int>(w.stepped), static_cast<int>(w.straight), majorStep, minorStep, pixel);
   } else {
-    stepLine<int64_t>(p, last - first + 1, err, bias, 2 * m - 2 * M, 2 * m, majorStep, minorStep, pixel);
+    stepLine<int64_t>(p, w.count, w.err, w.bias, w.stepped, w.straight, majorStep, minorStep, pixel);
+  }
+}
+
+// The same pixels as thinLine, each painted through the coverage.
+void thinLineCovered(Coverage& c, const Surface& s, int64_t x1, int64_t y1, int64_t x2,
+                     int64_t y2, uint32_t pixel) {
+  const int64_t dx = x2 - x1, dy = y2 - y1;
+  if (dy == 0) {
+    c.span(y1, dx > 0 ? x1 : x2 + 1, dx > 0 ? x2 : x1 + 1, pixel);
+    return;
+  }
+  if (dx == 0) {
+    c.box(x1, dy > 0 ? y1 : y2 + 1, x1 + 1, dy > 0 ? y2 : y1 + 1, pixel);
+    return;
+  }
+  LineWalk w;
+  if (!walkLine(s, x1, y1, x2, y2, &w)) return;
+  int64_t x = w.x, y = w.y, err = w.err;
+  const int64_t majorX = w.xMajor ? w.sx : 0, majorY = w.xMajor ? 0 : w.sy;
+  const int64_t minorX = w.xMajor ? 0 : w.sx, minorY = w.xMajor ? w.sy : 0;
+  for (int64_t n = w.count; n > 0; --n) {
+    c.point(x, y, pixel);
+    if (err + w.bias > 0) {
+      x += minorX;
+      y += minorY;
+      err += w.stepped;
+    } else {
+      err += w.straight;
+    }
+    x += majorX;
+    y += majorY;
   }
 }
 
@@ -230,13 +283,11 @@ void penSegment(const Surface& s, int64_t x1, int64_t y1, int64_t x2, int64_t y2
   fillPolygon(s, quad, 4, pixel);
 }
 
-}  // namespace raster
+namespace {
 
-using namespace raster;
-
-void rasterLine(const RasterTarget& target, int fromX, int fromY, int toX, int toY,
-                const RasterPen& pen) {
-  if (pen.null) return;
+// Any line: clipped thin lines and wide pens.
+__attribute__((noinline)) void anyLine(const RasterTarget& target, int fromX, int fromY, int toX,
+                                       int toY, const RasterPen& pen) {
   const Surface s = surfaceOf(target);
   if (clipEmpty(s)) return;
   const int64_t x1 = int64_t{fromX} + s.originX, y1 = int64_t{fromY} + s.originY;
@@ -250,6 +301,17 @@ void rasterLine(const RasterTarget& target, int fromX, int fromY, int toX, int t
   penSegment(s, x1, y1, x2, y2, width, pen.pixel);
   penDisc(s, x1, y1, width, pen.pixel);
   if (x1 != x2 || y1 != y2) penDisc(s, x2, y2, width, pen.pixel);
+}
+
+}  // namespace
+}  // namespace raster
+
+using namespace raster;
+
+void rasterLine(const RasterTarget& target, int fromX, int fromY, int toX, int toY,
+                const RasterPen& pen) {
+  if (pen.null || thinLineShortPath(target, fromX, fromY, toX, toY, pen)) return;
+  anyLine(target, fromX, fromY, toX, toY, pen);
 }
 
 }  // namespace vis

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "raster_coverage.h"
 #include "raster_internal.h"
 
 namespace vis {
@@ -174,6 +175,20 @@ void strokeClosed(const Surface& s, const Point64* points, int count, const Rast
       penSegment(s, p.x, p.y, q.x, q.y, width, pen.pixel);
       penDisc(s, p.x, p.y, width, pen.pixel);
     }
+  }
+}
+
+void fillPolygonCovered(Coverage& c, const Surface& s, const Point64* points, int count,
+                        uint32_t pixel) {
+  scanPolygon(points, count, s.clipTop, s.clipBottom,
+              [&](int y, int x0, int x1) { c.span(y, x0, x1, pixel); });
+}
+
+void strokeClosedCovered(Coverage& c, const Surface& s, const Point64* points, int count,
+                         uint32_t pixel) {
+  for (int i = count - 1; i >= 0; --i) {
+    const Point64 p = points[i], q = points[i + 1 < count ? i + 1 : 0];
+    thinLineCovered(c, s, p.x, p.y, q.x, q.y, pixel);
   }
 }
 
