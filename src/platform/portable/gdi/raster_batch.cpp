@@ -12,6 +12,7 @@
 // touches a DC's pixels.
 #include <stdint.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "raster_coverage.h"
@@ -46,12 +47,27 @@ bool anyOverlap(const std::vector<Record>& records) {
   return false;
 }
 
+// The pixels the records' boxes hold inside the clip, summed: an upper bound on the
+// pixels drawing them in order writes.
+double boxedPixels(const std::vector<Record>& records, const Surface& s) {
+  double sum = 0;
+  for (const Record& r : records) {
+    const int64_t w = std::min<int64_t>(r.right + 1, s.clipRight) - std::max<int64_t>(r.left, s.clipLeft);
+    const int64_t h = std::min<int64_t>(r.bottom + 1, s.clipBottom) - std::max<int64_t>(r.top, s.clipTop);
+    if (w > 0 && h > 0) sum += static_cast<double>(w) * static_cast<double>(h);
+  }
+  return sum;
+}
+
 // Bounds on what waits, so that a flush never takes unbounded time or memory.
 constexpr size_t kMaxRecords = 4096;
 constexpr size_t kMaxPoints = size_t{1} << 20;
 // Up to this many records, whether any two overlap is checked pair by pair; records
 // that do not overlap are drawn in order, without the coverage.
 constexpr size_t kFewRecords = 64;
+// Painting through the coverage costs more a pixel than a plain store; it pays only
+// when the boxes of what waits cover the clip more than twice over.
+constexpr double kOverdrawForCoverage = 2.0;
 
 struct Batch {
   RasterTarget target;
@@ -124,7 +140,10 @@ void rasterFlush() {
   if (batch.records.empty()) return;
   const Surface s = raster::surfaceOf(batch.target);
   if (!raster::clipEmpty(s)) {
-    if (batch.records.size() < kFewRecords && !anyOverlap(batch.records)) {
+    const double clipPixels = static_cast<double>(s.clipRight - s.clipLeft) *
+                              static_cast<double>(s.clipBottom - s.clipTop);
+    if ((batch.records.size() < kFewRecords && !anyOverlap(batch.records)) ||
+        boxedPixels(batch.records, s) < kOverdrawForCoverage * clipPixels) {
       for (const Record& r : batch.records) drawRecord(s, r);
     } else {
       // The coverage spans the rows the records can reach.
