@@ -64,6 +64,15 @@ class UserPaintTest : public ::testing::Test {
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
   }
   uint32_t& at(int x, int y) { return pixels.pixels[y * pixels.stride + x]; }
+  // A FillRect far past the grandchild's edges through its window DC.
+  void fillGrandchild(COLORREF colour) {
+    HDC dc = GetDC(grandchild);
+    HBRUSH brush = CreateSolidBrush(colour);
+    const RECT all = {-100, -100, 100, 100};
+    FillRect(dc, &all, brush);
+    ReleaseDC(grandchild, dc);
+    DeleteObject(brush);
+  }
   HWND top = nullptr, child = nullptr, grandchild = nullptr;
   VisPixels pixels;
 };
@@ -124,12 +133,7 @@ TEST_F(UserPaintTest, ChildPixelsAreAViewIntoTheTopLevel) {
 }
 
 TEST_F(UserPaintTest, FillRectThroughAWindowDcIsOffsetAndClipped) {
-  HDC dc = GetDC(grandchild);
-  HBRUSH brush = CreateSolidBrush(RGB(0x12, 0x34, 0x56));
-  const RECT all = {-100, -100, 100, 100};
-  FillRect(dc, &all, brush);
-  ReleaseDC(grandchild, dc);
-  DeleteObject(brush);
+  fillGrandchild(RGB(0x12, 0x34, 0x56));
   // The grandchild covers (25..35, 20..30) of the top level; the child clips it to
   // (25..30, 20..25). Pixels are 0x00RRGGBB.
   int wrong = 0;
@@ -158,12 +162,7 @@ TEST_F(UserPaintTest, LentMemoryHoldsTheWindowsPixelsUntilResizedOrTakenBack) {
   EXPECT_EQ(lent[0 * kStride + 39], kMarker);
   EXPECT_EQ(lent[0 * kStride + 40], kGap);
 
-  HDC dc = GetDC(grandchild);
-  HBRUSH brush = CreateSolidBrush(RGB(0x12, 0x34, 0x56));
-  const RECT all = {-100, -100, 100, 100};
-  FillRect(dc, &all, brush);
-  ReleaseDC(grandchild, dc);
-  DeleteObject(brush);
+  fillGrandchild(RGB(0x12, 0x34, 0x56));
   int wrong = 0;
   for (int y = 0; y < 30; ++y) {
     for (int x = 0; x < kStride; ++x) {
