@@ -21,34 +21,11 @@
 # and after taken side by side. BENCH_MODULES="Pellox Ambrith" measures only those.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/bench_common.sh"
 bins=("$root/build/linux/orlimvis" "$@")
-for bin in "${bins[@]}"; do
-  [ -x "$bin" ] || { echo "bench: $bin is missing; build the linux preset first" >&2; exit 1; }
-done
-[ -x "$root/build/linux/orlimvis_paced" ] ||
-  { echo "bench: build/linux/orlimvis_paced is missing; build the linux preset first" >&2; exit 1; }
-for tool in Xvfb xdotool; do
-  command -v "$tool" >/dev/null || { echo "bench: $tool is not on the PATH (scripts/deps.sh)" >&2; exit 1; }
-done
-
-work=$(mktemp -d /tmp/orlimvis-live-XXXXXX)
-xvfb=""
-player=""
-cleanup() {
-  [ -n "$player" ] && kill "$player" 2>/dev/null && wait "$player" 2>/dev/null
-  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# startx: a private X server (again, when the last one has gone: on a shared machine a
-# long run may outlive it).
-startx() {
-  exec 3< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null & echo "pid $!"; wait)
-  read -r _ xvfb <&3
-  read -r display <&3
-  export DISPLAY=":$display"
-}
+need_builds "${bins[@]}" "$root/build/linux/orlimvis_paced"
+need_tools Xvfb xdotool
+bench_scratch live
 startx
 
 ticks=$(getconf CLK_TCK)

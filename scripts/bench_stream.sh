@@ -8,21 +8,11 @@
 # Figures, not tests: they vary with the machine's load.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/bench_common.sh"
 bin="$root/build/linux/orlimvis"
-[ -x "$bin" ] || { echo "bench: $bin is missing; build the linux preset first" >&2; exit 1; }
-for tool in ffmpeg Xvfb xdotool; do
-  command -v "$tool" >/dev/null || { echo "bench: $tool is not on the PATH (scripts/deps.sh)" >&2; exit 1; }
-done
-
-work=$(mktemp -d /tmp/orlimvis-stream-XXXXXX)
-xvfb=""
-player=""
-cleanup() {
-  [ -n "$player" ] && kill "$player" 2>/dev/null && wait "$player" 2>/dev/null
-  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+need_builds "$bin"
+need_tools ffmpeg Xvfb xdotool
+bench_scratch stream
 
 track="$work/long.mp3"
 ffmpeg -nostdin -v error -f lavfi -i "sine=f=110:d=540" -f lavfi -i "sine=f=659:d=540" \
@@ -31,10 +21,7 @@ ffmpeg -nostdin -v error -f lavfi -i "sine=f=110:d=540" -f lavfi -i "sine=f=659:
   -ac 2 -c:a libmp3lame -b:a 192k -metadata title=Long "$track"
 echo "track: 9:00 MP3, $(du -h "$track" | cut -f1)"
 
-exec 3< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null & echo "pid $!"; wait)
-read -r _ xvfb <&3
-read -r display <&3
-export DISPLAY=":$display"
+startx
 
 ms() { date +%s%3N; }
 start=$(ms)

@@ -18,14 +18,12 @@
 # in turn with this one, for a before and after taken side by side.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/bench_common.sh"
 bins=("$root/build/linux/orlimvis" "$@")
-for bin in "${bins[@]}"; do
-  [ -x "$bin" ] || { echo "bench: $bin is missing; build the linux preset first" >&2; exit 1; }
-done
-ffmpeg=$(command -v ffmpeg) || { echo "bench: ffmpeg is not on the PATH" >&2; exit 1; }
-
-work=$(mktemp -d /tmp/orlimvis-video-XXXXXX)
-trap 'rm -rf "$work"' EXIT
+need_builds "${bins[@]}"
+need_tools ffmpeg
+ffmpeg=$(command -v ffmpeg)
+bench_scratch video
 seconds=10
 clip="$work/clip.wav"
 "${bins[0]}" tune "$clip" --duration "$seconds" >/dev/null
