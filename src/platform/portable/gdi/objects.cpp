@@ -398,7 +398,7 @@ inline BOOL lineTo(GdiObject* dc, int x, int y) {
   flushDeferred();
   if (dc->dc.kind == kMemoryDc) {
     if (!raster::thinLineShortPath(dc->dc.target, fromX, fromY, x, y, pen)) {
-      rasterLine(dc->dc.target, fromX, fromY, x, y, pen);
+      rasterLineFull(dc->dc.target, fromX, fromY, x, y, pen);
     }
   } else {
     lineInWindow(dc, fromX, fromY, x, y);

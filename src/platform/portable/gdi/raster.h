@@ -52,6 +52,9 @@ void rasterFillRect(const RasterTarget& target, RECT rect, uint32_t pixel);
 
 // The line from (x1, y1) towards (x2, y2), the end point itself not drawn.
 void rasterLine(const RasterTarget& target, int x1, int y1, int x2, int y2, const RasterPen& pen);
+// rasterLine without its short path (raster_thin_line.h), for a caller that has tried
+// that already and been refused: clipped one-pixel lines and wide pens; not a null pen.
+void rasterLineFull(const RasterTarget& target, int x1, int y1, int x2, int y2, const RasterPen& pen);
 
 // The ellipse inscribed in the box, filled with the brush, then outlined with the pen.
 void rasterEllipse(const RasterTarget& target, int left, int top, int right, int bottom,

@@ -283,11 +283,12 @@ void penSegment(const Surface& s, int64_t x1, int64_t y1, int64_t x2, int64_t y2
   fillPolygon(s, quad, 4, pixel);
 }
 
-namespace {
+}  // namespace raster
 
-// Any line: clipped thin lines and wide pens.
-__attribute__((noinline)) void anyLine(const RasterTarget& target, int fromX, int fromY, int toX,
-                                       int toY, const RasterPen& pen) {
+using namespace raster;
+
+void rasterLineFull(const RasterTarget& target, int fromX, int fromY, int toX, int toY,
+                    const RasterPen& pen) {
   const Surface s = surfaceOf(target);
   if (clipEmpty(s)) return;
   const int64_t x1 = int64_t{fromX} + s.originX, y1 = int64_t{fromY} + s.originY;
@@ -303,15 +304,10 @@ __attribute__((noinline)) void anyLine(const RasterTarget& target, int fromX, in
   if (x1 != x2 || y1 != y2) penDisc(s, x2, y2, width, pen.pixel);
 }
 
-}  // namespace
-}  // namespace raster
-
-using namespace raster;
-
 void rasterLine(const RasterTarget& target, int fromX, int fromY, int toX, int toY,
                 const RasterPen& pen) {
   if (pen.null || thinLineShortPath(target, fromX, fromY, toX, toY, pen)) return;
-  anyLine(target, fromX, fromY, toX, toY, pen);
+  rasterLineFull(target, fromX, fromY, toX, toY, pen);
 }
 
 }  // namespace vis

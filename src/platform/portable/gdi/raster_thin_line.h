@@ -63,21 +63,19 @@ inline void thinLineInside(uint32_t* pixels, int stride, int x1, int y1, int x2,
 }
 
 // Draws a one-pixel line of the pen (width 0 or 1, not null) when both its ends lie
-// inside the target's clip (as surfaceOf narrows it), drops it when both lie beyond the
-// same side of the clip (its pixels lie within the box of its ends), and returns
-// whether it did either. False for wide pens and for lines that need clipping.
+// inside the target's clip, drops it when both lie beyond the same side of the clip
+// (its pixels lie within the box of its ends), and returns whether it did either.
+// False for wide pens and for lines that need clipping (rasterLineFull draws those).
 inline bool thinLineShortPath(const RasterTarget& target, int fromX, int fromY, int toX, int toY,
                               const RasterPen& pen) {
   if (pen.width > 1) return false;
-  const int64_t x1 = int64_t{fromX} + target.originX, y1 = int64_t{fromY} + target.originY;
-  const int64_t x2 = int64_t{toX} + target.originX, y2 = int64_t{toY} + target.originY;
-  const int64_t left = target.clip.left < 0 ? 0 : target.clip.left;
-  const int64_t top = target.clip.top < 0 ? 0 : target.clip.top;
-  const int64_t right = target.clip.right > target.width ? target.width : target.clip.right;
-  const int64_t bottom = target.clip.bottom > target.height ? target.height : target.clip.bottom;
+  const Surface s = surfaceOf(target);
+  const int64_t x1 = int64_t{fromX} + s.originX, y1 = int64_t{fromY} + s.originY;
+  const int64_t x2 = int64_t{toX} + s.originX, y2 = int64_t{toY} + s.originY;
+  const int64_t left = s.clipLeft, top = s.clipTop, right = s.clipRight, bottom = s.clipBottom;
   if (x1 >= left && x1 < right && x2 >= left && x2 < right && y1 >= top && y1 < bottom && y2 >= top &&
       y2 < bottom) {
-    thinLineInside(target.pixels, target.stride, static_cast<int>(x1), static_cast<int>(y1),
+    thinLineInside(s.pixels, s.stride, static_cast<int>(x1), static_cast<int>(y1),
                    static_cast<int>(x2), static_cast<int>(y2), pen.pixel);
     return true;
   }
