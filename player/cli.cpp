@@ -27,6 +27,15 @@ struct CommandHelp {
   const char* text;
 };
 
+// The spectrum's options, which render and play share.
+#define SPECTRUM_OPTIONS_HELP                                                              \
+  "  --bands classic|log  the spectrum's layout: classic (default), bands evenly spaced\n"  \
+  "                       up to 22 kHz, the one the effects were made for; log, bands\n"    \
+  "                       spaced logarithmically from 45 Hz to 16 kHz\n"                    \
+  "  --sensitivity auto|N the spectrum's gain: auto (default) follows the recording's\n"    \
+  "                       loudness over seconds; N is fixed, 0.01 to 10000 (at 1 a\n"       \
+  "                       full-scale sine reads 255, at 10 a sine ten times quieter does)\n"
+
 const CommandHelp kHelp[] = {
     {"render",
      "usage: orlimvis render [AUDIO...] -m MODULE -o OUT [options]\n"
@@ -44,12 +53,7 @@ const CommandHelp kHelp[] = {
      "  --from T             start T into the audio\n"
      "  --duration T         render T of audio (default: to the end)\n"
      "  --at T               the time of a .png snapshot (default 5 s in)\n"
-     "  --bands classic|log  the spectrum's layout: classic (default), bands evenly spaced\n"
-     "                       up to 22 kHz, the one the effects were made for; log, bands\n"
-     "                       spaced logarithmically from 45 Hz to 16 kHz\n"
-     "  --sensitivity auto|N the spectrum's gain: auto (default) follows the recording's\n"
-     "                       loudness over seconds; N is fixed, 0.01 to 10000 (at 1 a\n"
-     "                       full-scale sine reads 255, at 10 a sine ten times quieter does)\n"
+     SPECTRUM_OPTIONS_HELP
      "  --codec C            video codec: h264 (default for .mp4, .mkv), hevc, vp9 (default\n"
      "                       for .webm), av1\n"
      "  --crf N              constant quality, lower is better (defaults: h264 20, hevc 24,\n"
@@ -71,12 +75,7 @@ const CommandHelp kHelp[] = {
      "  --size WxH           window size (default 640x480)\n"
      "  --seed N             pin the plug-in's clock\n"
      "  --from T             start T into the audio\n"
-     "  --bands classic|log  the spectrum's layout: classic (default), bands evenly spaced\n"
-     "                       up to 22 kHz, the one the effects were made for; log, bands\n"
-     "                       spaced logarithmically from 45 Hz to 16 kHz\n"
-     "  --sensitivity auto|N the spectrum's gain: auto (default) follows the recording's\n"
-     "                       loudness over seconds; N is fixed, 0.01 to 10000 (at 1 a\n"
-     "                       full-scale sine reads 255, at 10 a sine ten times quieter does)\n"
+     SPECTRUM_OPTIONS_HELP
      "  --plugin PATH        the plug-in to host\n"
      "Keys: 1-4 module, F full screen, Space pause, Left/Right seek 5 s, Esc or Q quit.\n"},
     {"list",

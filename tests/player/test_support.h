@@ -58,6 +58,15 @@ inline std::string readWholeFile(const std::string& path) {
   return data;
 }
 
+// ffprobe's `-show_entries ENTRIES` of a media file, as key=value lines.
+inline std::string probe(const std::string& path, const std::string& entries) {
+  std::string out;
+  runCommand("ffprobe -v error -show_entries " + entries + " -of default=noprint_wrappers=1 '" +
+                 path + "'",
+             &out);
+  return out;
+}
+
 // Names in a folder (no . and ..), one per line, sorted.
 inline std::string listFolder(const std::string& path) {
   std::string out;

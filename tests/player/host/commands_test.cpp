@@ -29,14 +29,6 @@ struct PluginCopy {
   }
 };
 
-std::string probe(const std::string& path, const std::string& entries) {
-  std::string out;
-  runCommand("ffprobe -v error -show_entries " + entries + " -of default=noprint_wrappers=1 '" +
-                 path + "'",
-             &out);
-  return out;
-}
-
 double seconds(const std::string& path) {
   return atof(probe(path, "format=duration").substr(9).c_str());
 }

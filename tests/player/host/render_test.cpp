@@ -43,14 +43,6 @@ int orlimvis(std::string args, std::string* err, std::string* out = nullptr,
   return status;
 }
 
-std::string probe(const std::string& path, const std::string& entries) {
-  std::string out;
-  runCommand("ffprobe -v error -show_entries " + entries + " -of default=noprint_wrappers=1 '" +
-                 path + "'",
-             &out);
-  return out;
-}
-
 int lines(const std::string& text) { return (int)std::count(text.begin(), text.end(), '\n'); }
 }  // namespace
 

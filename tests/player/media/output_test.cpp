@@ -40,13 +40,6 @@ bool readPng(const std::string& path, int* w, int* h, std::vector<uint32_t>* pix
   return true;
 }
 
-std::string probe(const std::string& path, const std::string& entries) {
-  std::string out;
-  runCommand("ffprobe -v error -show_entries " + entries +
-                 " -of default=noprint_wrappers=1 '" + path + "'",
-             &out);
-  return out;
-}
 }  // namespace
 
 TEST(Output, PendingFileAppearsOnlyWhenCommitted) {
