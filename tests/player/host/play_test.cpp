@@ -16,7 +16,26 @@
 #include "audio/sound_server.h"
 
 namespace {
-class XServer {
+// A server the test started, ended with SIGTERM and reaped when the test is done.
+class ServerProcess {
+ public:
+  ServerProcess() = default;
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+  void stop() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+    pid_ = -1;
+  }
+  ~ServerProcess() { stop(); }
+
+ protected:
+  pid_t pid_ = -1;
+};
+
+class XServer : public ServerProcess {
  public:
   // Xvfb picks a free display itself (-displayfd) and reports its number, so tests
   // running side by side never race for the same one.
@@ -46,14 +65,6 @@ class XServer {
     display_ = ":" + number;
     return true;
   }
-  void stop() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-    pid_ = -1;
-  }
-  ~XServer() { stop(); }
   // Runs a shell command against this display.
   int run(const std::string& command, std::string* out) const {
     return runCommand("DISPLAY=" + display_ + " " + command, out);
@@ -61,7 +72,6 @@ class XServer {
   const std::string& display() const { return display_; }
 
  private:
-  pid_t pid_ = -1;
   std::string display_;
 };
 
@@ -156,7 +166,7 @@ pid_t startPlay(const XServer& x, const ScratchDir& dir, std::vector<std::string
 // A PulseAudio server of the test's own: a private runtime folder, no default script,
 // one null sink "vsink" (whose monitor "vsink.monitor" is an input) and a socket that
 // needs no cookie. Clients find it through PULSE_SERVER.
-class PulseServer {
+class PulseServer : public ServerProcess {
  public:
   bool start(const ScratchDir& dir, std::string* why) {
     std::string script = dir.file("test.pa");
@@ -192,17 +202,8 @@ class PulseServer {
     return true;
   }
   std::string address() const { return "unix:" + socket_; }
-  void stop() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-    pid_ = -1;
-  }
-  ~PulseServer() { stop(); }
 
  private:
-  pid_t pid_ = -1;
   std::string socket_;
 };
 }  // namespace
