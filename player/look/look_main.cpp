@@ -2,9 +2,14 @@
 // figures of look_metrics.h), with a contact sheet per track and effect. `make look`
 // runs it over Debian's game music (scripts/look.sh fetches it).
 //
-//   orlimvis_look --plugin PATH --out DIR [--seconds S] [--seed N] [--bands log] AUDIO...
+//   orlimvis_look --plugin PATH --out DIR [--seconds S] [--seed N] [--bands log]
+//                 [--levels linear] [--hearing-only] [--shares] AUDIO...
 //
-// Writes DIR/<track>-<effect>.png (frames at 10%..90%, each at half size). Decoding is
+// Writes DIR/<track>-<effect>.png (frames at 10%..90%, each at half size). Per track, one
+// line of how the particles hear their bands (the same for every effect: it is read
+// from the spectrum bytes); --hearing-only prints that line alone and draws nothing,
+// which takes a fraction of the time, for trying the analyser on many tracks; --shares
+// adds each particle's shares of frames under it. Decoding is
 // the player's FFmpeg decoder (decodeTrack below).
 #include <math.h>
 #include <stdint.h>
@@ -30,12 +35,14 @@ struct Options {
   double seconds = 0;  // 0: whole tracks
   unsigned seed = 1;
   SpectrumOptions spectrum;
+  bool hearingOnly = false;
+  bool shares = false;  // each particle's shares of frames, under the hearing line
   std::vector<std::string> tracks;
 };
 
 const char kUsage[] =
     "usage: orlimvis_look --plugin PATH --out DIR [--seconds S] [--seed N] [--bands log]\n"
-    "                     AUDIO...\n";
+    "                     [--levels linear] [--hearing-only] [--shares] AUDIO...\n";
 
 bool parseOptions(int argc, char** argv, Options* o, std::string* error) {
   for (int i = 1; i < argc; ++i) {
@@ -59,6 +66,14 @@ bool parseOptions(int argc, char** argv, Options* o, std::string* error) {
       std::string layout = argv[++i];
       if (layout != "classic" && layout != "log") return *error = "--bands wants classic or log", false;
       o->spectrum.layout = layout == "log" ? SpectrumLayout::Log : SpectrumLayout::Classic;
+    } else if (arg == "--levels" && hasValue) {
+      std::string levels = argv[++i];
+      if (levels != "db" && levels != "linear") return *error = "--levels wants db or linear", false;
+      o->spectrum.levels = levels == "linear" ? SpectrumLevels::Linear : SpectrumLevels::Decibels;
+    } else if (arg == "--hearing-only") {
+      o->hearingOnly = true;
+    } else if (arg == "--shares") {
+      o->shares = true;
     } else if (!arg.empty() && arg[0] == '-') {
       return *error = "unknown option " + arg, false;
     } else {
@@ -105,6 +120,39 @@ bool writeSheet(const std::string& path, const LookSheet& sheet, std::string* er
          writePng(file.temporaryPath(), view, error, path) && file.commit(error);
 }
 
+// The particles whose bits are set, as "0-13 16" (or "-" for none).
+std::string particleList(uint32_t bits) {
+  std::string text;
+  for (int i = 0; i < LOOK_PARTICLES;) {
+    if (!(bits >> i & 1)) {
+      ++i;
+      continue;
+    }
+    int j = i;
+    while (j + 1 < LOOK_PARTICLES && (bits >> (j + 1) & 1)) ++j;
+    if (!text.empty()) text += ' ';
+    text += std::to_string(i);
+    if (j > i) text += "-" + std::to_string(j);
+    i = j + 1;
+  }
+  return text.empty() ? "-" : text;
+}
+
+void printHearing(const Hearing& h, bool shares) {
+  printf("  hearing  alive %2d/21 (%s)  satellites %2d/21 (%s)  depth %2d/21 (%s)"
+         "  silent %4.1f%%  black %4.1f%%\n",
+         h.aliveCount(), particleList(h.alive).c_str(), h.satellitesCount(),
+         particleList(h.satellites).c_str(), h.depthCount(), particleList(h.depth).c_str(),
+         100 * h.silentShare, 100 * h.blackShare);
+  if (shares) {
+    for (int i = 0; i < LOOK_PARTICLES; ++i) {
+      printf("    particle %2d (band %3d)  reverses %5.1f%%  satellites %5.1f%%  depth 2+ %5.1f%%\n",
+             i, 26 * (i + 1), 100 * h.reversal[i], 100 * h.satellite[i], 100 * h.deep[i]);
+    }
+  }
+  fflush(stdout);
+}
+
 void printFigures(const char* effect, int module, const LookFigures& f) {
   printf("  %-8s blank %5.1f%%  frozen %5.1f s  change %5.2f%%  fires %6.1f/min (%5.1f stretches)",
          effect, 100 * f.blankShare, f.longestFrozenSeconds, 100 * f.meanChange,
@@ -117,7 +165,7 @@ void printFigures(const char* effect, int module, const LookFigures& f) {
   fflush(stdout);
 }
 
-int run(const Options& o, std::string* error) {
+int run(const Options& o, int* leftOut, std::string* error) {
   if (!checkWritableFolder(o.out, error)) return 1;
   int modules;
   {
@@ -127,11 +175,18 @@ int run(const Options& o, std::string* error) {
   }
   for (const std::string& path : o.tracks) {
     AudioClip clip;
-    if (!decodeTrack(path, o.seconds, &clip, error)) return 1;
+    // A damaged recording (Debian's packages hold one or two) is left out, said so, and
+    // the run goes on with the others; it still ends with a failure.
+    std::string damage;
+    if (!decodeTrack(path, o.seconds, &clip, &damage)) {
+      fprintf(stderr, "orlimvis_look: left out: %s\n", damage.c_str());
+      ++*leftOut;
+      continue;
+    }
     const std::string name = trackName(path);
     printf("%s (%.0f s at %d Hz, %d channels)\n", name.c_str(), clip.seconds(), clip.sampleRate,
            clip.streamChannels);
-    for (int module = 0; module < modules; ++module) {
+    for (int module = 0; module < (o.hearingOnly ? 1 : modules); ++module) {
       // The plug-in loaded afresh for every run: what it keeps from one run of a module
       // to the next (flake sizes, the glow, the star dots) would otherwise make a
       // track's figures depend on the tracks before it.
@@ -141,9 +196,12 @@ int run(const Options& o, std::string* error) {
       settings.module = module;
       settings.seed = o.seed;
       settings.spectrum = o.spectrum;
+      settings.hearingOnly = o.hearingOnly;
       LookFigures figures;
       LookSheet sheet;
       if (!lookRender(&host, settings, clip, &figures, &sheet, error)) return 1;
+      if (module == 0) printHearing(figures.hearing, o.shares);
+      if (o.hearingOnly) break;
       printFigures(host.moduleName(module), module, figures);
       std::string sheetPath = o.out + "/" + name + "-" + host.moduleName(module) + ".png";
       if (!sheet.pixels.empty() && !writeSheet(sheetPath, sheet, error)) return 1;
@@ -160,7 +218,13 @@ int main(int argc, char** argv) {
     fprintf(stderr, "orlimvis_look: %s\n%s", error.c_str(), kUsage);
     return 2;
   }
-  int status = run(options, &error);
-  if (status != 0) fprintf(stderr, "orlimvis_look: %s\n", error.c_str());
+  int leftOut = 0;
+  int status = run(options, &leftOut, &error);
+  if (status != 0) {
+    fprintf(stderr, "orlimvis_look: %s\n", error.c_str());
+  } else if (leftOut > 0) {
+    fprintf(stderr, "orlimvis_look: %d of %zu tracks left out\n", leftOut, options.tracks.size());
+    status = 1;
+  }
   return status;
 }

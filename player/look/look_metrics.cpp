@@ -40,6 +40,51 @@ int commonestGrey(const uint32_t* pixels, int width, int height, int stride) {
 }
 }  // namespace
 
+void HearingMeter::add(const unsigned char spectrum[2][576]) {
+  ++frames_;
+  const int bass = spectrum[0][0] + spectrum[1][0];
+  silent_ += bass == 0;
+  black_ += bass >= 128;
+  for (int i = 0; i < LOOK_PARTICLES; ++i) {
+    // The channel pick i mod channels, kept within the two spectrum channels.
+    const unsigned char* s = spectrum[std::min(1, i % channels_)];
+    const int k = 26 * (i + 1);
+    reversal_[i] += s[k] > (576 - 26 * i) / 10;
+    satellite_[i] += s[k - 2] > 40;
+    // Koch depth is trunc(sqrt(size) / 4): 2 from a size of 64 on.
+    deep_[i] += s[k] + s[k - 1] >= 64;
+  }
+}
+
+Hearing HearingMeter::hearing() const {
+  Hearing h;
+  if (frames_ == 0) return h;
+  const double n = (double)frames_;
+  h.silentShare = silent_ / n;
+  h.blackShare = black_ / n;
+  for (int i = 0; i < LOOK_PARTICLES; ++i) {
+    h.reversal[i] = reversal_[i] / n;
+    h.satellite[i] = satellite_[i] / n;
+    h.deep[i] = deep_[i] / n;
+    // Counts against shares, so that the bounds are exact: 2% of n is 50 x count >= n.
+    const uint32_t bit = 1u << i;
+    if (50 * reversal_[i] >= frames_ && 5 * reversal_[i] <= 3 * frames_) h.alive |= bit;
+    if (50 * satellite_[i] >= frames_) h.satellites |= bit;
+    if (20 * deep_[i] >= frames_) h.depth |= bit;
+  }
+  return h;
+}
+
+void LookMeter::addSpectrum(const unsigned char spectrum[2][576], bool digitalSilence) {
+  ++frames_;
+  if (digitalSilence) {
+    ++silent_;
+    return;
+  }
+  ++music_;
+  hearing_.add(spectrum);
+}
+
 void LookMeter::addFrame(const uint32_t* pixels, int width, int height, int stride,
                          const unsigned char spectrum[2][576], bool digitalSilence) {
   ++frames_;
@@ -69,6 +114,7 @@ void LookMeter::addFrame(const uint32_t* pixels, int width, int height, int stri
     return;
   }
   ++music_;
+  hearing_.add(spectrum);
   if (isBlank(pixels, width, height, stride)) ++blank_;
   if (frames_ > 1 && area > 0) {
     ++compared_;
@@ -119,6 +165,7 @@ LookFigures LookMeter::figures() const {
   f.longestFrozenSeconds = longestFrozen_ * frameSeconds_;
   if (compared_ > 0) f.meanChange = changeSum_ / compared_;
   double vx = n * sxx_ - sx_ * sx_, vy = n * syy_ - sy_ * sy_;
+  f.hearing = hearing_.hearing();
   f.bassCorrelation = vx > 0 && vy > 0 ? (n * sxy_ - sx_ * sy_) / sqrt(vx * vy) : NAN;
   return f;
 }

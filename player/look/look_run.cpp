@@ -83,7 +83,7 @@ bool lookRender(PluginHost* host, const LookRun& run, const AudioClip& clip, Loo
   const int length = spectrumWindowLength(analyser);
   ClipSource source(clip, "look");
   AudioFeed feed(&source);
-  LookMeter meter(run.module, clock.secondsPerFrame());
+  LookMeter meter(run.module, clock.secondsPerFrame(), std::max(1, clip.streamChannels));
   *sheet = LookSheet();
   unsigned char spectrum[2][SPECTRUM_BANDS];
   int nextCell = 0;
@@ -93,6 +93,10 @@ bool lookRender(PluginHost* host, const LookRun& run, const AudioClip& clip, Loo
     const float* window = feed.window(w.first, length);
     const bool silent = digitalSilence(window, w.begin, w.end);
     spectrumExecute(analyser, window, w.begin, w.end, spectrum);
+    if (run.hearingOnly) {
+      meter.addSpectrum(spectrum, silent);
+      continue;
+    }
     host->renderFrame(spectrum, std::max(1, clip.streamChannels), clip.sampleRate);
     VisPixels pixels;
     if (!host->framePixels(&pixels)) {

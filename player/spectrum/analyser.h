@@ -10,16 +10,26 @@
 // level at k x 44100 / 1152 Hz (about 38.3 Hz apart, band 575 at 22 kHz) whatever the
 // sample rate. The transform is as long as 1152 samples are at 44.1 kHz (1254 at
 // 48 kHz, 2508 at 96 kHz), so its bins fall on those frequencies exactly and the window
-// is always about 26 ms of audio; Hann-weighted, any constant offset taken out. Levels are
-// proportional to magnitude and truncated to whole steps with no floor: a band below
-// one step reads 0, so quiet moments give 0 in band 0 and digital silence gives zeros
-// throughout. Band 0 is the lowest: it is centred half a band up (19 Hz), so that it
+// is always about 26 ms of audio; Hann-weighted, any constant offset taken out. Linear
+// levels are proportional to magnitude and truncated to whole steps with no floor: a
+// band below one step reads 0, so quiet moments give 0 in band 0 and digital silence
+// gives zeros throughout. Band 0 is the lowest: it is centred half a band up (19 Hz), so that it
 // holds the bass below about 70 Hz as a steady level rather than one that beats with
 // the bass's phase. The gain is automatic by default (see the .cpp: it follows the
 // loudness of the recording over seconds), or fixed by the caller.
 //
-// The classic layout keeps state from frame to frame (the automatic gain, and the
-// constant offset it takes out), so an analyser is fed the frames of one stream in
+// The classic layout's levels are on one of two scales. Decibels, the default: bands 1 to
+// 575 read 8 levels per dB above the band's own average level over the last seconds (0
+// at or below it), so that every band follows its own music, its transients standing
+// out whatever its loudness beside the bass; a band more than 80 dB under the loudest
+// (the emptiness above a lossy encoder's cut-off) or below -100 dB of full scale reads 0.
+// The effects' thresholds fall only about tenfold from band 26 to band 546, which a
+// scale linear in magnitude, leaving everything 30 dB under the bass at 0 to 10, never
+// reaches. Linear: every band proportional to magnitude as above. Band 0 is linear on
+// both scales, so that its 0 keeps meaning a quiet moment.
+//
+// The classic layout keeps state from frame to frame (the automatic gain, the bands'
+// averages, and the constant offset it takes out), so an analyser is fed the frames of one stream in
 // order. After a jump within the stream the state carries over and settles again
 // within its time constants; nothing breaks.
 //
@@ -39,8 +49,11 @@ enum { SPECTRUM_BANDS = 576 };
 
 enum class SpectrumLayout { Classic, Log };
 
+enum class SpectrumLevels { Decibels, Linear };
+
 struct SpectrumOptions {
   SpectrumLayout layout = SpectrumLayout::Classic;
+  SpectrumLevels levels = SpectrumLevels::Decibels;  // the classic layout's scale
   // 0: automatic. Otherwise a fixed gain: at 1 a full-scale sine reads 255 (classic
   // layout) or the log layout's own scale holds; at 10 a sine ten times quieter does.
   double sensitivity = 0;

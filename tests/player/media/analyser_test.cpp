@@ -1,7 +1,8 @@
 // The analyser on signals whose answer is known. Classic layout: band k at
-// k x 44100 / 1152 Hz at every rate, a sine of amplitude A reading 255 x A x the
-// sensitivity (less up to 15% between bins), truncated with no floor; the automatic
-// gain's reference reads 192. Log layout: bands log-spaced from 45 Hz, band 0 20-80 Hz,
+// k x 44100 / 1152 Hz at every rate; on the linear scale a sine of amplitude A reads
+// 255 x A x the sensitivity (less up to 15% between bins), truncated with no floor, and
+// the automatic gain's reference reads 192; on the decibel scale (the default) bands 1
+// up read 8 levels per dB above their own average, band 0 as on the linear scale. Log layout: bands log-spaced from 45 Hz, band 0 20-80 Hz,
 // tilted +3 dB per octave about 1 kHz, a sine at -14 dB of full scale at 255.
 #include <math.h>
 #include <string.h>
@@ -9,6 +10,8 @@
 #include <algorithm>
 #include <string>
 #include <vector>
+
+#include <fftw3.h>  // the test noise: a spectrum chosen in advance, inverse-transformed
 
 #include <gtest/gtest.h>
 
@@ -84,9 +87,11 @@ std::vector<Spectrum> analyseAll(SpectrumAnalyser* a, const AudioClip& clip) {
   return out;
 }
 
-SpectrumAnalyser* classic(int rate, double sensitivity = 0) {
+SpectrumAnalyser* classic(int rate, double sensitivity = 0,
+                          SpectrumLevels levels = SpectrumLevels::Linear) {
   SpectrumOptions options;
   options.sensitivity = sensitivity;
+  options.levels = levels;
   return spectrumCreateWith(rate, options);
 }
 
@@ -468,4 +473,245 @@ TEST(LogAnalyser, BandLayout) {
   EXPECT_NEAR(spectrumBandFrequency(a, 1), 45.0 * pow(16000.0 / 45.0, 1.0 / 575), 1e-9);
   EXPECT_NEAR(spectrumBandFrequency(a, SPECTRUM_BANDS - 1), 16000.0, 1e-6);
   spectrumDestroy(a);
+}
+
+// The decibel scale, on signals built so that the answer is known: noise whose bands
+// are Gaussian, and a beat of kick, bass line and hi-hat whose parts lie in known bands.
+namespace {
+
+// Gaussian noise of a spectrum fixed in advance: every bin of a 20 s transform from
+// 20 Hz to `cutoff` gets a random phase and the amplitude 1 / sqrt(f) (pink: the same
+// power per octave), nothing above. Inverse-transformed in one piece, it holds exactly
+// nothing above the cut-off; each band is then a sum of many independent components, so
+// its complex value is Gaussian and its power exponential from frame to frame.
+AudioClip colouredNoise(double cutoff, double rms, uint32_t seed) {
+  const int rate = 44100, n = 20 * rate;
+  std::vector<float> left, right;
+  for (int channel = 0; channel < 2; ++channel) {
+    float* time = fftwf_alloc_real(n);
+    fftwf_complex* freq = fftwf_alloc_complex(n / 2 + 1);
+    fftwf_plan plan = fftwf_plan_dft_c2r_1d(n, freq, time, FFTW_ESTIMATE);
+    uint32_t state = seed + 977u * channel;
+    auto uniform = [&state]() {  // xorshift32, in (0, 1)
+      state ^= state << 13;
+      state ^= state >> 17;
+      state ^= state << 5;
+      return (state + 0.5) / 4294967296.0;
+    };
+    for (int k = 0; k <= n / 2; ++k) {
+      double f = (double)k * rate / n, phase = 2 * M_PI * uniform();
+      double a = f >= 20 && f <= cutoff ? 1 / sqrt(f) : 0;
+      freq[k][0] = (float)(a * cos(phase));
+      freq[k][1] = (float)(a * sin(phase));
+    }
+    fftwf_execute(plan);
+    double sum = 0;
+    for (int i = 0; i < n; ++i) sum += (double)time[i] * time[i];
+    const double scale = rms / sqrt(sum / n);
+    std::vector<float>& out = channel ? right : left;
+    for (int i = 0; i < n; ++i) out.push_back((float)(time[i] * scale));
+    fftwf_destroy_plan(plan);
+    fftwf_free(time);
+    fftwf_free(freq);
+  }
+  AudioClip clip;
+  clip.sampleRate = rate;
+  clip.streamChannels = 2;
+  for (int i = 0; i < n; ++i) {
+    clip.samples.push_back(left[(size_t)i]);
+    clip.samples.push_back(right[(size_t)i]);
+  }
+  return clip;
+}
+
+// Share of frames, from `from` on, in which band b of channel ch is above t.
+double shareAbove(const std::vector<Spectrum>& frames, size_t from, int ch, int b, int t) {
+  long above = 0;
+  for (size_t i = from; i < frames.size(); ++i) above += frames[i].bands[ch][b] > t;
+  return (double)above / (double)(frames.size() - from);
+}
+
+// A band of Gaussian noise has exponential power E from frame to frame (mean 1); in dB
+// its average is 10 log10(E) averaged, -10 gamma / ln 10 = -2.507 dB. A level above t
+// needs 8 (dB - average) >= t + 1, so the share of frames above t is
+// P(10 log10 E >= (t + 1) / 8 - 2.507) = exp(-10^(((t + 1) / 8 - 2.507) / 10)).
+double noiseShareAbove(int t) {
+  const double eulerGamma = 0.5772156649;
+  const double averageDb = -10 * eulerGamma / log(10.0);
+  return exp(-pow(10.0, ((t + 1) / 8.0 + averageDb) / 10));
+}
+
+SpectrumAnalyser* decibels(int rate) { return classic(rate, 0, SpectrumLevels::Decibels); }
+
+}  // namespace
+
+TEST(DecibelLevels, NoiseGivesEveryBandTheSameShareOverEachThreshold) {
+  // Pink noise at -20 dB of full scale up to 21 kHz (bands up to 548) in both channels,
+  // measured after 4 s, when the bands' averages have settled. Each band's share of
+  // frames above a threshold is the exponential law's (noiseShareAbove), whatever its
+  // loudness: band 540 is 13 dB under band 26 here. Averaged over the 1092 bands, the
+  // share is the law's to within half a point; each band's, from 640 frames, to within
+  // 5 standard deviations of a share counted over 640 independent frames (the bands'
+  // averages wander a little too; the worst of 1092 bands comes to about 4).
+  AudioClip clip = colouredNoise(21000, 0.1, 12345);
+  SpectrumAnalyser* a = decibels(clip.sampleRate);
+  ASSERT_NE(a, nullptr);
+  std::vector<Spectrum> frames = analyseAll(a, clip);
+  spectrumDestroy(a);
+  const size_t settled = 160;
+  // threshold, what crosses it (particle 0's and 20's reversal, a satellite, one band's
+  // half of Koch depth 2)
+  const int thresholds[] = {57, 5, 40, 32};
+  for (int t : thresholds) {
+    const double p = noiseShareAbove(t);
+    const double sd = sqrt(p * (1 - p) / (frames.size() - settled));
+    double sum = 0, worst = 0;  // the mean share, and the worst band's distance in sd
+    int count = 0;
+    for (int ch = 0; ch < 2; ++ch) {
+      for (int b = 1; b <= 546; ++b) {
+        const double share = shareAbove(frames, settled, ch, b, t);
+        sum += share;
+        ++count;
+        worst = std::max(worst, fabs(share - p) / sd);
+      }
+    }
+    EXPECT_NEAR(sum / count, p, 0.005) << "threshold " << t;
+    EXPECT_LT(worst, 5.0) << "threshold " << t;
+  }
+  // Which is what the effects need: particle 0 (band 26 above 57) and particle 20
+  // (band 546 above 5) both reverse in 2% to 60% of the frames.
+  EXPECT_GT(noiseShareAbove(57), 0.04);
+  EXPECT_LT(noiseShareAbove(5), 0.55);
+}
+
+TEST(DecibelLevels, BandsAboveACutOffAndSilenceReadZero) {
+  // Noise with nothing above 8 kHz (band 209), as a lossy encoder leaves it: the bands
+  // from 12 above the cut-off on read 0 in every frame (the Hann window's leakage from
+  // the last bins below it is 100 dB down there); those below it are alive.
+  AudioClip clip = colouredNoise(8000, 0.1, 777);
+  SpectrumAnalyser* a = decibels(clip.sampleRate);
+  ASSERT_NE(a, nullptr);
+  std::vector<Spectrum> frames = analyseAll(a, clip);
+  for (size_t i = 0; i < frames.size(); ++i) {
+    for (int ch = 0; ch < 2; ++ch) {
+      for (int b = 221; b < SPECTRUM_BANDS; ++b) {
+        ASSERT_EQ(frames[i].bands[ch][b], 0) << "frame " << i << ", band " << b;
+      }
+    }
+  }
+  for (int b = 1; b <= 200; ++b) EXPECT_GT(shareAbove(frames, 160, 0, b, 40), 0.05) << b;
+  spectrumDestroy(a);
+  // Digital silence, and the same at a fixed gain: zeros throughout.
+  for (double sensitivity : {0.0, 1.0}) {
+    SpectrumAnalyser* s = classic(44100, sensitivity, SpectrumLevels::Decibels);
+    for (const Spectrum& out : analyseAll(s, tone(44100, 1000, 0.0, true, true, 2.0))) {
+      ASSERT_EQ(highest(out), 0);
+    }
+    spectrumDestroy(s);
+  }
+}
+
+namespace {
+// A beat at 120 bpm: a kick (a sine gliding from 100 Hz down to 45, band 0's bass) on
+// every beat, a bass line at 110 Hz (band 3) held throughout, and a closed hi-hat (white
+// noise, first-differenced so that it lies mostly above 5 kHz, gone within 50 ms) half
+// way between the kicks: kicks at frames 0, 20, 40, ... of the 25 ms clock, hi-hats at
+// frames 10, 30, 50, ... Loud for the
+// first `loudSeconds`, then the same 30 dB down.
+AudioClip beat(double loudSeconds, double seconds) {
+  const int rate = 44100;
+  const int64_t n = (int64_t)(seconds * rate);
+  std::vector<double> mix((size_t)n, 0.0);
+  for (int64_t i = 0; i < n; ++i) mix[(size_t)i] = 0.15 * sin(2 * M_PI * 110 * i / rate);
+  uint32_t state = 4242;
+  for (double at = 0; at < seconds; at += 0.5) {
+    double phase = 0;
+    for (int64_t j = 0; j < (int64_t)(0.3 * rate); ++j) {
+      const double t = (double)j / rate;
+      phase += 2 * M_PI * (45 + 55 * exp(-t * 30)) / rate;
+      const int64_t i = (int64_t)(at * rate) + j;
+      if (i < n) mix[(size_t)i] += 0.6 * sin(phase) * exp(-t * 8);
+    }
+    double previous = 0;
+    for (int64_t j = 0; j < (int64_t)(0.05 * rate); ++j) {
+      state ^= state << 13;
+      state ^= state >> 17;
+      state ^= state << 5;
+      const double white = state / 2147483648.0 - 1.0;
+      const int64_t i = (int64_t)((at + 0.25) * rate) + j;
+      if (i < n) mix[(size_t)i] += 0.25 * (white - previous) * exp(-(double)j / rate * 80);
+      previous = white;
+    }
+  }
+  AudioClip clip;
+  clip.sampleRate = rate;
+  clip.streamChannels = 2;
+  for (int64_t i = 0; i < n; ++i) {
+    const float v = (float)(mix[(size_t)i] * ((double)i / rate < loudSeconds ? 1.0 : 0.0316));
+    clip.samples.push_back(v);
+    clip.samples.push_back(v);
+  }
+  return clip;
+}
+
+// Share of particles 4 to 20 (bands 130 to 546, 5 to 21 kHz) whose band is above its
+// Pellox reversal threshold, (576 - 26 i) / 10, in frames [from, to) at the clock's
+// phase `phase` of 20, the beat (or in all of them, for phase -1).
+double upperReversals(const std::vector<Spectrum>& frames, size_t from, size_t to, int phase) {
+  long above = 0, count = 0;
+  for (size_t f = from; f < to && f < frames.size(); ++f) {
+    if (phase >= 0 && (int)(f % 20) != phase) continue;
+    for (int i = 4; i <= 20; ++i) {
+      above += frames[f].bands[0][26 * (i + 1)] > (576 - 26 * i) / 10;
+      ++count;
+    }
+  }
+  return count ? (double)above / count : 0;
+}
+}  // namespace
+
+TEST(DecibelLevels, HiHatPulsesTheUpperBandsAndAQuietPassageFallsSilent) {
+  AudioClip clip = beat(10, 16);
+  // From 3 s (frame 120) to the end of the loud part (frame 400), 14 beats of 20 frames;
+  // the quiet part from half a second in (frame 420).
+  const size_t loud = 120, quiet = 400, settledQuiet = 420;
+  for (SpectrumLevels levels : {SpectrumLevels::Decibels, SpectrumLevels::Linear}) {
+    const bool db = levels == SpectrumLevels::Decibels;
+    SCOPED_TRACE(db ? "decibels" : "linear");
+    SpectrumAnalyser* a = classic(clip.sampleRate, 0, levels);
+    std::vector<Spectrum> frames = analyseAll(a, clip);
+    spectrumDestroy(a);
+    // The hi-hat lands in frame 10 or 11 of each beat (the frame's window is 26 ms
+    // long); frames 14 to 7, 75 ms and more away from it, hold only kick and bass.
+    // In decibels every upper particle reverses on each hi-hat and none between them;
+    // on the linear scale, the issue this scale is made for, the hi-hat is never heard.
+    long hatsHeard = 0;
+    for (size_t beatStart = loud; beatStart < quiet; beatStart += 20) {
+      double best = std::max(upperReversals(frames, beatStart + 10, beatStart + 11, -1),
+                             upperReversals(frames, beatStart + 11, beatStart + 12, -1));
+      hatsHeard += best >= 0.9;
+    }
+    EXPECT_EQ(hatsHeard, db ? 14 : 0);
+    for (int phase : {14, 15, 16, 17, 18, 19, 0, 1, 2, 3, 4, 5, 6, 7}) {
+      EXPECT_EQ(upperReversals(frames, loud, quiet, phase), 0) << "phase " << phase;
+    }
+    // 30 dB down, the same music falls under the thresholds: the bands' averages hold
+    // (a quiet passage), and the hi-hat is 30 dB under them.
+    EXPECT_LT(upperReversals(frames, settledQuiet, frames.size(), -1), 0.05);
+    // Band 0, the same on both scales: the kick turns Zarvenn's background black (a sum
+    // of 128 or more) in part of the loud frames, never reaches 0 there, and in the quiet
+    // part reads 0 between the kicks, the silence rules firing in a third of the frames.
+    long silentLoud = 0, black = 0, silentQuiet = 0;
+    for (size_t f = loud; f < quiet; ++f) {
+      const int bass = frames[f].bands[0][0] + frames[f].bands[1][0];
+      silentLoud += bass == 0;
+      black += bass >= 128;
+    }
+    for (size_t f = settledQuiet; f < frames.size(); ++f) {
+      silentQuiet += frames[f].bands[0][0] + frames[f].bands[1][0] == 0;
+    }
+    EXPECT_EQ(silentLoud, 0);
+    EXPECT_GT(black, 14 * 2);  // two or more frames per kick
+    EXPECT_GT(silentQuiet, (long)(frames.size() - settledQuiet) / 3);
+  }
 }

@@ -102,3 +102,48 @@ TEST(LookMetrics, ZarvennBackgroundAgainstBassAndTovanelCover) {
   EXPECT_DOUBLE_EQ(figures.fullCoverShare, 0.5);
   EXPECT_TRUE(isnan(LookMeter(1, 0.025).figures().bassCorrelation));
 }
+
+TEST(LookMetrics, HearingByTheEffectsRules) {
+  // 100 frames of music. Each row sets, for one particle, its reversal band in `rev`
+  // frames to one above its threshold (and to the threshold itself otherwise), its
+  // radius band to 41 in `sat` frames (40 otherwise), and its two size bands to a sum of
+  // 64 in `deep` frames (Koch depth 2) and of 63 otherwise (depth 1).
+  const struct { int particle, rev, sat, deep; bool alive, satellites, depth; const char* note; }
+      cases[] = {
+          {0, 2, 2, 5, true, true, true, "each at its lower bound"},
+          {1, 1, 1, 4, false, false, false, "each just under it: deaf, no satellite, shallow"},
+          {2, 60, 0, 0, true, false, false, "reverses in 60%: still alive"},
+          {3, 61, 100, 100, false, true, true, "61%: jitters"},
+          {20, 30, 50, 50, true, true, true, "the last, band 546 above 5, on channel 0"},
+          {19, 30, 0, 0, true, false, false, "an odd one, on channel 1"},
+      };
+  LookMeter meter(1, 0.025, 2);
+  for (int frame = 0; frame < 100; ++frame) {
+    Frame f;
+    f.spectrum[0][0] = 64;  // black (64 + 64) in frames 0..9, silent in 10..14
+    f.spectrum[1][0] = frame < 10 ? 64 : frame < 15 ? 0 : 1;
+    if (frame >= 10 && frame < 15) f.spectrum[0][0] = 0;
+    for (const auto& c : cases) {
+      unsigned char* s = f.spectrum[c.particle % 2];
+      const int k = 26 * (c.particle + 1);
+      s[k] = (unsigned char)((576 - 26 * c.particle) / 10 + (frame < c.rev));
+      s[k - 2] = frame < c.sat ? 41 : 40;
+      // Band k is also half of the size: band k - 1 makes the sum 64 or 63.
+      s[k - 1] = (unsigned char)((frame < c.deep ? 64 : 63) - s[k]);
+    }
+    add(&meter, f);
+  }
+  const Hearing h = meter.figures().hearing;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.note);
+    EXPECT_EQ((h.alive >> c.particle & 1) != 0, c.alive);
+    EXPECT_EQ((h.satellites >> c.particle & 1) != 0, c.satellites);
+    EXPECT_EQ((h.depth >> c.particle & 1) != 0, c.depth);
+    EXPECT_DOUBLE_EQ(h.reversal[c.particle], c.rev / 100.0);
+  }
+  EXPECT_EQ(h.aliveCount(), 4);
+  EXPECT_EQ(h.satellitesCount(), 3);
+  EXPECT_EQ(h.depthCount(), 3);
+  EXPECT_DOUBLE_EQ(h.blackShare, 0.10);
+  EXPECT_DOUBLE_EQ(h.silentShare, 0.05);
+}
