@@ -32,6 +32,9 @@ struct CommandHelp {
   "  --bands classic|log  the spectrum's layout: classic (default), bands evenly spaced\n"  \
   "                       up to 22 kHz, the one the effects were made for; log, bands\n"    \
   "                       spaced logarithmically from 45 Hz to 16 kHz\n"                    \
+  "  --levels db|linear   the classic layout's level scale: db (default), each band in dB\n" \
+  "                       above its own recent average, so that every band follows its\n"  \
+  "                       own music; linear, proportional to magnitude (band 0 always)\n"   \
   "  --sensitivity auto|N the spectrum's gain: auto (default) follows the recording's\n"    \
   "                       loudness over seconds; N is fixed, 0.01 to 10000 (at 1 a\n"       \
   "                       full-scale sine reads 255, at 10 a sine ten times quieter does)\n"
@@ -202,13 +205,19 @@ bool takeValue(int argc, char** argv, int* i, const char* name, std::string* val
   return true;
 }
 
-// --bands classic|log, --sensitivity auto|N.
+// --bands classic|log, --levels db|linear, --sensitivity auto|N.
 bool parseSpectrumOption(const std::string& name, const std::string& value,
                          SpectrumOptions* spectrum, std::string* error) {
   if (name == "--bands") {
     if (value == "classic") spectrum->layout = SpectrumLayout::Classic;
     else if (value == "log") spectrum->layout = SpectrumLayout::Log;
     else return *error = "--bands " + value + ": expected classic or log", false;
+    return true;
+  }
+  if (name == "--levels") {
+    if (value == "db") spectrum->levels = SpectrumLevels::Decibels;
+    else if (value == "linear") spectrum->levels = SpectrumLevels::Linear;
+    else return *error = "--levels " + value + ": expected db or linear", false;
     return true;
   }
   if (value == "auto") {
@@ -314,7 +323,7 @@ bool OptionParser::parseAll() {
       if (!seedOption()) return false;
     } else if (arg == "--from" || arg == "--duration" || arg == "--at") {
       if (!timeOption(arg)) return false;
-    } else if (arg == "--bands" || arg == "--sensitivity") {
+    } else if (arg == "--bands" || arg == "--levels" || arg == "--sensitivity") {
       if (!valueOf(arg) || !parseSpectrumOption(arg, value_, &o_->spectrum, error_)) return false;
     } else if (arg == "--capture") {
       o_->capture = true;

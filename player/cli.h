@@ -29,7 +29,7 @@ struct Options {
   bool overwrite = false;    // -y replaces existing outputs; -n (the default) refuses them
   EncodingChoice encoding;   // --codec, --crf, --preset, --audio-bitrate, --audio copy
   std::string helpTopic;     // help COMMAND, COMMAND --help; empty: the general help
-  SpectrumOptions spectrum;  // --bands, --sensitivity (render and play)
+  SpectrumOptions spectrum;  // --bands, --levels, --sensitivity (render and play)
 };
 
 // Parses argv; on failure returns false with a one-line reason in *error.

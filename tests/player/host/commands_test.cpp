@@ -90,16 +90,18 @@ TEST(RenderInProcess, EveryKindOfFileToPngAndMp4) {
   }
 }
 
-TEST(RenderInProcess, BandsAndSensitivityReachTheAnalyser) {
+TEST(RenderInProcess, BandsLevelsAndSensitivityReachTheAnalyser) {
   // The same frame of the demo tune under each spectrum setting: each setting gives its
   // own picture, and the same setting the same bytes again.
   PluginCopy plugin;
   ScratchDir dir;
-  const struct { const char* name; SpectrumLayout layout; double sensitivity; } cases[] = {
-      {"classic-auto", SpectrumLayout::Classic, 0},
-      {"log", SpectrumLayout::Log, 0},
-      {"classic-fixed", SpectrumLayout::Classic, 40},
-  };
+  const struct { const char* name; SpectrumLayout layout; double sensitivity; SpectrumLevels levels; }
+      cases[] = {
+          {"classic-auto", SpectrumLayout::Classic, 0, SpectrumLevels::Decibels},
+          {"log", SpectrumLayout::Log, 0, SpectrumLevels::Decibels},
+          {"classic-fixed", SpectrumLayout::Classic, 40, SpectrumLevels::Decibels},
+          {"classic-linear", SpectrumLayout::Classic, 0, SpectrumLevels::Linear},
+      };
   std::vector<std::string> shots;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -110,6 +112,7 @@ TEST(RenderInProcess, BandsAndSensitivityReachTheAnalyser) {
       o.at = 2;
       o.spectrum.layout = c.layout;
       o.spectrum.sensitivity = c.sensitivity;
+      o.spectrum.levels = c.levels;
       ASSERT_EQ(renderCommand(o, &error), 0) << error;
       shots.push_back(readWholeFile(o.output));
     }
@@ -118,6 +121,7 @@ TEST(RenderInProcess, BandsAndSensitivityReachTheAnalyser) {
   EXPECT_NE(shots[0], shots[2]);
   EXPECT_NE(shots[0], shots[4]);
   EXPECT_NE(shots[2], shots[4]);
+  EXPECT_NE(shots[0], shots[6]);
 }
 
 TEST(RenderInProcess, TheFrameClockFollowsTheModulesRecord) {

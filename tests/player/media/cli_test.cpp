@@ -84,14 +84,19 @@ TEST(Cli, Commands) {
   EXPECT_DOUBLE_EQ(o.duration, 10);
   EXPECT_EQ(o.spectrum.layout, SpectrumLayout::Classic);  // the defaults
   EXPECT_EQ(o.spectrum.sensitivity, 0);
+  EXPECT_EQ(o.spectrum.levels, SpectrumLevels::Decibels);
   Options s;
-  ASSERT_TRUE(parse({"render", "-m", "0", "-o", "x.png", "--bands", "log", "--sensitivity", "2.5"},
+  ASSERT_TRUE(parse({"render", "-m", "0", "-o", "x.png", "--bands", "log", "--sensitivity", "2.5",
+                     "--levels", "linear"},
                     &s, &e)) << e;
+  EXPECT_EQ(s.spectrum.levels, SpectrumLevels::Linear);
   EXPECT_EQ(s.spectrum.layout, SpectrumLayout::Log);
   EXPECT_DOUBLE_EQ(s.spectrum.sensitivity, 2.5);
   Options t;
-  ASSERT_TRUE(parse({"play", "-m", "0", "--sensitivity", "3", "--sensitivity", "auto"}, &t, &e));
+  ASSERT_TRUE(parse({"play", "-m", "0", "--sensitivity", "3", "--sensitivity", "auto", "--levels",
+                     "linear", "--levels", "db"}, &t, &e));
   EXPECT_EQ(t.spectrum.sensitivity, 0);
+  EXPECT_EQ(t.spectrum.levels, SpectrumLevels::Decibels);
 
   Options p;
   ASSERT_TRUE(parse({"play", "-m", "1", "--capture", "Monitor of Speakers"}, &p, &e)) << e;
@@ -121,6 +126,8 @@ TEST(Cli, Commands) {
       {{"play", "a.wav", "-m", "P", "--capture"}, "capture"},
       {{"play", "-m", "P", "-o", "x.mp4"}, "-o"},
       {{"render", "-m", "P", "-o", "x.mp4", "--bands", "linear"}, "linear"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--levels", "log"}, "--levels log: expected db or linear"},
+      {{"play", "-m", "P", "--levels"}, "--levels"},
       {{"render", "-m", "P", "-o", "x.mp4", "--sensitivity", "0"}, "--sensitivity"},
       {{"render", "-m", "P", "-o", "x.mp4", "--sensitivity", "loud"}, "loud"},
       {{"render", "-m", "P", "-o", "x.mp4", "--sensitivity", "1e9"}, "10000"},
@@ -180,8 +187,8 @@ TEST(Cli, RenderChoicesSeveralInputsVersionAndHelp) {
   EXPECT_EQ(std::string(versionText()).rfind("orlimvis ", 0), 0u);
   const struct { const char* command; std::vector<const char*> mentions; } helps[] = {
       {"render", {"-o", "-y", "--crf", "--preset", "--codec", "--audio-bitrate", "--audio copy", "--at",
-                  "--bands", "--sensitivity"}},
-      {"play", {"--capture", "Space", "--bands", "--sensitivity"}},
+                  "--bands", "--levels", "--sensitivity"}},
+      {"play", {"--capture", "Space", "--bands", "--levels", "--sensitivity"}},
       {"list", {"--plugin"}},
       {"tune", {"OUT.wav", "--duration"}},
   };
