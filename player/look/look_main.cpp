@@ -3,13 +3,14 @@
 // runs it over Debian's game music (scripts/look.sh fetches it).
 //
 //   orlimvis_look --plugin PATH --out DIR [--seconds S] [--seed N] [--bands log]
-//                 [--levels linear] [--hearing-only] [--shares] AUDIO...
+//                 [--levels linear] [--hearing-only] [--shares] [--module N] AUDIO...
 //
 // Writes DIR/<track>-<effect>.png (frames at 10%..90%, each at half size). Per track, one
 // line of how the particles hear their bands (the same for every effect: it is read
 // from the spectrum bytes); --hearing-only prints that line alone and draws nothing,
 // which takes a fraction of the time, for trying the analyser on many tracks; --shares
-// adds each particle's shares of frames under it. Decoding is
+// adds each particle's shares of frames under it; --module N draws that effect alone
+// (a quarter of the time). Decoding is
 // the player's FFmpeg decoder (decodeTrack below).
 #include <math.h>
 #include <stdint.h>
@@ -37,12 +38,14 @@ struct Options {
   SpectrumOptions spectrum;
   bool hearingOnly = false;
   bool shares = false;  // each particle's shares of frames, under the hearing line
+  int module = -1;      // one effect only (its index), or all
   std::vector<std::string> tracks;
 };
 
 const char kUsage[] =
     "usage: orlimvis_look --plugin PATH --out DIR [--seconds S] [--seed N] [--bands log]\n"
-    "                     [--levels linear] [--hearing-only] [--shares] AUDIO...\n";
+    "                     [--levels linear] [--hearing-only] [--shares] [--module N]\n"
+    "                     AUDIO...\n";
 
 bool parseOptions(int argc, char** argv, Options* o, std::string* error) {
   for (int i = 1; i < argc; ++i) {
@@ -74,6 +77,11 @@ bool parseOptions(int argc, char** argv, Options* o, std::string* error) {
       o->hearingOnly = true;
     } else if (arg == "--shares") {
       o->shares = true;
+    } else if (arg == "--module" && hasValue) {
+      char* end;
+      long module = strtol(argv[++i], &end, 10);
+      if (*end || module < 0 || module > 3) return *error = "--module wants 0, 1, 2 or 3", false;
+      o->module = (int)module;
     } else if (!arg.empty() && arg[0] == '-') {
       return *error = "unknown option " + arg, false;
     } else {
@@ -184,9 +192,11 @@ int run(const Options& o, int* leftOut, std::string* error) {
       continue;
     }
     const std::string name = trackName(path);
+    bool heard = false;
     printf("%s (%.0f s at %d Hz, %d channels)\n", name.c_str(), clip.seconds(), clip.sampleRate,
            clip.streamChannels);
     for (int module = 0; module < (o.hearingOnly ? 1 : modules); ++module) {
+      if (o.module >= 0 && !o.hearingOnly && module != o.module) continue;
       // The plug-in loaded afresh for every run: what it keeps from one run of a module
       // to the next (flake sizes, the glow, the star dots) would otherwise make a
       // track's figures depend on the tracks before it.
@@ -200,7 +210,9 @@ int run(const Options& o, int* leftOut, std::string* error) {
       LookFigures figures;
       LookSheet sheet;
       if (!lookRender(&host, settings, clip, &figures, &sheet, error)) return 1;
-      if (module == 0) printHearing(figures.hearing, o.shares);
+      // The hearing is the same in every run of the track: printed after the first.
+      if (!heard) printHearing(figures.hearing, o.shares);
+      heard = true;
       if (o.hearingOnly) break;
       printFigures(host.moduleName(module), module, figures);
       std::string sheetPath = o.out + "/" + name + "-" + host.moduleName(module) + ".png";

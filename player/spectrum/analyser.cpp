@@ -23,7 +23,7 @@
 //
 // The level scale (classic layout). Linear, levels proportional to amplitude at that
 // gain, for every band; or, by default, decibels for bands 1 up: each band's level in dB
-// above its own average over seconds, with the gain's reference setting what counts as
+// above its own average power over seconds, with the gain's reference setting what counts as
 // nothing (decibelLevels says why and how). Band 0 is linear in both.
 #include "spectrum/analyser.h"
 
@@ -48,7 +48,7 @@ constexpr double kAutoMax = 100;   // a sine at -88 dB of full scale reads 1
 constexpr double kAutoFloor = 1.0 / (255 * kAutoMax);
 
 // Decibel levels (classic layout, bands 1 up; see decibelLevels).
-constexpr double kStepsPerDb = 8;      // 255 is 32 dB above the band's own average
+constexpr double kStepsPerDb = 10;     // 255 is 25.5 dB above the band's own average
 constexpr double kBandSeconds = 3.0;   // time constant of that average
 constexpr double kRangeDb = 80;        // below the reference, a band holds nothing...
 constexpr double kNoiseFloorDb = -100; // ...nor below this (amplitude, dB of full scale),
@@ -98,9 +98,8 @@ struct SpectrumAnalyser {
   bool referenceSet;
   double referenceDb;
   double sensitivity;            // the gain in use
-  std::vector<double> bandDb;    // 2 x SPECTRUM_BANDS, each band's own level, followed slowly
-  bool bandsSet;
-  double bandsSeconds;           // music the bands' means have followed so far
+  std::vector<double> bandPower; // 2 x SPECTRUM_BANDS, each band's average power
+  double bandsSeconds;           // music the averages have followed so far
   // Log layout.
   std::vector<float> hann;
   std::vector<double> power;  // per bin
@@ -269,40 +268,39 @@ void followLoudness(SpectrumAnalyser* a, double peak, double seconds) {
   setSensitivityFromReference(a);
 }
 
-// Levels of bands 1 up in decibels above each band's own average (SpectrumLevels::
-// Decibels). Music's bands differ in loudness by 40 dB and more, the bass on top and the
-// upper bands far below it, while the effects' thresholds for a band fall only about
-// tenfold from band 26 to band 546. So each band is measured against itself: m, the
-// mean of its level in dB over about kBandSeconds, and it reads kStepsPerDb levels per
-// dB above m, 0 at or below it. A band of steady noise (any colour) then reads above 0
-// in about half its frames and above 57 (7 dB up) in about 5%; a transient in a band
-// (a cymbal, a plucked string, a syllable) stands out of it, and a held note sinks back
-// to 0 over seconds, as the band gets used to it.
+// Levels of bands 1 up in decibels above each band's own average power
+// (SpectrumLevels::Decibels). Music's bands differ in loudness by 40 dB and more, the
+// bass on top and the upper bands far below it, while the effects' thresholds for a band
+// fall only about tenfold from band 26 to band 546. So each band is measured against
+// itself: its power averaged over about kBandSeconds, and it reads kStepsPerDb levels per
+// dB above that average, 0 at or below it. The average is of power, not of dB, so that
+// a band that is mostly empty between loud hits (a hi-hat's) has an average close to its
+// hits and they do not all read 255; a band of steady noise, whose power from frame to
+// frame is exponential, reads above 5 in about 32% of its frames, above 40 in 7.6% and
+// above 57 in 2.2%, whatever its loudness. A transient (a cymbal, a plucked string, a
+// syllable) stands out of its band; a held note sinks back over seconds as the average
+// takes it in.
 //
 // What counts as nothing: a band below floorDb, kRangeDb under the automatic gain's
-// reference (the loudest band, followed slowly), or under kNoiseFloorDb, reads 0 and
-// its mean is held at the floor, so that the emptiness above a lossy encoder's cut-off,
+// reference (the loudest band, followed slowly), or under kNoiseFloorDb, reads 0 and its
+// average is held at the floor, so that the emptiness above a lossy encoder's cut-off,
 // or dither, is never scaled up into a signal.
 //
-// The means follow only frames of music: not the frames too quiet to set the gain, and
-// not those of a quiet passage (kGateDb under the reference), in which every band then
-// reads below its mean, and mostly 0, as the passage is quiet. Band 0 keeps its linear
-// level: it is the beat and the silence test, so its 0 must mean a quiet moment, not a
-// moment quieter than the last few seconds.
+// The averages follow only frames of music: not the frames too quiet to set the gain,
+// and not those of a quiet passage (kGateDb under the reference), in which every band
+// then reads below its average, and mostly 0, as the passage is quiet. Band 0 keeps its
+// linear level: it is the beat and the silence test, so its 0 must mean a quiet moment,
+// not a moment quieter than the last few seconds.
 void decibelLevels(SpectrumAnalyser* a, const double* amp, double peak, double seconds,
                    unsigned char out[2][SPECTRUM_BANDS]) {
   const double reference = 20 * log10(kTargetLevel / (255 * a->sensitivity));
   const double floorDb = std::max(kNoiseFloorDb, reference - kRangeDb);
+  const double floorPower = pow(10.0, floorDb / 10);
   const bool music = seconds > 0 && peak >= kAutoFloor && 20 * log10(peak) >= reference - kGateDb;
-  if (music && !a->bandsSet) {
-    for (int i = 0; i < 2 * SPECTRUM_BANDS; ++i) {
-      a->bandDb[(size_t)i] = std::max(floorDb, 20 * log10(std::max(amp[i], 1e-30)));
-    }
-    a->bandsSet = true;
-  }
-  // Over the first kBandSeconds of music the means are plain averages of the frames so
-  // far, so that a track that opens softly and then comes in loud (or a short one) is
-  // measured against its own music within a second, not against its first frame.
+  // Over the first kBandSeconds of music the averages are plain averages of the frames
+  // so far (the first frame of music sets them), so that a track that opens softly and
+  // then comes in loud, or a short one, is measured against its own music within a
+  // second, not against its first frame.
   double follow = 0;
   if (music) {
     a->bandsSeconds += seconds;
@@ -311,12 +309,13 @@ void decibelLevels(SpectrumAnalyser* a, const double* amp, double peak, double s
   for (int channel = 0; channel < 2; ++channel) {
     for (int b = 1; b < SPECTRUM_BANDS; ++b) {
       const int i = channel * SPECTRUM_BANDS + b;
-      const double x = std::max(floorDb, 20 * log10(std::max(amp[i], 1e-30)));
-      double& mean = a->bandDb[(size_t)i];
-      // Before the first frame of music there is no mean: nothing stands out yet.
-      const double above = x - (a->bandsSet ? std::max(mean, floorDb) : x);
+      const double power = std::max(floorPower, amp[i] * amp[i]);
+      double& average = a->bandPower[(size_t)i];
+      if (music) average += (power - average) * follow;
+      // Before the first frame of music there is no average: nothing stands out yet.
+      const double above = a->bandsSeconds > 0
+                               ? 10 * log10(power / std::max(floorPower, average)) : 0;
       out[channel][b] = quantise(std::max(0.0, kStepsPerDb * above));
-      if (music) mean += (x - mean) * follow;
     }
   }
 }
@@ -390,7 +389,7 @@ SpectrumAnalyser* spectrumCreateWith(int sampleRate, const SpectrumOptions& opti
     // Band k needs bin k + 1, and bins run up to length / 2.
     a->usableBands = std::min<int>(SPECTRUM_BANDS, length / 2);
     a->amplitude.resize(2 * SPECTRUM_BANDS);
-    a->bandDb.assign(2 * SPECTRUM_BANDS, 0.0);
+    a->bandPower.assign(2 * SPECTRUM_BANDS, 0.0);
     a->halfBand.resize((size_t)length * 2);
     for (int i = 0; i < length; ++i) {
       double w = 0.5 - 0.5 * cos(2 * M_PI * i / length);

@@ -19,8 +19,8 @@
 // loudness of the recording over seconds), or fixed by the caller.
 //
 // The classic layout's levels are on one of two scales. Decibels, the default: bands 1 to
-// 575 read 8 levels per dB above the band's own average level over the last seconds (0
-// at or below it), so that every band follows its own music, its transients standing
+// 575 read 10 levels per dB above the band's own average power over the last seconds
+// (0 at or below it), so that every band follows its own music, its transients standing
 // out whatever its loudness beside the bass; a band more than 80 dB under the loudest
 // (the emptiness above a lossy encoder's cut-off) or below -100 dB of full scale reads 0.
 // The effects' thresholds fall only about tenfold from band 26 to band 546, which a
