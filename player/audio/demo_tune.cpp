@@ -41,14 +41,16 @@ struct Mix {
 
 double midiToHz(int note) { return 440.0 * pow(2.0, (note - 69) / 12.0); }
 
+// A kick whose tail rings until the next one, a second later: band 0 then reads 0 only
+// in the break, where the silence rules are meant to fire, not between two beats.
 void kick(Mix& mix, double start) {
   int64_t first = (int64_t)(start * mix.rate);
   double phase = 0;
-  for (int64_t n = 0; n < (int64_t)(0.35 * mix.rate); ++n) {
+  for (int64_t n = 0; n < (int64_t)(1.0 * mix.rate); ++n) {
     double t = (double)n / mix.rate;
     double f = 48.0 + 95.0 * exp(-t * 28.0);
     phase += 2 * kPi * f / mix.rate;
-    mix.add(first + n, sin(phase) * exp(-t * 9.0) * 0.85, 0.0);
+    mix.add(first + n, sin(phase) * exp(-t * 5.0) * 0.65, 0.0);
   }
 }
 
@@ -74,6 +76,20 @@ void hat(Mix& mix, double start, Noise& noise, double pan, double level) {
   }
 }
 
+// A ride or crash cymbal: first-differenced noise (most of it above 5 kHz, as a
+// cymbal's is) that rings for `ring` seconds, so that the upper bands carry sound between
+// the hits and each hit stands out of it.
+void cymbal(Mix& mix, double start, Noise& noise, double pan, double level, double ring) {
+  int64_t first = (int64_t)(start * mix.rate);
+  float previous = 0;
+  for (int64_t n = 0; n < (int64_t)(ring * 3 * mix.rate); ++n) {
+    double t = (double)n / mix.rate;
+    float white = noise.next();
+    mix.add(first + n, (white - previous) * exp(-t / ring) * level, pan);
+    previous = white;
+  }
+}
+
 // A low-passed sawtooth with a short attack and release; used for bass and chords.
 void saw(Mix& mix, double start, double length, double hz, double level, double pan,
          double cutoff, double attack) {
@@ -93,6 +109,24 @@ void saw(Mix& mix, double start, double length, double hz, double level, double 
   }
 }
 
+// The lead: a bright sawtooth (harmonics up to the cut-off, about 10 kHz) with a
+// vibrato of a quarter tone that sets in after the attack, as a synthesiser lead sings.
+void lead(Mix& mix, double start, double length, double hz, double level, double pan) {
+  int64_t first = (int64_t)(start * mix.rate);
+  int64_t count = (int64_t)(length * mix.rate);
+  double alpha = 1.0 - exp(-2 * kPi * 9000.0 / mix.rate);
+  double phase = 0, filtered = 0;
+  for (int64_t n = 0; n < count; ++n) {
+    double t = (double)n / mix.rate;
+    double vibrato = 1.0 + 0.015 * sin(2 * kPi * 5.5 * t) * std::min(1.0, t / 0.2);
+    phase += hz * vibrato / mix.rate;
+    phase -= floor(phase);
+    filtered += alpha * (2.0 * phase - 1.0 - filtered);
+    double env = std::min(1.0, t / 0.01) * std::min(1.0, (length - t) / 0.03) * exp(-t * 1.5);
+    mix.add(first + n, filtered * env * level, pan);
+  }
+}
+
 }  // namespace
 
 void synthesiseDemoTune(double seconds, AudioClip* clip) {
@@ -107,6 +141,14 @@ void synthesiseDemoTune(double seconds, AudioClip* clip) {
   // Am, F, C, G: root notes for the bass (MIDI) and three chord tones each.
   static const int roots[4] = {45, 41, 48, 43};
   static const int chords[4][3] = {{57, 60, 64}, {57, 60, 65}, {55, 60, 64}, {55, 59, 62}};
+  // The lead's melody, one bar per chord: (MIDI note, start and length in eighths).
+  struct Note { int note, start, length; };
+  static const Note melody[4][4] = {
+      {{76, 0, 3}, {72, 3, 1}, {74, 4, 2}, {76, 6, 2}},
+      {{77, 0, 2}, {76, 2, 2}, {72, 4, 3}, {69, 7, 1}},
+      {{79, 0, 3}, {76, 3, 1}, {72, 4, 2}, {76, 6, 2}},
+      {{74, 0, 2}, {71, 2, 2}, {79, 4, 3}, {74, 7, 1}},
+  };
 
   for (double cycle = 0; cycle < seconds; cycle += DEMO_TUNE_SECONDS) {
     for (int bar = 0; bar < (int)(DEMO_TUNE_SECONDS / kBar); ++bar) {
@@ -126,12 +168,20 @@ void synthesiseDemoTune(double seconds, AudioClip* clip) {
         }
         continue;
       }
+      // A crash on the first beat of every fourth bar, a ride on every beat.
+      if (bar % 4 == 0) cymbal(mix, barStart, noise, 0.3, 0.12, 0.8);
       for (int beat = 0; beat < 4; ++beat) {
         double t = barStart + beat * kBeat;
         if (beat == 0 || beat == 2) kick(mix, t);
         if (beat == 1 || beat == 3) snare(mix, t, noise);
         hat(mix, t, noise, -0.4, 0.10);
         hat(mix, t + kBeat / 2, noise, 0.4, 0.07);
+        cymbal(mix, t, noise, -0.3, 0.035, 0.5);
+        cymbal(mix, t + kBeat / 2, noise, -0.2, 0.025, 0.5);
+      }
+      for (const Note& n : melody[chord]) {
+        lead(mix, barStart + n.start * kBeat / 2, n.length * kBeat / 2 * 0.95,
+             midiToHz(n.note), 0.07, 0.25);
       }
       for (int eighth = 0; eighth < 8; ++eighth) {
         int note = roots[chord] + ((eighth % 4 == 3) ? 12 : 0);

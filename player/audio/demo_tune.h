@@ -1,5 +1,6 @@
 // The built-in demo tune, synthesised in code so that the player has something to show
-// with no file at hand: drums, a bass line and chords at 120 beats per minute, in a
+// with no file at hand: drums and cymbals, a bass line, chords and a lead melody at 120
+// beats per minute (so that every part of the spectrum has music in it), in a
 // 24-second cycle whose quiet break fades to true digital silence (exact zeros) for one
 // second, so that the effects' silence behaviour shows. Deterministic: the same
 // duration always gives the same samples.
