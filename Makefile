@@ -79,7 +79,7 @@ dist: package
 	@cmake --build --preset linux --target windows_zip
 	@ls -1 build/linux/dist/*.deb build/linux/dist/*.zip
 
-# Not part of `make test`: fetches Debian's game music (some 300 MB) into build/look/.
+# Not part of `make test`: fetches music from Debian's packages (some 420 MB) into build/look/.
 look: deps
 	@cmake --preset linux >/dev/null && cmake --build --preset linux --target orlimvis_look_tool
 	@bash scripts/look.sh

@@ -71,7 +71,8 @@ bool parseOptions(int argc, char** argv, Options* o, std::string* error) {
       o->spectrum.layout = layout == "log" ? SpectrumLayout::Log : SpectrumLayout::Classic;
     } else if (arg == "--levels" && hasValue) {
       std::string levels = argv[++i];
-      if (levels != "db" && levels != "linear") return *error = "--levels wants db or linear", false;
+      if (levels != "db" && levels != "linear")
+        return *error = "--levels wants db or linear", false;
       o->spectrum.levels = levels == "linear" ? SpectrumLevels::Linear : SpectrumLevels::Decibels;
     } else if (arg == "--hearing-only") {
       o->hearingOnly = true;
@@ -154,7 +155,8 @@ void printHearing(const Hearing& h, bool shares) {
          100 * h.silentShare, 100 * h.blackShare);
   if (shares) {
     for (int i = 0; i < LOOK_PARTICLES; ++i) {
-      printf("    particle %2d (band %3d)  reverses %5.1f%%  satellites %5.1f%%  depth 2+ %5.1f%%\n",
+      printf("    particle %2d (band %3d)  reverses %5.1f%%  satellites %5.1f%%"
+             "  depth 2+ %5.1f%%\n",
              i, 26 * (i + 1), 100 * h.reversal[i], 100 * h.satellite[i], 100 * h.deep[i]);
     }
   }

@@ -28,7 +28,7 @@ struct LookRun {
   bool hearingOnly = false;   // the spectrum and its hearing figures only, nothing drawn
 };
 
-// Renders the whole clip (or, hearingOnly, analyses it: figures then holds the frame
-// counts and the hearing alone, and the sheet stays empty); on failure returns false with one line in *error.
+// Renders the whole clip (or, hearingOnly, analyses it: figures then holds the frame counts and the
+// hearing alone, and the sheet stays empty); on failure returns false with one line in *error.
 bool lookRender(PluginHost* host, const LookRun& run, const AudioClip& clip, LookFigures* figures,
                 LookSheet* sheet, std::string* error);

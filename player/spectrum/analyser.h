@@ -29,9 +29,9 @@
 // both scales, so that its 0 keeps meaning a quiet moment.
 //
 // The classic layout keeps state from frame to frame (the automatic gain, the bands'
-// averages, and the constant offset it takes out), so an analyser is fed the frames of one stream in
-// order. After a jump within the stream the state carries over and settles again
-// within its time constants; nothing breaks.
+// averages, and the constant offset it takes out), so an analyser is fed the frames of
+// one stream in order. After a jump within the stream the state carries over and settles
+// again within its time constants; nothing breaks.
 //
 // Log: bands 1 to 575 spaced logarithmically from 45 Hz up to 16 kHz (or just below the
 // Nyquist frequency) over a Hann window of a power of two of at least 85 ms, a band

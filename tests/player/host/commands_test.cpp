@@ -95,13 +95,17 @@ TEST(RenderInProcess, BandsLevelsAndSensitivityReachTheAnalyser) {
   // own picture, and the same setting the same bytes again.
   PluginCopy plugin;
   ScratchDir dir;
-  const struct { const char* name; SpectrumLayout layout; double sensitivity; SpectrumLevels levels; }
-      cases[] = {
-          {"classic-auto", SpectrumLayout::Classic, 0, SpectrumLevels::Decibels},
-          {"log", SpectrumLayout::Log, 0, SpectrumLevels::Decibels},
-          {"classic-fixed", SpectrumLayout::Classic, 40, SpectrumLevels::Decibels},
-          {"classic-linear", SpectrumLayout::Classic, 0, SpectrumLevels::Linear},
-      };
+  const struct {
+    const char* name;
+    SpectrumLayout layout;
+    double sensitivity;
+    SpectrumLevels levels;
+  } cases[] = {
+      {"classic-auto", SpectrumLayout::Classic, 0, SpectrumLevels::Decibels},
+      {"log", SpectrumLayout::Log, 0, SpectrumLevels::Decibels},
+      {"classic-fixed", SpectrumLayout::Classic, 40, SpectrumLevels::Decibels},
+      {"classic-linear", SpectrumLayout::Classic, 0, SpectrumLevels::Linear},
+  };
   std::vector<std::string> shots;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
