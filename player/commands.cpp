@@ -3,6 +3,7 @@
 // the session's and the sink's destructors are the clean-up path on every way out.
 #include "commands.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -225,10 +226,36 @@ std::string outputFor(const std::string& folder, const std::string& input) {
   return folder + (folder.back() == '/' ? "" : "/") + (name.empty() ? "audio" : name) + ".mp4";
 }
 
+// An output that is one of the batch's inputs (by device and inode, whatever the names)
+// would be overwritten before, or after, it is read: the whole batch is refused before
+// anything is written. Sets *error to the first clash.
+bool outputsClearOfInputs(const Options& given, std::string* error) {
+  const size_t count = given.inputs.size();
+  std::vector<struct stat> inputs(count);
+  std::vector<bool> found(count);
+  for (size_t i = 0; i < count; ++i) found[i] = stat(given.inputs[i].c_str(), &inputs[i]) == 0;
+  for (const std::string& from : given.inputs) {
+    const std::string output = outputFor(given.output, from);
+    struct stat existing;
+    if (stat(output.c_str(), &existing) != 0) continue;  // not there: nothing to overwrite
+    for (size_t i = 0; i < count; ++i) {
+      if (!found[i] || inputs[i].st_dev != existing.st_dev || inputs[i].st_ino != existing.st_ino)
+        continue;
+      const std::string& input = given.inputs[i];
+      const std::string clash =
+          input == from ? "is the input file " + from
+                        : "the output of " + from + " would overwrite the input " + input;
+      *error = output + ": " + clash + "; choose another output folder";
+      return false;
+    }
+  }
+  return true;
+}
+
 // Several inputs: FOLDER/<name>.mp4 for each, one after another; a failure is reported
 // and the rest go on. An interruption stops them all.
 int renderAll(const Options& given, std::string* error) {
-  if (!checkWritableFolder(given.output, error)) return 1;
+  if (!checkWritableFolder(given.output, error) || !outputsClearOfInputs(given, error)) return 1;
   std::vector<std::string> outputs;
   int failed = 0;
   const int count = (int)given.inputs.size();
