@@ -135,9 +135,13 @@ void installInterruptHandler() {
   struct sigaction action = {};
   action.sa_handler = onInterrupt;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGHUP, &action, nullptr);
+  for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+    // A signal ignored when the program started stays ignored, as the one who started
+    // it asked: SIGHUP under nohup, SIGINT in a background job of a script.
+    struct sigaction before;
+    if (sigaction(number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    sigaction(number, &action, nullptr);
+  }
   // A dead ffmpeg must show up as a failed write, not kill the player mid-file; a file
   // over the size limit (ulimit -f) as "File too large", not a killed process.
   signal(SIGPIPE, SIG_IGN);

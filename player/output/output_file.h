@@ -66,7 +66,8 @@ bool checkWritableFolder(const std::string& path, std::string* error);
 // Ctrl-C and termination: the handler only records the signal, which the long loops
 // and every wait on ffmpeg poll so that they leave through their normal clean-up path.
 // SIGPIPE and SIGXFSZ are ignored, so that a dead reader or a file-size limit show up
-// as write errors with a reason.
+// as write errors with a reason. A signal that is ignored already (nohup, a background
+// job of a non-interactive shell) is left ignored.
 void installInterruptHandler();
 bool interruptRequested();
 // The exit status of a run stopped by that signal, by the shell's convention of 128 plus

@@ -688,3 +688,26 @@ TEST(Output, ASignalStopsTheVideoWhileFfmpegReadsNothingOrNeverExits) {
     EXPECT_EQ(listFolder(out.path()), "");
   }
 }
+
+// nohup sets SIGHUP to be ignored, a non-interactive shell's background job SIGINT; the
+// program must not take them back. A signal left at its default gets the handler.
+TEST(Output, ASignalIgnoredAtStartStaysIgnored) {
+  const struct { const char* note; int signal; bool ignoredAtStart; } cases[] = {
+      {"SIGHUP under nohup", SIGHUP, true},
+      {"SIGINT in a background job of a script", SIGINT, true},
+      {"SIGTERM at its default: stops the run", SIGTERM, false},
+      {"SIGHUP at its default: stops the run", SIGHUP, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.note);
+    restoreSignals();
+    signal(c.signal, c.ignoredAtStart ? SIG_IGN : SIG_DFL);
+    installInterruptHandler();
+    struct sigaction now;
+    ASSERT_EQ(sigaction(c.signal, nullptr, &now), 0);
+    EXPECT_EQ(now.sa_handler == SIG_IGN, c.ignoredAtStart);
+    raise(c.signal);  // ignored, or recorded by the handler: never the default action
+    EXPECT_EQ(interruptRequested(), !c.ignoredAtStart);
+  }
+  restoreSignals();
+}
