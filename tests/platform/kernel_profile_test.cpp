@@ -425,7 +425,9 @@ TEST_F(ProfileTest, WritesGoThroughSymbolicLinks) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.note);
     std::ofstream(real, std::ios::binary | std::ios::trunc) << before;
-    if (!c.hopTo.empty()) ASSERT_EQ(symlink(c.hopTo.c_str(), hop.c_str()), 0);
+    if (!c.hopTo.empty()) {
+      ASSERT_EQ(symlink(c.hopTo.c_str(), hop.c_str()), 0);
+    }
     ASSERT_EQ(symlink(c.link.c_str(), file.c_str()), 0);
     EXPECT_TRUE(WritePrivateProfileStringA("A", "k", "2", file.c_str()));
     EXPECT_TRUE(WritePrivateProfileStringA("B", "j", "3", file.c_str()));

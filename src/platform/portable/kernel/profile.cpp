@@ -88,6 +88,17 @@ LineSpan lineAt(const std::string& text, size_t at) {
   return {at, end > at && text[end - 1] == '\r' ? end - 1 : end, end + 1};
 }
 
+// The first line at or after `at` that is not empty (a bare "\n" or "\r\n"): a tight
+// loop over the bytes, so that runs of empty lines cost a compare each, not a line.
+size_t skipEmptyLines(const std::string& text, size_t at) {
+  const size_t size = text.size();
+  for (;;) {
+    if (at < size && text[at] == '\n') ++at;
+    else if (at + 1 < size && text[at] == '\r' && text[at + 1] == '\n') at += 2;
+    else return at;
+  }
+}
+
 enum LineKind { kOther, kSection, kEntry };
 
 // A line classified in place: for a section its name, for an entry its key and value,
@@ -196,15 +207,15 @@ struct SectionSpan {
 
 bool findSection(const Profile& p, const char* section, SectionSpan* out) {
   const std::string& text = p.text;
-  for (size_t at = p.body; at < text.size();) {
+  for (size_t at = skipEmptyLines(text, p.body); at < text.size(); at = skipEmptyLines(text, at)) {
     const LineSpan line = lineAt(text, at);
     at = line.next;
     const Parsed c = classify(text, line);
     if (c.kind != kSection || !sameName(text, c.nameBegin, c.nameEnd, section)) continue;
     out->header = line.begin;
     out->begin = out->afterLast = line.next;
-    size_t j = line.next;
-    while (j < text.size()) {
+    size_t j = skipEmptyLines(text, line.next);
+    for (; j < text.size(); j = skipEmptyLines(text, j)) {
       const LineSpan inside = lineAt(text, j);
       const Parsed k = classify(text, inside);
       if (k.kind == kSection) break;
@@ -222,7 +233,7 @@ bool findSection(const Profile& p, const char* section, SectionSpan* out) {
 // The first entry of a key within [begin, end).
 bool findKey(const Profile& p, size_t begin, size_t end, const char* key, LineSpan* line,
              Parsed* entry) {
-  for (size_t at = begin; at < end;) {
+  for (size_t at = skipEmptyLines(p.text, begin); at < end; at = skipEmptyLines(p.text, at)) {
     const LineSpan l = lineAt(p.text, at);
     at = l.next;
     const Parsed c = classify(p.text, l);
@@ -488,7 +499,8 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default
   const std::string& text = p.text;
   if (!section) {
     std::vector<std::string> names;
-    for (size_t at = p.body; at < text.size();) {
+    for (size_t at = skipEmptyLines(text, p.body); at < text.size();
+         at = skipEmptyLines(text, at)) {
       const LineSpan line = lineAt(text, at);
       at = line.next;
       const Parsed c = classify(text, line);
@@ -503,7 +515,8 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default
   const bool found = findSection(p, sectionName.c_str(), &span);
   if (!key) {
     std::vector<std::string> names;
-    for (size_t at = span.begin; found && at < span.end;) {
+    for (size_t at = found ? skipEmptyLines(text, span.begin) : 0; found && at < span.end;
+         at = skipEmptyLines(text, at)) {
       const LineSpan line = lineAt(text, at);
       at = line.next;
       const Parsed c = classify(text, line);
