@@ -76,7 +76,7 @@ bool pickSnapshotFrame(const Options& options, const Session& session, int64_t* 
 
 // The sink's set-up: the frame's size and rate, and the sound under a video (the same
 // range of the same file; the demo tune, which has no file, written out first).
-bool sinkSetup(const Options& options, Session& session, FrameSink& sink, PendingFile* wav,
+bool sinkSetup(const Options& options, Session& session, FrameSink& sink, ScratchFile* wav,
                SinkSetup* setup, std::string* error) {
   FrameView view;
   session.pixels(&view);
@@ -86,16 +86,14 @@ bool sinkSetup(const Options& options, Session& session, FrameSink& sink, Pendin
   if (!sink.wantsAudio()) return true;
   if (const AudioClip* tune = session.tune()) {
     // In the scratch folder, never the output's; a failure says which output needed it.
-    std::string scratch = makeScratchFile("audio", ".wav", error);
-    if (scratch.empty() || !wav->reserve(scratch, IfExists::Replace, error)) return false;
-    unlink(scratch.c_str());
-    if (!writeWav(*tune, wav->temporaryPath(), error)) {
+    if (!wav->make("audio", ".wav", error)) return false;
+    if (!writeWav(*tune, wav->path(), error)) {
       std::string reason = systemReasonIn(*error);
-      *error = options.output + ": the tune's audio for ffmpeg, in " + folderOf(scratch) +
-               ": " + (reason.empty() ? *error : reason);
+      *error = options.output + ": the tune's audio for ffmpeg, in " +
+               folderOf(folderOf(wav->path())) + ": " + (reason.empty() ? *error : reason);
       return false;
     }
-    setup->audioPath = wav->temporaryPath();
+    setup->audioPath = wav->path();
   } else {
     setup->audioPath = options.audio;
   }
@@ -200,7 +198,7 @@ int renderOne(const Options& options, int input, int inputs, std::string* error)
     setSnapshotFrame(sink.get(), snapshot);
     frames = snapshot + 1;
   }
-  PendingFile wav;
+  ScratchFile wav;
   SinkSetup setup;
   if (!sinkSetup(options, session, *sink, &wav, &setup, error) || !sink->open(setup, error)) {
     return 1;
