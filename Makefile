@@ -5,13 +5,14 @@
 #   make package   the Debian package, build/linux/dist/orlimvis_VERSION_ARCH.deb
 #   make dist      the package and the zip for Windows users (vis_orlim.dll + README.txt)
 #   make look      every effect on real recordings (fetched into build/look/), measured
+#   make faults    renders, settings writers and play disturbed on purpose; what survived
 PRESETS := mingw-i686 linux linux-i386 linux-aarch64
 # Built for the tests only: the sanitizer suite and the libFuzzer targets.
 CHECKED := linux-asan fuzz
 FUZZ_SECONDS ?= 60
 PREFIX ?= /usr/local
 
-.PHONY: all deps deps-demo build build-checked test fuzz demo bench look install package dist clean
+.PHONY: all deps deps-demo build build-checked test fuzz faults demo bench look install package dist clean
 
 all: build
 
@@ -45,6 +46,13 @@ test: build build-checked
 fuzz: deps
 	@cmake --preset fuzz >/dev/null && cmake --build --preset fuzz
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/fuzz.sh
+
+# Faults injected on purpose (renders and settings writers killed at random moments,
+# play's sound server and window taken away) and a table of what survived. Minutes,
+# and not part of `make test`.
+faults:
+	@cmake --preset linux >/dev/null && cmake --build --preset linux --target orlimvis vis_orlim visplatform
+	@bash scripts/faults.sh
 
 # Only the player and the plug-in: no GoogleTest, Google Benchmark, Wine or mingw-w64.
 demo: deps-demo

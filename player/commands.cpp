@@ -3,6 +3,7 @@
 // the session's and the sink's destructors are the clean-up path on every way out.
 #include "commands.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -75,7 +76,7 @@ bool pickSnapshotFrame(const Options& options, const Session& session, int64_t* 
 
 // The sink's set-up: the frame's size and rate, and the sound under a video (the same
 // range of the same file; the demo tune, which has no file, written out first).
-bool sinkSetup(const Options& options, Session& session, FrameSink& sink, PendingFile* wav,
+bool sinkSetup(const Options& options, Session& session, FrameSink& sink, ScratchFile* wav,
                SinkSetup* setup, std::string* error) {
   FrameView view;
   session.pixels(&view);
@@ -85,16 +86,14 @@ bool sinkSetup(const Options& options, Session& session, FrameSink& sink, Pendin
   if (!sink.wantsAudio()) return true;
   if (const AudioClip* tune = session.tune()) {
     // In the scratch folder, never the output's; a failure says which output needed it.
-    std::string scratch = makeScratchFile("audio", ".wav", error);
-    if (scratch.empty() || !wav->reserve(scratch, IfExists::Replace, error)) return false;
-    unlink(scratch.c_str());
-    if (!writeWav(*tune, wav->temporaryPath(), error)) {
+    if (!wav->make("audio", ".wav", error)) return false;
+    if (!writeWav(*tune, wav->path(), error)) {
       std::string reason = systemReasonIn(*error);
-      *error = options.output + ": the tune's audio for ffmpeg, in " + folderOf(scratch) +
-               ": " + (reason.empty() ? *error : reason);
+      *error = options.output + ": the tune's audio for ffmpeg, in " +
+               folderOf(folderOf(wav->path())) + ": " + (reason.empty() ? *error : reason);
       return false;
     }
-    setup->audioPath = wav->temporaryPath();
+    setup->audioPath = wav->path();
   } else {
     setup->audioPath = options.audio;
   }
@@ -199,7 +198,7 @@ int renderOne(const Options& options, int input, int inputs, std::string* error)
     setSnapshotFrame(sink.get(), snapshot);
     frames = snapshot + 1;
   }
-  PendingFile wav;
+  ScratchFile wav;
   SinkSetup setup;
   if (!sinkSetup(options, session, *sink, &wav, &setup, error) || !sink->open(setup, error)) {
     return 1;
@@ -225,10 +224,36 @@ std::string outputFor(const std::string& folder, const std::string& input) {
   return folder + (folder.back() == '/' ? "" : "/") + (name.empty() ? "audio" : name) + ".mp4";
 }
 
+// An output that is one of the batch's inputs (by device and inode, whatever the names)
+// would be overwritten before, or after, it is read: the whole batch is refused before
+// anything is written. Sets *error to the first clash.
+bool outputsClearOfInputs(const Options& given, std::string* error) {
+  const size_t count = given.inputs.size();
+  std::vector<struct stat> inputs(count);
+  std::vector<bool> found(count);
+  for (size_t i = 0; i < count; ++i) found[i] = stat(given.inputs[i].c_str(), &inputs[i]) == 0;
+  for (const std::string& from : given.inputs) {
+    const std::string output = outputFor(given.output, from);
+    struct stat existing;
+    if (stat(output.c_str(), &existing) != 0) continue;  // not there: nothing to overwrite
+    for (size_t i = 0; i < count; ++i) {
+      if (!found[i] || inputs[i].st_dev != existing.st_dev || inputs[i].st_ino != existing.st_ino)
+        continue;
+      const std::string& input = given.inputs[i];
+      const std::string clash =
+          input == from ? "is the input file " + from
+                        : "the output of " + from + " would overwrite the input " + input;
+      *error = output + ": " + clash + "; choose another output folder";
+      return false;
+    }
+  }
+  return true;
+}
+
 // Several inputs: FOLDER/<name>.mp4 for each, one after another; a failure is reported
 // and the rest go on. An interruption stops them all.
 int renderAll(const Options& given, std::string* error) {
-  if (!checkWritableFolder(given.output, error)) return 1;
+  if (!checkWritableFolder(given.output, error) || !outputsClearOfInputs(given, error)) return 1;
   std::vector<std::string> outputs;
   int failed = 0;
   const int count = (int)given.inputs.size();

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>  // O_DIRECTORY
 #include <png.h>
 #include <stdio.h>
 #include <stdlib.h>  // mkdtemp
@@ -117,8 +118,16 @@ bool writePng(const std::string& path, const FrameView& frame, std::string* erro
   return true;
 }
 
+namespace {
+// ".frames.part-<pid>-XXXXXX": a run's staging folder, named for its owner.
+const char kStagingPrefix[] = ".frames.part-";
+}  // namespace
+
 bool PngSequence::open(IfExists ifExists, std::string* error) {
   if (!checkWritableFolder(folder_, error)) return false;
+  // A killed run's staging folder is no frame of anyone's: it goes before the folder is
+  // judged empty.
+  removeDeadLeftovers(folder_, kStagingPrefix, "-*");
   ifExists_ = ifExists;
   if (ifExists == IfExists::Replace) return true;
   DIR* dir = opendir(folder_.c_str());
@@ -143,12 +152,13 @@ bool PngSequence::open(IfExists ifExists, std::string* error) {
 
 bool PngSequence::write(const FrameView& frame, std::string* error) {
   if (staging_.empty()) {
-    std::string pattern = folder_ + "/.frames.part-XXXXXX";
+    std::string pattern = folder_ + "/" + kStagingPrefix + std::to_string(getpid()) + "-XXXXXX";
     if (!mkdtemp(&pattern[0])) {
       *error = writeError(folder_, errno);
       return false;
     }
     staging_ = pattern;
+    stagingLock_ = holdAsOwner(staging_, O_DIRECTORY);
   }
   std::string path = staging_ + "/" + frameFileName(next_);
   std::string shownAs = folder_ + (folder_.back() == '/' ? "" : "/") + frameFileName(next_);
@@ -182,6 +192,7 @@ bool PngSequence::commit(std::string* error) {
   }
   if (!staging_.empty()) rmdir(staging_.c_str());
   staging_.clear();
+  releaseStaging();
   if (ifExists_ != IfExists::Replace) return true;
   // Frames of an earlier, longer run would otherwise follow this run's last frame.
   DIR* dir = opendir(folder_.c_str());
@@ -202,4 +213,10 @@ void PngSequence::discard() {
   for (int i = 1; i < next_; ++i) unlink((staging_ + "/" + frameFileName(i)).c_str());
   rmdir(staging_.c_str());
   staging_.clear();
+  releaseStaging();
+}
+
+void PngSequence::releaseStaging() {
+  if (stagingLock_ >= 0) close(stagingLock_);
+  stagingLock_ = -1;
 }

@@ -16,7 +16,8 @@ bool writePng(const std::string& path, const FrameView& frame, std::string* erro
 // fresh staging folder inside it (hidden, same file system, made at the first frame) and
 // moved into place by commit(), so a run that fails or is stopped leaves the folder as it
 // was, an earlier run's frames included; until commit() the destructor removes the
-// staging folder with everything in it.
+// staging folder with everything in it. A staging folder that a killed run left (named
+// for that run, ".frames.part-<pid>-XXXXXX") is removed by the next run on the folder.
 //
 // A folder that already holds anything is refused unless ifExists is Replace, so that
 // two runs never mix silently; when replacing, the frames of an earlier run beyond this
@@ -38,8 +39,10 @@ class PngSequence {
 
  private:
   void discard();
+  void releaseStaging();
 
   std::string folder_, staging_;
+  int stagingLock_ = -1;  // held on the staging folder while it exists
   int next_ = 1;
   long long bytes_ = 0;
   IfExists ifExists_ = IfExists::Replace;

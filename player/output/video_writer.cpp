@@ -369,7 +369,7 @@ bool probeAudioCodec(const std::string& ffprobe, const std::string& path, std::s
   int status = pid > 0 ? waitFor(pid) : -1;
   std::string text;
   std::ifstream(log) >> text;
-  unlink(log.c_str());
+  removeScratchFile(log);
   if (pid < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || text.empty()) {
     *error = path + ": ffprobe found no audio stream to copy";
     return false;
@@ -703,7 +703,7 @@ bool VideoWriter::finish(std::string* error) {
 
 void VideoWriter::removeScratch() {
   for (std::string* path : {&logPath_, &gifFrames_, &gifPalette_}) {
-    if (!path->empty()) unlink(path->c_str());
+    if (!path->empty()) removeScratchFile(*path);
     path->clear();
   }
 }

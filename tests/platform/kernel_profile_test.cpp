@@ -7,12 +7,14 @@
 #include <stdlib.h>
 #include <string.h>
 #include <signal.h>
+#include <sys/resource.h>  // the peak memory of a call, in a child
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -405,6 +407,124 @@ TEST_F(ProfileTest, AWriterKilledMidWayLeavesAWholeFile) {
   // The next write clears whatever temporary file a killed writer left.
   ASSERT_TRUE(WritePrivateProfileStringA("S", "k", "c", file.c_str()));
   EXPECT_EQ(entries(), std::vector<std::string>{"plugin.ini"});
+}
+
+TEST_F(ProfileTest, WritesGoThroughSymbolicLinks) {
+  // The real file lives in another folder (as a dotfile manager keeps it), and the
+  // settings path is a link to it.
+  char pattern[] = "/tmp/profile-target-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string other = pattern, real = other + "/real.ini", hop = other + "/hop.ini";
+  const std::string before = "; mine\n[A]\nk=1\n";
+  // the link's text, the hop between (if any), what the case is
+  const struct { std::string link, hopTo; const char* note; } cases[] = {
+      {real, "", "an absolute link into another folder"},
+      {"../" + other.substr(5) + "/real.ini", "", "a relative link"},
+      {hop, real, "a link to a link"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.note);
+    std::ofstream(real, std::ios::binary | std::ios::trunc) << before;
+    if (!c.hopTo.empty()) {
+      ASSERT_EQ(symlink(c.hopTo.c_str(), hop.c_str()), 0);
+    }
+    ASSERT_EQ(symlink(c.link.c_str(), file.c_str()), 0);
+    EXPECT_TRUE(WritePrivateProfileStringA("A", "k", "2", file.c_str()));
+    EXPECT_TRUE(WritePrivateProfileStringA("B", "j", "3", file.c_str()));
+    // The link is still the same link; its target has the new keys, and kept the rest.
+    char text[256] = {};
+    EXPECT_EQ(readlink(file.c_str(), text, sizeof text - 1), (ssize_t)c.link.size());
+    EXPECT_EQ(text, c.link);
+    std::ifstream in(real, std::ios::binary);
+    std::ostringstream now;
+    now << in.rdbuf();
+    EXPECT_EQ(now.str(), "; mine\n[A]\nk=2\n[B]\nj=3\n");
+    EXPECT_EQ(get("B", "j"), "3");
+    EXPECT_EQ(entries(), std::vector<std::string>{"plugin.ini"});  // no temporary here
+    unlink(file.c_str());
+    unlink(hop.c_str());
+  }
+
+  // A link that leads nowhere, and one into a folder with no write permission, fail
+  // as a read-only file does, and change nothing.
+  std::ofstream(real, std::ios::binary | std::ios::trunc) << before;
+  ASSERT_EQ(symlink((other + "/gone.ini").c_str(), file.c_str()), 0);
+  EXPECT_FALSE(WritePrivateProfileStringA("A", "k", "2", file.c_str()));
+  struct stat st;
+  EXPECT_EQ(lstat(file.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_NE(access((other + "/gone.ini").c_str(), F_OK), 0);
+  unlink(file.c_str());
+  ASSERT_EQ(symlink(real.c_str(), file.c_str()), 0);
+  ASSERT_EQ(chmod(other.c_str(), 0555), 0);
+  EXPECT_FALSE(WritePrivateProfileStringA("A", "k", "2", file.c_str()));
+  EXPECT_EQ(get("A", "k"), "1");  // still readable
+  chmod(other.c_str(), 0755);
+  std::ifstream in(real, std::ios::binary);
+  std::ostringstream now;
+  now << in.rdbuf();
+  EXPECT_EQ(now.str(), before);
+  DIR* d = opendir(other.c_str());
+  int names = 0;
+  while (dirent* e = readdir(d)) names += e->d_name[0] != '.';
+  closedir(d);
+  EXPECT_EQ(names, 1);  // real.ini, and no temporary file
+  unlink(real.c_str());
+  rmdir(other.c_str());
+}
+
+namespace {
+// How much the peak resident memory grows while `work` runs, in KiB. It runs in a child
+// process, whose peak starts at what it shares with this one, so that what the test
+// process did before (and its own peak) counts for nothing.
+long peakGrowthKiB(const std::function<void()>& work) {
+  int fds[2];
+  if (pipe(fds) != 0) return -1;
+  const pid_t child = fork();
+  if (child == 0) {
+    struct rusage before, after;
+    getrusage(RUSAGE_SELF, &before);
+    work();
+    getrusage(RUSAGE_SELF, &after);
+    const long growth = after.ru_maxrss - before.ru_maxrss;
+    _exit(write(fds[1], &growth, sizeof growth) == sizeof growth ? 0 : 1);
+  }
+  close(fds[1]);
+  long growth = -1;
+  if (read(fds[0], &growth, sizeof growth) != sizeof growth) growth = -1;
+  close(fds[0]);
+  int status;
+  waitpid(child, &status, 0);
+  return growth;
+}
+}  // namespace
+
+TEST_F(ProfileTest, BlankLinesCostNoMemoryBeyondTheTextItself) {
+  // 16.7 million empty lines, just under the largest file read as a profile: each call
+  // holds the text once and nothing per line (a line of its own cost 64 bytes and more,
+  // over a gigabyte for this file). The address sanitizer keeps freed buffers resident
+  // in its quarantine, so each of the calls may leave its copy of the text behind there.
+#if defined(__SANITIZE_ADDRESS__)
+  constexpr long kCopies = 6;
+#else
+  constexpr long kCopies = 2;
+#endif
+  const size_t lines = 16700000;
+  const std::string blank(lines, '\n');
+  write(blank);
+  const long limitKiB = kCopies * (long)(lines / 1024) + 4096;
+  const long growth = peakGrowthKiB([&] {
+    char out[16];
+    GetPrivateProfileStringA("A", "k", "none", out, sizeof out, file.c_str());
+    WritePrivateProfileStringA("A", "k", "1", file.c_str());
+    GetPrivateProfileStringA("A", "k", "none", out, sizeof out, file.c_str());
+    GetPrivateProfileIntA("A", "k", 7, file.c_str());
+  });
+  ASSERT_GE(growth, 0);
+  EXPECT_LE(growth, limitKiB) << "KiB over the text of " << lines / 1024 << " KiB";
+  // The child's write kept every blank line, byte for byte.
+  EXPECT_EQ(read(), blank + "[A]\nk=1\n");
+  EXPECT_EQ(get("A", "k"), "1");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <fstream>
 #include <thread>
+#include <vector>
 
 #include "../test_support.h"
 #include "audio/demo_tune.h"
@@ -268,6 +269,50 @@ TEST(RenderInProcess, RefusesToWriteOverItsInputByAnyName) {
     EXPECT_EQ(renderCommand(renderOptions(plugin, c.audio, c.output), &error), 1);
     EXPECT_EQ(error, c.output + ": is the input file " + c.audio + "; choose another output");
     EXPECT_EQ(readWholeFile(song), bytes);
+    EXPECT_EQ(listFolder(dir.path()), listing);
+  }
+}
+
+TEST(RenderInProcess, ABatchNeverWritesOverOneOfItsInputs) {
+  PluginCopy plugin;
+  ScratchDir dir, other, links;
+  AudioClip clip;
+  synthesiseDemoTune(0.5, &clip);
+  std::string error;
+  ASSERT_TRUE(writeWav(clip, dir.file("song.wav"), &error)) << error;
+  ASSERT_TRUE(writeWav(clip, dir.file("song.mp4"), &error)) << error;  // audio, by any name
+  ASSERT_TRUE(writeWav(clip, dir.file("tune.wav"), &error)) << error;
+  ASSERT_EQ(link(dir.file("song.mp4").c_str(), other.file("kept.m4a").c_str()), 0);
+  ASSERT_EQ(symlink(dir.path().c_str(), links.file("folder").c_str()), 0);
+  const std::string bytes = readWholeFile(dir.file("song.mp4")), listing = listFolder(dir.path());
+  // inputs, output folder, the clash named: an output of the batch that is one of its
+  // inputs, whatever the order and the names
+  const struct { const char* note; std::vector<std::string> inputs; std::string folder, clash; }
+      cases[] = {
+          {"the clashing input comes after the one whose output it is",
+           {dir.file("song.wav"), dir.file("song.mp4")}, dir.path(), "song.wav"},
+          {"the clashing input comes first: its own output is itself",
+           {dir.file("song.mp4"), dir.file("song.wav")}, dir.path(), "is the input file"},
+          {"among others, through a linked folder",
+           {dir.file("tune.wav"), dir.file("song.wav"), dir.file("song.mp4")},
+           links.file("folder"), "song.wav"},
+          {"the input is a hard link of the output, in another folder",
+           {dir.file("tune.wav"), dir.file("song.wav"), other.file("kept.m4a")}, dir.path(),
+           "song.wav"},
+      };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.note);
+    Options o = renderOptions(plugin, c.inputs[0], c.folder);
+    o.inputs = c.inputs;
+    o.overwrite = true;  // -y: the clash is refused even so
+    error.clear();
+    EXPECT_EQ(renderCommand(o, &error), 1);
+    const std::string output = c.folder + "/song.mp4";
+    EXPECT_EQ(error.rfind(output + ": ", 0), 0u) << error;
+    EXPECT_NE(error.find(c.clash), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    // Nothing written at all: the input intact, no other video made.
+    EXPECT_EQ(readWholeFile(dir.file("song.mp4")), bytes);
     EXPECT_EQ(listFolder(dir.path()), listing);
   }
 }

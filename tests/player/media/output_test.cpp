@@ -2,8 +2,12 @@
 // and decoded by ffmpeg, existing outputs kept, encoding choices checked against the
 // container.
 #include <errno.h>
+#include <fcntl.h>
 #include <png.h>
 #include <signal.h>
+#include <sys/file.h>  // flock: a leftover whose owner holds it
+#include <sys/wait.h>
+#include <unistd.h>
 #include <sys/mount.h>     // the small tmpfs of the full-folder test
 #include <sys/resource.h>  // its fallback, a file-size limit
 #include <string.h>
@@ -687,4 +691,108 @@ TEST(Output, ASignalStopsTheVideoWhileFfmpegReadsNothingOrNeverExits) {
     }
     EXPECT_EQ(listFolder(out.path()), "");
   }
+}
+
+// nohup sets SIGHUP to be ignored, a non-interactive shell's background job SIGINT; the
+// program must not take them back. A signal left at its default gets the handler.
+TEST(Output, ASignalIgnoredAtStartStaysIgnored) {
+  const struct { const char* note; int signal; bool ignoredAtStart; } cases[] = {
+      {"SIGHUP under nohup", SIGHUP, true},
+      {"SIGINT in a background job of a script", SIGINT, true},
+      {"SIGTERM at its default: stops the run", SIGTERM, false},
+      {"SIGHUP at its default: stops the run", SIGHUP, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.note);
+    restoreSignals();
+    signal(c.signal, c.ignoredAtStart ? SIG_IGN : SIG_DFL);
+    installInterruptHandler();
+    struct sigaction now;
+    ASSERT_EQ(sigaction(c.signal, nullptr, &now), 0);
+    EXPECT_EQ(now.sa_handler == SIG_IGN, c.ignoredAtStart);
+    raise(c.signal);  // ignored, or recorded by the handler: never the default action
+    EXPECT_EQ(interruptRequested(), !c.ignoredAtStart);
+  }
+  restoreSignals();
+}
+
+namespace {
+// A run killed with SIGKILL: a child that makes a scratch file, reserves `video` and
+// stages one frame into `frames`, then waits to be killed. Its pid, once reaped.
+pid_t killedRun(const std::string& video, const std::string& frames) {
+  int ready[2];
+  if (pipe(ready) != 0) return -1;
+  const pid_t child = fork();
+  if (child == 0) {
+    std::string error;
+    PendingFile file;
+    PngSequence sequence(frames);
+    std::vector<uint32_t> pixels(16, 0x123456);
+    bool ok = !makeScratchFile("gif", ".mkv", &error).empty() &&
+              file.reserve(video, IfExists::Refuse, &error) &&
+              sequence.open(IfExists::Refuse, &error) &&
+              sequence.write({pixels.data(), 4, 4, 4}, &error);
+    char byte = ok ? 'y' : 'n';
+    if (write(ready[1], &byte, 1) != 1) _exit(1);
+    pause();
+    _exit(0);
+  }
+  close(ready[1]);
+  char byte = 0;
+  bool ok = read(ready[0], &byte, 1) == 1 && byte == 'y';
+  close(ready[0]);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  return ok ? child : -1;
+}
+}  // namespace
+
+TEST(Output, TheNextRunRemovesWhatAKilledRunLeft) {
+  ScratchTmpdir tmp;
+  ScratchDir out, frames;
+  const pid_t dead = killedRun(out.file("x.mp4"), frames.path());
+  ASSERT_GT(dead, 0);
+  const std::string pid = std::to_string(dead);
+  // What it left: its scratch folder with a file, a .part file, a staging folder.
+  std::string left = listFolder(tmp.dir().path());
+  EXPECT_EQ(left.rfind("orlimvis-run-" + pid + "-", 0), 0u) << left;
+  EXPECT_EQ(listFolder(out.path()), ".x.mp4.part-" + pid + ".mp4\n");
+  EXPECT_EQ(listFolder(frames.path()).rfind(".frames.part-" + pid + "-", 0), 0u);
+
+  // Look-alikes that are no run's leftovers, and leftovers whose owner may be alive,
+  // stay: the name, then why it is kept.
+  const struct { std::string folder, name; const char* why; } kept[] = {
+      {out.path(), ".x.mp4.part-" + pid + ".mkv", "another output's"},
+      {out.path(), ".x.mp4.part-1.mp4", "process 1 is alive"},
+      {out.path(), ".x.mp4.part-" + pid + "1.mp4", "locked: its owner is in another pid namespace"},
+      {out.path(), ".x.mp4.part-notes.mp4", "no process id"},
+      {tmp.dir().path(), "orlimvis-run-notes", "no process id"},
+      {tmp.dir().path(), ".frames.part-" + pid + "-abcdef", "a staging folder's name elsewhere"},
+  };
+  int lockFd = -1;
+  for (const auto& k : kept) {
+    std::ofstream(k.folder + "/" + k.name) << k.why;
+    if (strstr(k.why, "locked")) {
+      lockFd = open((k.folder + "/" + k.name).c_str(), O_RDONLY | O_CLOEXEC);
+      ASSERT_EQ(flock(lockFd, LOCK_EX), 0);
+    }
+  }
+  // The next run on the same outputs: a scratch file, the video, the frames. The folder
+  // of frames counts as empty, since what the killed run staged is no one's.
+  std::string error;
+  ScratchFile scratch;
+  ASSERT_TRUE(scratch.make("gif", ".mkv", &error)) << error;
+  PendingFile file;
+  ASSERT_TRUE(file.reserve(out.file("x.mp4"), IfExists::Refuse, &error)) << error;
+  PngSequence sequence(frames.path());
+  ASSERT_TRUE(sequence.open(IfExists::Refuse, &error)) << error;
+  for (const auto& k : kept) EXPECT_TRUE(fileExists(k.folder + "/" + k.name)) << k.name;
+  EXPECT_EQ(listFolder(out.path()).find(".x.mp4.part-" + pid + ".mp4"), std::string::npos);
+  EXPECT_EQ(listFolder(frames.path()), "");
+  left = listFolder(tmp.dir().path());
+  EXPECT_EQ(left.find("orlimvis-run-" + pid + "-"), std::string::npos) << left;
+  // This run's own: its scratch folder, locked, so that a run beside it keeps off.
+  const std::string mine = "orlimvis-run-" + std::to_string(getpid()) + "-";
+  EXPECT_NE(left.find(mine), std::string::npos) << left;
+  close(lockFd);
 }

@@ -3,7 +3,13 @@
 // reads and writes.
 //
 // The file is read whole on every call (nothing is cached, so another process's edit
-// is seen at once). Rules, as Windows applies them:
+// is seen at once). Its text is held once and walked in place: a line is a range of it,
+// and only the names and values a call returns are copied, so a call costs the file's
+// size in memory (at most 16 MiB, the largest file read as a profile) plus what it
+// returns, and one pass over the text per section looked up in time, however many blank
+// lines, comments or other sections there are. A write writes the text around its one
+// edit straight from what was read.
+// Rules, as Windows applies them:
 //   - "[name]" starts a section; "key=value" is an entry; names and values are
 //     trimmed of blanks, and compared without regard to case; the first section or
 //     key of a name wins;
@@ -29,18 +35,22 @@
 // never a part of either. A writer killed before its rename leaves its temporary file;
 // the next writer, holding the lock, knows that no other writer is under way and
 // removes it.
+// A file name that is a symbolic link (as dotfile managers make them) is written through:
+// the file it finally leads to is replaced in its own folder, under that folder's lock,
+// and the link stays. A link that leads nowhere, like a folder with no write permission
+// bit (or one this process may not write in), fails the write as a read-only file does.
 // Unlike Windows, a name or value holding a line break, a key holding '=' or starting
 // with '[' or ';', and a section holding ']' are refused, since they would write lines
 // that read back as something else (a section header, a comment, another key).
 // Relative paths are relative to the working directory (Windows would look in its own
 // directory).
+#include <ctype.h>
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <strings.h>
 #include <sys/file.h>  // flock
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,48 +66,102 @@ constexpr size_t kMaxFileSize = 16u << 20;  // larger files are not profiles; un
 const char kTempTag[] = ".tmp-";             // ".<name>.tmp-XXXXXX" beside the file
 constexpr size_t kTempRandomChars = 6;       // the XXXXXX that mkstemp fills in
 
-struct Line {
-  std::string text;  // without its line end
-  std::string end;   // "\r\n", "\n", or "" for a last line with none
-};
-
 struct Profile {
-  std::string bom;  // a UTF-8 byte-order mark, kept in front
-  std::vector<Line> lines;
+  std::string text;          // the whole file, byte for byte
+  size_t body = 0;           // where its lines start: after a UTF-8 byte-order mark
   std::string eol = "\r\n";  // for lines a write adds
   mode_t mode = 0;           // of the file read, when it exists
 };
 
+// One line of the text: its characters [begin, textEnd), then its line end up to next
+// ("\r\n", "\n", or nothing for a last line with none).
+struct LineSpan {
+  size_t begin, textEnd, next;
+};
+
+// The line that starts at `at` (< text.size()). One CR before the LF belongs to the line
+// end; any other CR is the line's own.
+LineSpan lineAt(const std::string& text, size_t at) {
+  const void* newline = memchr(text.data() + at, '\n', text.size() - at);
+  if (!newline) return {at, text.size(), text.size()};
+  const size_t end = static_cast<size_t>(static_cast<const char*>(newline) - text.data());
+  return {at, end > at && text[end - 1] == '\r' ? end - 1 : end, end + 1};
+}
+
+// The first line at or after `at` that is not empty (a bare "\n" or "\r\n"): a tight
+// loop over the bytes, so that runs of empty lines cost a compare each, not a line.
+size_t skipEmptyLines(const std::string& text, size_t at) {
+  const size_t size = text.size();
+  for (;;) {
+    if (at < size && text[at] == '\n') ++at;
+    else if (at + 1 < size && text[at] == '\r' && text[at + 1] == '\n') at += 2;
+    else return at;
+  }
+}
+
 enum LineKind { kOther, kSection, kEntry };
+
+// A line classified in place: for a section its name, for an entry its key and value,
+// each as a range of the text, trimmed. Nothing is copied, so that blank lines, comments
+// and lines of other sections cost no memory.
+struct Parsed {
+  LineKind kind = kOther;
+  size_t nameBegin = 0, nameEnd = 0, valueBegin = 0, valueEnd = 0;
+};
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
+void trimRange(const std::string& text, size_t* begin, size_t* end) {
+  while (*begin < *end && isBlank(text[*begin])) ++*begin;
+  while (*end > *begin && isBlank(text[*end - 1])) --*end;
+}
+
 std::string trim(const std::string& s) {
   size_t b = 0, e = s.size();
-  while (b < e && isBlank(s[b])) ++b;
-  while (e > b && isBlank(s[e - 1])) --e;
+  trimRange(s, &b, &e);
   return s.substr(b, e - b);
 }
 
-// Classifies a line; for a section gives its name, for an entry its key and value.
-LineKind classify(const std::string& line, std::string* name, std::string* value) {
-  const std::string t = trim(line);
-  if (t.empty() || t[0] == ';') return kOther;
-  if (t[0] == '[') {
-    const size_t close = t.find(']');
-    *name = trim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
-    return kSection;
+Parsed classify(const std::string& text, const LineSpan& line) {
+  Parsed p;
+  size_t b = line.begin, e = line.textEnd;
+  trimRange(text, &b, &e);
+  if (b == e || text[b] == ';') return p;
+  if (text[b] == '[') {
+    const void* close = memchr(text.data() + b + 1, ']', e - b - 1);
+    p.kind = kSection;
+    p.nameBegin = b + 1;
+    p.nameEnd = close ? static_cast<size_t>(static_cast<const char*>(close) - text.data()) : e;
+    trimRange(text, &p.nameBegin, &p.nameEnd);
+    return p;
   }
-  const size_t eq = t.find('=');
-  if (eq == std::string::npos) return kOther;
-  *name = trim(t.substr(0, eq));
-  if (value) *value = trim(t.substr(eq + 1));
-  return kEntry;
+  const void* eq = memchr(text.data() + b, '=', e - b);
+  if (!eq) return p;
+  p.kind = kEntry;
+  p.nameBegin = b;
+  p.nameEnd = static_cast<size_t>(static_cast<const char*>(eq) - text.data());
+  p.valueBegin = p.nameEnd + 1;
+  p.valueEnd = e;
+  trimRange(text, &p.nameBegin, &p.nameEnd);
+  trimRange(text, &p.valueBegin, &p.valueEnd);
+  return p;
 }
 
-// Reads all of a regular file that is open on fd; false on a read error or when it is
-// too large to be a profile.
-bool readAll(int fd, std::string* text) {
+// Whether the name [begin, end) of the text is `name`, without regard to case. Names are
+// compared as C strings (up to a NUL), as strcasecmp compares them.
+bool sameName(const std::string& text, size_t begin, size_t end, const char* name) {
+  for (; begin < end && text[begin] != '\0'; ++begin, ++name) {
+    const int a = tolower(static_cast<unsigned char>(text[begin]));
+    if (a != tolower(static_cast<unsigned char>(*name))) return false;  // also where name ended
+  }
+  return *name == '\0';
+}
+
+// Reads all of a regular file of `size` bytes that is open on fd; false on a read error
+// or when it is too large to be a profile.
+bool readAll(int fd, off_t size, std::string* text) {
+  text->reserve(static_cast<size_t>(size) < kMaxFileSize ? static_cast<size_t>(size) + 1
+                                                         : kMaxFileSize + 1);
   char buffer[8192];
   for (;;) {
     const ssize_t n = read(fd, buffer, sizeof buffer);
@@ -119,63 +183,63 @@ bool readProfile(const char* path, Profile* out, bool* exists) {
   if (fd < 0) return errno == ENOENT;
   *exists = true;
   struct stat st;
-  std::string text;
-  const bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && readAll(fd, &text);
+  const bool ok =
+      fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && readAll(fd, st.st_size, &out->text);
   close(fd);
   if (!ok) return false;
   out->mode = st.st_mode;
-  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-    out->bom = text.substr(0, 3);
-    text.erase(0, 3);
-  }
-  const size_t firstNewline = text.find('\n');
-  if (firstNewline != std::string::npos && (firstNewline == 0 || text[firstNewline - 1] != '\r')) {
+  const std::string& text = out->text;
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) out->body = 3;
+  const size_t firstNewline = text.find('\n', out->body);
+  if (firstNewline != std::string::npos &&
+      (firstNewline == out->body || text[firstNewline - 1] != '\r')) {
     out->eol = "\n";
-  }
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    Line line;
-    if (end == std::string::npos) {
-      line.text = text.substr(start);
-      end = text.size();
-    } else {
-      // One CR before the LF belongs to the line end; any other CR is the line's own.
-      const size_t textEnd = end > start && text[end - 1] == '\r' ? end - 1 : end;
-      line.text = text.substr(start, textEnd - start);
-      line.end = text.substr(textEnd, end + 1 - textEnd);
-    }
-    out->lines.push_back(std::move(line));
-    start = end + 1;
   }
   return true;
 }
 
-// The line range [*begin, *end) of the first section of that name, its header at
-// *begin - 1. False when there is none.
-bool findSection(const Profile& p, const char* section, size_t* begin, size_t* end) {
-  std::string name;
-  for (size_t i = 0; i < p.lines.size(); ++i) {
-    if (classify(p.lines[i].text, &name, nullptr) != kSection || strcasecmp(name.c_str(), section))
-      continue;
-    size_t j = i + 1;
-    for (std::string other; j < p.lines.size(); ++j) {
-      if (classify(p.lines[j].text, &other, nullptr) == kSection) break;
+// The first section of a name: its header line starts at `header`, its lines run from
+// `begin` to `end` (the next section's header, or the end of the text), and `afterLast`
+// is where its last non-blank line ends (`begin` when it has none).
+struct SectionSpan {
+  size_t header, begin, end, afterLast;
+};
+
+bool findSection(const Profile& p, const char* section, SectionSpan* out) {
+  const std::string& text = p.text;
+  for (size_t at = skipEmptyLines(text, p.body); at < text.size(); at = skipEmptyLines(text, at)) {
+    const LineSpan line = lineAt(text, at);
+    at = line.next;
+    const Parsed c = classify(text, line);
+    if (c.kind != kSection || !sameName(text, c.nameBegin, c.nameEnd, section)) continue;
+    out->header = line.begin;
+    out->begin = out->afterLast = line.next;
+    size_t j = skipEmptyLines(text, line.next);
+    for (; j < text.size(); j = skipEmptyLines(text, j)) {
+      const LineSpan inside = lineAt(text, j);
+      const Parsed k = classify(text, inside);
+      if (k.kind == kSection) break;
+      size_t b = inside.begin, e = inside.textEnd;
+      trimRange(text, &b, &e);
+      if (b < e) out->afterLast = inside.next;
+      j = inside.next;
     }
-    *begin = i + 1;
-    *end = j;
+    out->end = j;
     return true;
   }
   return false;
 }
 
-bool findKey(const Profile& p, size_t begin, size_t end, const char* key, size_t* line,
-             std::string* value) {
-  std::string name, v;
-  for (size_t i = begin; i < end; ++i) {
-    if (classify(p.lines[i].text, &name, &v) == kEntry && !strcasecmp(name.c_str(), key)) {
-      *line = i;
-      if (value) *value = v;
+// The first entry of a key within [begin, end).
+bool findKey(const Profile& p, size_t begin, size_t end, const char* key, LineSpan* line,
+             Parsed* entry) {
+  for (size_t at = skipEmptyLines(p.text, begin); at < end; at = skipEmptyLines(p.text, at)) {
+    const LineSpan l = lineAt(p.text, at);
+    at = l.next;
+    const Parsed c = classify(p.text, l);
+    if (c.kind == kEntry && sameName(p.text, c.nameBegin, c.nameEnd, key)) {
+      *line = l;
+      *entry = c;
       return true;
     }
   }
@@ -287,9 +351,27 @@ void removeStaleTemporaries(const DirectoryLock& lock, const std::string& name) 
   closedir(d);
 }
 
-bool writeAtomically(const char* path, const std::string& text, const Profile& old, bool existed) {
+// A write is one edit of the text: the bytes [from, to) replaced by `insert`.
+struct Edit {
+  size_t from, to;
+  std::string insert;
+};
+
+bool writeAll(int fd, const char* data, size_t size) {
+  for (size_t done = 0; done < size;) {
+    const ssize_t n = write(fd, data + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Writes the edited text to a temporary file in the folder of `path` and renames it over
+// `path`. The text is written in three pieces from the one read, never copied whole.
+bool writeAtomically(const std::string& path, const Profile& old, const Edit& edit, bool existed) {
   std::string dir, name;
-  splitPath(path, &dir, &name);
+  splitPath(path.c_str(), &dir, &name);
   std::vector<char> temp;
   const std::string pattern = dir + "/" + tempPrefix(name) + "XXXXXX";
   temp.assign(pattern.begin(), pattern.end());
@@ -298,16 +380,13 @@ bool writeAtomically(const char* path, const std::string& text, const Profile& o
   if (fd < 0) return false;
   // Keep the permissions of the file it replaces; a new file gets the usual 0644.
   const mode_t mode = existed ? (old.mode & 07777) : 0644;
-  bool ok = fchmod(fd, mode) == 0;
-  for (size_t done = 0; ok && done < text.size();) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) done += static_cast<size_t>(n);
-  }
+  const std::string& text = old.text;
+  bool ok = fchmod(fd, mode) == 0 && writeAll(fd, text.data(), edit.from) &&
+            writeAll(fd, edit.insert.data(), edit.insert.size()) &&
+            writeAll(fd, text.data() + edit.to, text.size() - edit.to);
   ok = ok && fsync(fd) == 0;
   ok = (close(fd) == 0) && ok;
-  ok = ok && rename(temp.data(), path) == 0;
+  ok = ok && rename(temp.data(), path.c_str()) == 0;
   if (!ok) {
     unlink(temp.data());
     return false;
@@ -321,26 +400,25 @@ bool writeAtomically(const char* path, const std::string& text, const Profile& o
   return true;
 }
 
-std::string render(const Profile& p) {
-  std::string text = p.bom;
-  for (const Line& line : p.lines) {
-    text += line.text;
-    text += line.end;
-  }
-  return text;
-}
-
-// Inserts a line the write adds; the line before it, if it had no line end (the
-// file's last), gets one.
-void insertLine(Profile* p, size_t at, std::string text) {
-  if (at > 0 && p->lines[at - 1].end.empty()) p->lines[at - 1].end = p->eol;
-  p->lines.insert(p->lines.begin() + static_cast<ptrdiff_t>(at), Line{std::move(text), p->eol});
+// The line end a line added at `at` needs in front: the line before it, if it had no
+// line end (the file's last), gets one.
+std::string endBefore(const Profile& p, size_t at) {
+  return at > p.body && p.text[at - 1] != '\n' ? p.eol : std::string();
 }
 
 // Windows' read-only attribute: no write bit at all. Also a file that this process
 // may not write (root may write any file, but a read-only one still stays as it is).
-bool isReadOnly(const char* path, const Profile& p) {
-  return (p.mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || access(path, W_OK) != 0;
+// The file is replaced in its folder, so a folder of either kind makes it read-only too.
+bool isReadOnly(const std::string& path, const Profile& p, bool exists) {
+  std::string dir, name;
+  splitPath(path.c_str(), &dir, &name);
+  struct stat folder;
+  if (stat(dir.c_str(), &folder) != 0 || (folder.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+      access(dir.c_str(), W_OK) != 0) {
+    return true;
+  }
+  return exists &&
+         ((p.mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || access(path.c_str(), W_OK) != 0);
 }
 
 // The key would not read back as itself: a line starting with '[' is a section, one
@@ -349,41 +427,63 @@ bool isUnwritableKey(const std::string& key) {
   return key.empty() || key[0] == '[' || key[0] == ';' || key.find('=') != std::string::npos;
 }
 
-BOOL writeLocked(const char* fileName, const std::string& sectionName, const char* key,
+// The file a write replaces: the path itself, or, for a symbolic link (as dotfile
+// managers make them), the file it finally leads to, so that the link stays and its
+// target gets the new text. False for a link that leads nowhere.
+bool writeTarget(const char* fileName, std::string* target) {
+  struct stat st;
+  if (lstat(fileName, &st) != 0 || !S_ISLNK(st.st_mode)) {
+    *target = fileName;
+    return true;
+  }
+  char* resolved = realpath(fileName, nullptr);
+  if (!resolved) return false;
+  *target = resolved;
+  free(resolved);
+  return true;
+}
+
+BOOL writeLocked(const std::string& fileName, const std::string& sectionName, const char* key,
                  const std::string& keyName, const char* value) {
   Profile p;
   bool exists;
-  if (!readProfile(fileName, &p, &exists)) return FALSE;  // never overwrite what we cannot read
-  if (exists && isReadOnly(fileName, p)) return FALSE;
+  // Never overwrite what we cannot read.
+  if (!readProfile(fileName.c_str(), &p, &exists)) return FALSE;
+  if (isReadOnly(fileName, p, exists)) return FALSE;
 
-  size_t begin = 0, end = 0;
-  const bool found = findSection(p, sectionName.c_str(), &begin, &end);
+  SectionSpan section;
+  const bool found = findSection(p, sectionName.c_str(), &section);
+  Edit edit;
   if (!key) {
     if (!found) return TRUE;
-    p.lines.erase(p.lines.begin() + static_cast<ptrdiff_t>(begin - 1),
-                  p.lines.begin() + static_cast<ptrdiff_t>(end));
+    edit = {section.header, section.end, ""};
   } else if (!value) {
-    size_t line;
-    if (!found || !findKey(p, begin, end, keyName.c_str(), &line, nullptr)) return TRUE;
-    p.lines.erase(p.lines.begin() + static_cast<ptrdiff_t>(line));
+    LineSpan line;
+    Parsed entry;
+    if (!found || !findKey(p, section.begin, section.end, keyName.c_str(), &line, &entry)) {
+      return TRUE;
+    }
+    edit = {line.begin, line.next, ""};
   } else if (!found) {
-    insertLine(&p, p.lines.size(), "[" + sectionName + "]");
-    insertLine(&p, p.lines.size(), keyName + "=" + value);
+    // A new section goes right after the last line, with no blank line, as Wine writes it.
+    const size_t at = p.text.size();
+    edit = {at, at,
+            endBefore(p, at) + "[" + sectionName + "]" + p.eol + keyName + "=" + value + p.eol};
   } else {
-    size_t line;
-    std::string existingName;
-    if (findKey(p, begin, end, keyName.c_str(), &line, nullptr)) {
-      classify(p.lines[line].text, &existingName, nullptr);
-      p.lines[line].text = existingName + "=" + value;  // the key keeps its spelling
+    LineSpan line;
+    Parsed entry;
+    if (findKey(p, section.begin, section.end, keyName.c_str(), &line, &entry)) {
+      // The key keeps its spelling; the line keeps its line end.
+      edit = {line.begin, line.textEnd,
+              p.text.substr(entry.nameBegin, entry.nameEnd - entry.nameBegin) + "=" + value};
     } else {
       // After the section's last non-blank line, so that the blank lines that
       // separate it from the next section stay where they are.
-      size_t at = end;
-      while (at > begin && trim(p.lines[at - 1].text).empty()) --at;
-      insertLine(&p, at, keyName + "=" + value);
+      const size_t at = section.afterLast;
+      edit = {at, at, endBefore(p, at) + keyName + "=" + value + p.eol};
     }
   }
-  return writeAtomically(fileName, render(p), p, exists) ? TRUE : FALSE;
+  return writeAtomically(fileName, p, edit, exists) ? TRUE : FALSE;
 }
 
 }  // namespace
@@ -396,30 +496,39 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default
   Profile p;
   bool exists;
   if (!readProfile(fileName, &p, &exists)) p = Profile();
-  std::string name;
+  const std::string& text = p.text;
   if (!section) {
     std::vector<std::string> names;
-    for (const Line& line : p.lines) {
-      if (classify(line.text, &name, nullptr) == kSection) names.push_back(name);
+    for (size_t at = skipEmptyLines(text, p.body); at < text.size();
+         at = skipEmptyLines(text, at)) {
+      const LineSpan line = lineAt(text, at);
+      at = line.next;
+      const Parsed c = classify(text, line);
+      if (c.kind == kSection) names.push_back(text.substr(c.nameBegin, c.nameEnd - c.nameBegin));
     }
     return copyList(names, out, size);
   }
   // The names asked for are trimmed as the file's names are, as on Windows, so that
   // " key " finds what a write of " key " wrote as "key".
   const std::string sectionName = trim(section);
-  size_t begin = 0, end = 0;
-  const bool found = findSection(p, sectionName.c_str(), &begin, &end);
+  SectionSpan span;
+  const bool found = findSection(p, sectionName.c_str(), &span);
   if (!key) {
     std::vector<std::string> names;
-    for (size_t i = begin; found && i < end; ++i) {
-      if (classify(p.lines[i].text, &name, nullptr) == kEntry) names.push_back(name);
+    for (size_t at = found ? skipEmptyLines(text, span.begin) : 0; found && at < span.end;
+         at = skipEmptyLines(text, at)) {
+      const LineSpan line = lineAt(text, at);
+      at = line.next;
+      const Parsed c = classify(text, line);
+      if (c.kind == kEntry) names.push_back(text.substr(c.nameBegin, c.nameEnd - c.nameBegin));
     }
     return copyList(names, out, size);
   }
-  size_t line;
-  std::string value;
-  if (found && findKey(p, begin, end, trim(key).c_str(), &line, &value)) {
-    return copyValue(unquote(value), out, size);
+  LineSpan line;
+  Parsed entry;
+  if (found && findKey(p, span.begin, span.end, trim(key).c_str(), &line, &entry)) {
+    return copyValue(unquote(text.substr(entry.valueBegin, entry.valueEnd - entry.valueBegin)), out,
+                     size);
   }
   // The default loses its trailing blanks.
   std::string fallback = defaultValue ? defaultValue : "";
@@ -470,11 +579,12 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value,
   const std::string sectionName = trim(section);
   const std::string keyName = key ? trim(key) : std::string();
   if (sectionName.empty() || (key && isUnwritableKey(keyName))) return FALSE;
-  std::string dir, name;
-  splitPath(fileName, &dir, &name);
+  std::string target, dir, name;
+  if (!writeTarget(fileName, &target)) return FALSE;  // a dangling link: nothing to write
+  splitPath(target.c_str(), &dir, &name);
   const DirectoryLock lock(dir);
   removeStaleTemporaries(lock, name);
-  return writeLocked(fileName, sectionName, key, keyName, value);
+  return writeLocked(target, sectionName, key, keyName, value);
 }
 
 }  // extern "C"
