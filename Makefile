@@ -5,13 +5,15 @@
 #   make package   the Debian package, build/linux/dist/orlimvis_VERSION_ARCH.deb
 #   make dist      the package and the zip for Windows users (vis_orlim.dll + README.txt)
 #   make look      every effect on real recordings (fetched into build/look/), measured
-PRESETS := mingw-i686 linux linux-i386 linux-aarch64
+#   make web       the web page into build/web/; make serve-web serves it on localhost
+PRESETS := mingw-i686 linux linux-i386 linux-aarch64 web
 # Built for the tests only: the sanitizer suite and the libFuzzer targets.
 CHECKED := linux-asan fuzz
 FUZZ_SECONDS ?= 60
 PREFIX ?= /usr/local
 
-.PHONY: all deps deps-demo build build-checked test fuzz demo bench look install package dist clean
+.PHONY: all deps deps-demo build build-checked test fuzz demo bench look install package dist clean \
+        web serve-web bench-web
 
 all: build
 
@@ -38,6 +40,7 @@ test: build build-checked
 	ctest --preset linux
 	ctest --preset linux-i386
 	ctest --preset linux-aarch64
+	ctest --preset web
 	ctest --preset linux-asan
 	ctest --preset fuzz
 
@@ -83,6 +86,15 @@ dist: package
 look: deps
 	@cmake --preset linux >/dev/null && cmake --build --preset linux --target orlimvis_look_tool
 	@bash scripts/look.sh
+
+# The page and everything it loads, in build/web/ (copy that folder to any static host).
+web: deps
+	@cmake --preset web >/dev/null && cmake --build --preset web --target orlimvis_web orlimvis_check web_files
+
+WEB_PORT ?= 8000
+serve-web: web
+	@echo "serving build/web on http://127.0.0.1:$(WEB_PORT)/ (Ctrl-C stops)"
+	@python3 -m http.server $(WEB_PORT) --bind 127.0.0.1 --directory build/web
 
 clean:
 	rm -rf build

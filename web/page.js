@@ -43,7 +43,10 @@
     fixedSize: null,
     dirty: false,
     framesRendered: 0,
-    scripted: false,       // a test drives the spectrum: audio is not fed
+    sourceFrames: 0,       // frames rendered from the current source's samples
+    // A test drives the spectrum (set before the page loads): no audio is fed, so the
+    // module's first frame is the test's.
+    scripted: window.orlimvisScripted === true,
     inputName: '',
     error: '',
   };
@@ -113,6 +116,7 @@
   // ---- Audio sources.
   function newGeneration() {
     state.generation += 1;
+    state.sourceFrames = 0;
     state.tap.port.postMessage({generation: state.generation});
     if (state.wasm) state.wasm._webRestartFeed();
   }
@@ -252,6 +256,7 @@
     const rendered = w._webFeed(frames);
     if (rendered > 0) {
       state.framesRendered += rendered;
+      state.sourceFrames += rendered;
       state.dirty = true;
     }
   }
@@ -362,16 +367,10 @@
     });
   }
 
-  // ---- What the page's test drives (tests/web/page_test.py).
+  // ---- What the page's test drives (tests/web/page_test.py), with
+  // window.orlimvisScripted set before the page loads.
   window.orlimvis = {
     state,
-    // Stops feeding audio and restarts module `index` with `seed`: frames then come only
-    // from render().
-    script(index, seed) {
-      state.scripted = true;
-      state.seed = seed;
-      return startModule(index);
-    },
     // Renders one frame from 2 x 576 spectrum bytes and shows it at once.
     render(bytes) {
       const w = state.wasm;
