@@ -65,6 +65,7 @@ bench: deps
 	@bash scripts/bench_live.sh
 	@bash scripts/bench_video.sh
 	@bash scripts/bench_wine.sh
+	@$(MAKE) --no-print-directory bench-web
 
 # A first configure here leaves the tests off, as `make demo` does (they need packages
 # beyond the demo's); an existing build folder keeps its settings.
@@ -90,6 +91,13 @@ look: deps
 # The page and everything it loads, in build/web/ (copy that folder to any static host).
 web: deps
 	@cmake --preset web >/dev/null && cmake --build --preset web --target orlimvis_web orlimvis_check web_files
+
+# Each effect's frame time in headless chromium beside the native .so, and the page's
+# compressed size (scripts/bench_web.py).
+bench-web: web
+	@cmake --build --preset web --target web_bench_files
+	@cmake --preset linux -DVIS_TESTS=ON -DVIS_BENCH=ON >/dev/null && cmake --build --preset linux --target web_frame_time
+	@/usr/bin/python3 scripts/bench_web.py
 
 WEB_PORT ?= 8000
 serve-web: web

@@ -11,8 +11,10 @@
 // goes to the canvas through an ImageData over the host's memory (no copy in here).
 //
 // URL parameters: module (name or index), seed (0-999), size (WxH; otherwise the
-// canvas's own size), sensitivity (0 or none: automatic), bare (only the canvas,
-// started at once). Errors are one line over the canvas, never only in the console.
+// canvas's own size), sensitivity (0 or none: automatic), input (demo, the default, or
+// microphone; tab asks for a click, as browsers share a tab only on one), bare (only the
+// canvas, started at once). Errors are one line over the canvas, never only in the
+// console.
 'use strict';
 
 (() => {
@@ -319,9 +321,8 @@
     else canvas.requestFullscreen().catch((e) => showError(`No full screen: ${e.message}`));
   }
   function togglePause() {
-    if (state.audio.state === 'running') state.audio.suspend();
-    else state.audio.resume();
-    $('pause').textContent = state.audio.state === 'running' ? 'Play' : 'Pause';
+    const done = state.audio.state === 'running' ? state.audio.suspend() : state.audio.resume();
+    done.then(() => { $('pause').textContent = state.audio.state === 'running' ? 'Pause' : 'Play'; });
   }
 
   function wireControls() {
@@ -455,19 +456,27 @@
         return;
       }
     }
+    const input = params.get('input') || 'demo';
+    if (!['demo', 'microphone', 'tab'].includes(input)) {
+      showError(`input=${input}: give demo, microphone or tab.`);
+      return;
+    }
     wireControls();
     if (!startModule(index)) return;
     followCanvasSize();
     requestAnimationFrame(draw);
-    playDemoTune();
+    if (input === 'microphone') useMicrophone();
+    else playDemoTune();
     // Browsers start audio only after a click unless the page may play by itself
-    // (streaming software's browser sources may).
-    if (state.audio.state !== 'running') {
+    // (streaming software's browser sources may), and share a tab only on a click.
+    if (state.audio.state !== 'running' || input === 'tab') {
       const button = $('start');
+      button.textContent = input === 'tab' ? 'Click to share a tab\'s sound' : 'Click to start';
       button.hidden = false;
       button.addEventListener('click', () => {
         state.audio.resume();
         button.hidden = true;
+        if (input === 'tab') useTab();
       });
     }
   }

@@ -58,6 +58,13 @@ class WebPage : private HostWindowsListener {
     if (modules_.empty()) return fail("the plug-in offers no modules", error);
     windows_.reset(new HostWindows(this));
     if (!windows_->create(HostWindowsStyle(), error)) return false;
+    if (!(sensitivity == 0 ||
+          (sensitivity >= SPECTRUM_SENSITIVITY_MIN && sensitivity <= SPECTRUM_SENSITIVITY_MAX))) {
+      char line[160];
+      snprintf(line, sizeof line, "sensitivity=%g: give 0 (automatic) or %g to %g.", sensitivity,
+               SPECTRUM_SENSITIVITY_MIN, SPECTRUM_SENSITIVITY_MAX);
+      return fail(line, error);
+    }
     SpectrumOptions options;
     options.sensitivity = sensitivity;
     analyser_ = spectrumCreateWith(sampleRate, options);

@@ -168,6 +168,11 @@ def check_file_play(driver, base, tune):
         fail(step, f'the canvas changed only {len(hashes) - 1} times in 5 s of music')
     print(f'{step}: {last["frames"]} frames, {len(hashes)} different canvases seen', flush=True)
 
+    # The keys of `play`, through the plug-in: 3 starts the third effect.
+    driver.find_element(By.TAG_NAME, 'body').send_keys('3')
+    if not wait_for(driver, 'return orlimvis.state.module === 2;', 'the key 3'):
+        fail('keys', f"the key 3 left effect {driver.execute_script('return orlimvis.state.module;')} running")
+
 
 def scripted_spectra():
     """Frames of a made-up spectrum: loud low bands that move from frame to frame, a
@@ -270,6 +275,15 @@ def check_bad_input(driver, base, scratch):
         fail('bad input', f'a denied microphone gave {line!r}, not a line about the microphone')
     else:
         print(f'bad input: microphone: {line}', flush=True)
+
+    # URL parameters that say nothing the page can do.
+    for query, words in [('module=Nope', 'no such effect'), ('sensitivity=99999', 'sensitivity=99999'),
+                         ('size=big', 'WIDTHxHEIGHT'), ('seed=-4', 'seed')]:
+        driver.get(f'{base}/index.html?{query}')
+        line = wait_for(driver, "const s = document.getElementById('status'); return !s.hidden && s.textContent;",
+                        f'the line about {query}')
+        if not line or words not in line:
+            fail('bad input', f'?{query} gave {line!r}, not a line saying {words!r}')
 
     # A browser without AudioWorklet: the page's globals as such a browser has them.
     added = driver.execute_cdp_cmd('Page.addScriptToEvaluateOnNewDocument',
