@@ -96,7 +96,7 @@ web: deps
 # compressed size (scripts/bench_web.py).
 bench-web: web
 	@cmake --build --preset web --target web_bench_files
-	@cmake --preset linux -DVIS_TESTS=ON -DVIS_BENCH=ON >/dev/null && cmake --build --preset linux --target web_frame_time
+	@cmake --preset linux -DVIS_TESTS=ON -DVIS_BENCH=ON >/dev/null && cmake --build --preset linux --target web_frame_time web_spectrum_dump
 	@/usr/bin/python3 scripts/bench_web.py
 
 WEB_PORT ?= 8000

@@ -5,7 +5,9 @@ machine:
 - each effect's frame time in headless chromium (build/web-wasm/bench-page/bench.html)
   and through the native vis_orlim.so (build/linux/web_frame_time), the same source,
   frames and size, in alternating rounds; the median of the rounds, and their ratio;
-- the page's size as served compressed (gzip -9): every file a visitor loads.
+- the page's size as served compressed (gzip -9): every file a visitor loads;
+- how often the analyser's bytes differ between the native build (FFTW) and the web
+  build (its own transform, under node) over the demo tune.
 
     bench_web.py [--size WxH] [--frames N] [--rounds R]
 """
@@ -28,6 +30,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PAGE = os.path.join(ROOT, 'build/web')
 BENCH_PAGE = os.path.join(ROOT, 'build/web-wasm/bench-page')
 NATIVE = os.path.join(ROOT, 'build/linux/web_frame_time')
+NATIVE_DUMP = os.path.join(ROOT, 'build/linux/web_spectrum_dump')
+WEB_DUMP = os.path.join(BENCH_PAGE, 'web_spectrum_dump.js')
 PLUGIN = os.path.join(ROOT, 'build/linux/vis_orlim.so')
 # What a visitor's browser loads (check.html and its program are the page's self-test).
 PAGE_FILES = ['index.html', 'page.css', 'page.js', 'tap.js', 'orlimvis.js', 'orlimvis.wasm']
@@ -60,6 +64,28 @@ def browser_round(driver, base, width, height, frames):
     sys.exit('bench_web: the bench page did not finish')
 
 
+def spectrum_agreement():
+    print('Spectrum bytes over the demo tune, native (FFTW) against the web build:')
+    scratch = tempfile.mkdtemp(prefix='orlimvis-bench-web-')
+    try:
+        for rate in [44100, 48000]:
+            for layout in ['classic', 'log']:
+                native, web = os.path.join(scratch, 'native'), os.path.join(scratch, 'web')
+                subprocess.run([NATIVE_DUMP, str(rate), layout, native], check=True)
+                subprocess.run(['/usr/bin/node', '--no-experimental-fetch', WEB_DUMP, str(rate), layout, web],
+                               check=True)
+                a, b = open(native, 'rb').read(), open(web, 'rb').read()
+                if len(a) != len(b):
+                    sys.exit(f'bench_web: the dumps at {rate} Hz ({layout}) differ in length')
+                differing = sum(1 for x, y in zip(a, b) if x != y)
+                largest = max((abs(x - y) for x, y in zip(a, b)), default=0)
+                frames = len(a) // 1152
+                print(f'  {rate} Hz {layout:<8}{differing:>4} of {len(a)} bytes differ '
+                      f'({differing / len(a):.6%}) in {frames} frames, by at most {largest}')
+    finally:
+        subprocess.run(['rm', '-rf', scratch])
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--size', default='1280x720')
@@ -67,10 +93,9 @@ def main():
     parser.add_argument('--rounds', type=int, default=3)
     args = parser.parse_args()
     width, height = map(int, args.size.split('x'))
-    for f in [NATIVE, PLUGIN, os.path.join(BENCH_PAGE, 'bench.html')] + [os.path.join(PAGE, f) for f in PAGE_FILES]:
+    for f in [NATIVE, NATIVE_DUMP, WEB_DUMP, PLUGIN, os.path.join(BENCH_PAGE, 'bench.html')] + [os.path.join(PAGE, f) for f in PAGE_FILES]:
         if not os.path.exists(f):
-            sys.exit(f'bench_web: {f} is missing (make web, the web preset\'s web_bench_files, '
-                     'the linux preset\'s web_frame_time)')
+            sys.exit(f'bench_web: {f} is missing (make bench-web builds it)')
 
     handler = functools.partial(QuietHandler, directory=BENCH_PAGE)
     server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), handler)
@@ -114,6 +139,7 @@ def main():
         total += packed
         print(f'  {f:<15}{len(data):>9} bytes, {packed:>8} compressed')
     print(f'  total {total} bytes compressed ({total / 1024:.0f} KB; goal: under 600 KB)')
+    spectrum_agreement()
     return 0 if total < SIZE_BUDGET else 1
 
 
