@@ -6,7 +6,8 @@ server on localhost. It checks, in one browser session:
   1. the effects' frame hashes computed in the browser (check.html) against the list
      every build checks;
   2. a 5-second play of the demo tune given as a file: the canvas is not blank, and it
-     changes;
+     changes; then the keys 3 (another effect) and F (full screen) through the plug-in,
+     and the settings the quit effect saved, kept in local storage;
   3. for a scripted spectrum, every effect's frames on the canvas equal the native
      plug-in's (web_reference_frames, the real vis_orlim.so through the player's host);
   4. bad input gives one clear line in the page: a file that is not audio, a microphone
@@ -172,6 +173,14 @@ def check_file_play(driver, base, tune):
     driver.find_element(By.TAG_NAME, 'body').send_keys('3')
     if not wait_for(driver, 'return orlimvis.state.module === 2;', 'the key 3'):
         fail('keys', f"the key 3 left effect {driver.execute_script('return orlimvis.state.module;')} running")
+    # The effect that was quit saved its settings, which the page keeps in local storage.
+    saved = driver.execute_script("return localStorage.getItem('orlimvis.plugin.ini');")
+    if not saved or '[Zarvenn]' not in saved or 'Screen_x=' not in saved:
+        fail('settings', f'local storage holds {saved!r}, not the settings Zarvenn saved at quit')
+    # F: the plug-in asks its host for full screen, and the page goes full screen.
+    driver.find_element(By.TAG_NAME, 'body').send_keys('f')
+    if not wait_for(driver, 'return !!document.fullscreenElement;', 'full screen'):
+        fail('keys', 'the key F did not make the canvas full screen')
 
 
 def scripted_spectra():
