@@ -14,6 +14,7 @@
 #include <emscripten/emscripten.h>  // EMSCRIPTEN_KEEPALIVE: the functions the page calls
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>  // strtol
 #include <string.h>
 #include <strings.h>
 #include <sys/stat.h>  // mkdir: the settings file's folder
@@ -125,9 +126,7 @@ class WebPage : private HostWindowsListener {
     m->channels = 2;
     memset(m->spectrum, 0, sizeof m->spectrum);
     message_.clear();
-    starting_ = true;
     const int result = m->init(m);
-    starting_ = false;
     windows_->pump();
     if (result != 0) {
       windows_->destroyFrame();
@@ -307,7 +306,6 @@ class WebPage : private HostWindowsListener {
   FrameClock clock_;
   int rate_ = 0;
   int running_ = -1;
-  bool starting_ = false;
   std::string message_;
   // The feed: samples_ holds stream frames from bufferStart_ on, interleaved stereo.
   std::vector<float> input_, samples_, window_;
