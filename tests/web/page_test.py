@@ -46,6 +46,7 @@ SEED = 7
 BANDS = 576
 
 failures = []
+OUTPUT = tempfile.gettempdir()  # where pictures of differences go (--output)
 
 
 def fail(step, message):
@@ -201,6 +202,19 @@ def scripted_spectra():
     return frames
 
 
+def write_difference(path, page, native, width, height):
+    """A PPM of the native frame, dimmed, with the pixels where the page differs in red."""
+    out = bytearray(f'P6 {width} {height} 255\n'.encode())
+    for i in range(0, width * height * 4, 4):
+        if page[i:i + 3] != native[i:i + 3]:
+            out += b'\xff\x00\x00'
+        else:
+            out += bytes(v // 3 for v in native[i:i + 3])
+    with open(path, 'wb') as f:
+        f.write(out)
+    return path
+
+
 def check_scripted_pixels(driver, base, plugin, reference):
     spectra = scripted_spectra()
     width, height = SIZE
@@ -250,9 +264,11 @@ def check_scripted_module(driver, base, plugin, reference, spectra, index):
         if pixels != expected:
             different = [i // 4 for i in range(0, frame_bytes, 4) if pixels[i:i + 4] != expected[i:i + 4]]
             x, y = different[0] % width, different[0] // width
+            picture = write_difference(os.path.join(OUTPUT, f'web_{name}_frame{n}.ppm'), pixels, expected,
+                                       width, height)
             fail('scripted spectrum', f'{name} frame {n}: {len(different)} pixels differ from the '
                  f'native frame, the first at ({x}, {y}): page {pixels[different[0] * 4:different[0] * 4 + 3].hex()}'
-                 f' native {expected[different[0] * 4:different[0] * 4 + 3].hex()}')
+                 f' native {expected[different[0] * 4:different[0] * 4 + 3].hex()}; where: {picture}')
             break
     else:
         blank = all(native.stdout[i] == native.stdout[0] for i in range(0, frame_bytes, 4 * 97))
@@ -313,7 +329,11 @@ def main():
     parser.add_argument('--orlimvis', required=True)
     parser.add_argument('--plugin', required=True)
     parser.add_argument('--reference', required=True)
+    parser.add_argument('--output', default=tempfile.gettempdir())
     args = parser.parse_args()
+    global OUTPUT
+    OUTPUT = args.output
+    os.makedirs(OUTPUT, exist_ok=True)
     for f in ['index.html', 'page.js', 'tap.js', 'orlimvis.js', 'orlimvis.wasm', 'check.html', 'check.js']:
         if not os.path.exists(os.path.join(args.page, f)):
             sys.exit(f'page_test: {args.page} has no {f}: build the page first (make web)')
