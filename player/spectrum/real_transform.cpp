@@ -5,8 +5,8 @@
 // by exact index (so no rounding accumulates from stage to stage). The classic window
 // lengths have awkward factors (1152 = 2^7 3^2 at 44.1 kHz, 1254 = 2 3 11 19 at 48
 // kHz), so every radix goes through the same general butterfly: a p-point DFT per
-// output, O(n times the sum of the factors), some 25 000 complex multiplications for
-// these lengths, far below anything a frame notices. The input is real; it is carried
+// output, O(n times the sum of the factors), some 13 000 (44.1 kHz) to 40 000 (48 kHz)
+// complex multiplications per transform, far below anything a frame notices. The input is real; it is carried
 // as complex with a zero imaginary part, which costs twice the work of a packed real
 // transform and keeps the code short.
 #include "spectrum/real_transform.h"
@@ -38,10 +38,9 @@ class OwnTransform : public RealTransform {
     // exactly: the transform of a real input then mirrors exactly too.
     twiddles_.resize((size_t)n);
     for (int j = 0; j < n; ++j) twiddles_[(size_t)j] = root(j, n);
+    // The prime factors in increasing order: the general butterfly costs p - 1 complex
+    // multiplications per output and stage, so small factors are the cheapest.
     int rest = n;
-    // Fours first, as a radix-4 butterfly of the general kind costs less per factor of
-    // two than two radix-2 ones; then the primes in increasing order.
-    while (rest % 4 == 0) factors_.push_back(4), rest /= 4;
     for (int p = 2; rest > 1; ++p) {
       if (p * p > rest) p = rest;
       while (rest % p == 0) factors_.push_back(p), rest /= p;

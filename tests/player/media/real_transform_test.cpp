@@ -31,8 +31,8 @@ TEST(RealTransform, OwnTransformIsTheDefinitionToFloatRounding) {
   const int lengths[] = {
       2, 3, 4, 5,  // one butterfly of each small radix
       7, 97,       // primes: the general butterfly alone
-      16, 60,      // fours only; fours, a three and a five
-      1152,        // the classic window at 44.1 kHz: 4^3 2 3^2
+      16, 60,      // twos only; twos, a three and a five
+      1152,        // the classic window at 44.1 kHz: 2^7 3^2
       1254,        // at 48 kHz: 2 3 11 19
       2508,        // at 96 kHz
       4096,        // the log layout's window
