@@ -9,9 +9,11 @@
 // (bench.html): benchFrameTime() on the plug-in linked into the WebAssembly.
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <time.h>
 
 #include <string>
+#include <vector>
 
 #include "host/host_windows.h"
 #include "host/vis_header.h"
@@ -60,11 +62,15 @@ class Bench : private HostWindowsListener {
     m->channels = 2;
     if (m->init(m) != 0) return -1;
     windows_.pump();
+    // The spectra are made before the clock starts: the synthetic music's own sin and
+    // exp are the C library's, whose speed differs between the builds.
     const int warmUp = 40;
+    spectra_.resize((size_t)(warmUp + frames));
+    for (int n = 0; n < warmUp + frames; ++n) syntheticMusicFrame(n, spectra_[(size_t)n].bands);
     double start = 0;
     for (int n = 0; n < warmUp + frames; ++n) {
       if (n == warmUp) start = nowMillis();
-      syntheticMusicFrame(n, m->spectrum);
+      memcpy(m->spectrum, spectra_[(size_t)n].bands, sizeof m->spectrum);
       m->render(m);
       windows_.pump();
     }
@@ -78,8 +84,12 @@ class Bench : private HostWindowsListener {
   HINSTANCE instance_ = nullptr;
 
  private:
+  struct Spectrum {
+    unsigned char bands[MUSIC_CHANNELS][MUSIC_BANDS];
+  };
   VisHeader* header_;
   HostWindows windows_{this};
+  std::vector<Spectrum> spectra_;
   bool ok_ = false;
 };
 
