@@ -6,13 +6,15 @@
 #   make dist      the package and the zip for Windows users (vis_orlim.dll + README.txt)
 #   make look      every effect on real recordings (fetched into build/look/), measured
 #   make faults    renders, settings writers and play disturbed on purpose; what survived
-PRESETS := mingw-i686 linux linux-i386 linux-aarch64
+#   make web       the web page into build/web/; make serve-web serves it on localhost
+PRESETS := mingw-i686 linux linux-i386 linux-aarch64 web
 # Built for the tests only: the sanitizer suite and the libFuzzer targets.
 CHECKED := linux-asan fuzz
 FUZZ_SECONDS ?= 60
 PREFIX ?= /usr/local
 
-.PHONY: all deps deps-demo build build-checked test fuzz faults demo bench look install package dist clean
+.PHONY: all deps deps-demo build build-checked test fuzz faults demo bench look install package dist clean \
+        web serve-web bench-web
 
 all: build
 
@@ -39,6 +41,7 @@ test: build build-checked
 	ctest --preset linux
 	ctest --preset linux-i386
 	ctest --preset linux-aarch64
+	ctest --preset web
 	ctest --preset linux-asan
 	ctest --preset fuzz
 
@@ -70,6 +73,7 @@ bench: deps
 	@bash scripts/bench_live.sh
 	@bash scripts/bench_video.sh
 	@bash scripts/bench_wine.sh
+	@$(MAKE) --no-print-directory bench-web
 
 # A first configure here leaves the tests off, as `make demo` does (they need packages
 # beyond the demo's); an existing build folder keeps its settings.
@@ -91,6 +95,22 @@ dist: package
 look: deps
 	@cmake --preset linux >/dev/null && cmake --build --preset linux --target orlimvis_look_tool
 	@bash scripts/look.sh
+
+# The page and everything it loads, in build/web/ (copy that folder to any static host).
+web: deps
+	@cmake --preset web >/dev/null && cmake --build --preset web --target orlimvis_web orlimvis_check web_files
+
+# Each effect's frame time in headless chromium beside the native .so, and the page's
+# compressed size (scripts/bench_web.py).
+bench-web: web
+	@cmake --build --preset web --target web_bench_files
+	@cmake --preset linux -DVIS_TESTS=ON -DVIS_BENCH=ON >/dev/null && cmake --build --preset linux --target web_frame_time web_spectrum_dump
+	@/usr/bin/python3 scripts/bench_web.py
+
+WEB_PORT ?= 8000
+serve-web: web
+	@echo "serving build/web on http://127.0.0.1:$(WEB_PORT)/ (Ctrl-C stops)"
+	@python3 -m http.server $(WEB_PORT) --bind 127.0.0.1 --directory build/web
 
 clean:
 	rm -rf build

@@ -32,6 +32,8 @@ full=(
   dpkg-dev file                # make package: dpkg-shlibdeps (which needs file)
   groff-base                   # the package test checks the manual page
   pulseaudio pulseaudio-utils  # a private sound server for the capture tests
+  emscripten                   # the web page: the plug-in compiled to WebAssembly
+  chromium chromium-driver python3-selenium  # the page's test in a headless browser
 )
 foreign=(
   wine32:i386                  # Wine's 32-bit part runs the i686 DLL and test hosts

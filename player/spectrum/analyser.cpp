@@ -1,6 +1,5 @@
-// FFTW3-based analyser, both layouts. Plans are made with FFTW_ESTIMATE: measured plans
-// may differ between runs, and a different plan may round differently, which would
-// break the frame-for-frame reproducibility that --seed promises.
+// The analyser, both layouts, over a real transform (FFTW's, or the program's own where
+// the build has no FFTW: spectrum/real_transform.h).
 //
 // The automatic gain (classic layout). Music is mastered anywhere from quiet to loud, so
 // a fixed scale leaves one recording in the bottom of the byte range and pins another at
@@ -27,11 +26,12 @@
 // nothing (decibelLevels says why and how). Band 0 is linear in both.
 #include "spectrum/analyser.h"
 
-#include <fftw3.h>
 #include <math.h>
 
 #include <algorithm>
 #include <vector>
+
+#include "spectrum/real_transform.h"
 
 namespace {
 // Classic layout: band k at k x 44100 / 1152 Hz at every rate.
@@ -86,9 +86,9 @@ struct SpectrumAnalyser {
   int sampleRate;
   SpectrumOptions options;
   int length;
-  float* input;
-  fftwf_complex* output;
-  fftwf_plan plan;
+  std::unique_ptr<RealTransform> transform;
+  float* input;               // the transform's samples and bins
+  const float (*output)[2];
   std::vector<double> centre;
   // Classic layout.
   int usableBands;               // bands below the Nyquist frequency
@@ -163,7 +163,7 @@ void executeLog(SpectrumAnalyser* a, const float* window, int frameBegin, int fr
     for (int i = 0; i < a->length; ++i) {
       a->input[i] = window[i * 2 + channel] * a->hann[(size_t)i];
     }
-    fftwf_execute(a->plan);
+    a->transform->execute();
     // Powers per bin; the square root is taken per band, of the strongest bin only.
     double* power = a->power.data();
     for (int k = 0; k <= a->length / 2; ++k) {
@@ -216,8 +216,8 @@ void classicAmplitudes(SpectrumAnalyser* a, const float* window, int channel, do
     im += v * a->halfBand[(size_t)i * 2 + 1];
   }
   amp[0] = sqrt(re * re + im * im) * scale;
-  fftwf_execute(a->plan);
-  const fftwf_complex* x = a->output;
+  a->transform->execute();
+  const float (*x)[2] = a->output;
   for (int k = 1; k < a->usableBands; ++k) {
     re = 0.5 * x[k][0] - 0.25 * (x[k - 1][0] + x[k + 1][0]);
     im = 0.5 * x[k][1] - 0.25 * (x[k - 1][1] + x[k + 1][1]);
@@ -352,7 +352,9 @@ SpectrumAnalyser* spectrumCreate(int sampleRate) {
   return spectrumCreateWith(sampleRate, SpectrumOptions());
 }
 
-SpectrumAnalyser* spectrumCreateWith(int sampleRate, const SpectrumOptions& options) {
+namespace {
+SpectrumAnalyser* createAnalyser(int sampleRate, const SpectrumOptions& options,
+                                 RealTransform::Kind kind) {
   if (sampleRate < 1000 || sampleRate > 768000) return nullptr;
   const double s = options.sensitivity;
   if (!(s == 0 || (s >= SPECTRUM_SENSITIVITY_MIN && s <= SPECTRUM_SENSITIVITY_MAX))) {
@@ -375,15 +377,13 @@ SpectrumAnalyser* spectrumCreateWith(int sampleRate, const SpectrumOptions& opti
   a->options = options;
   a->length = length;
   a->sensitivity = s > 0 ? s : 1;
-  a->input = fftwf_alloc_real((size_t)length);
-  a->output = fftwf_alloc_complex((size_t)length / 2 + 1);
-  a->plan = (a->input && a->output)
-                ? fftwf_plan_dft_r2c_1d(length, a->input, a->output, FFTW_ESTIMATE)
-                : nullptr;
-  if (!a->plan) {
+  a->transform = RealTransform::create(length, kind);
+  if (!a->transform) {
     spectrumDestroy(a);
     return nullptr;
   }
+  a->input = a->transform->input();
+  a->output = a->transform->output();
   a->centre.resize(SPECTRUM_BANDS);
   if (options.layout == SpectrumLayout::Classic) {
     // Band k needs bin k + 1, and bins run up to length / 2.
@@ -405,12 +405,17 @@ SpectrumAnalyser* spectrumCreateWith(int sampleRate, const SpectrumOptions& opti
   }
   return a;
 }
+}  // namespace
+
+SpectrumAnalyser* spectrumCreateWith(int sampleRate, const SpectrumOptions& options) {
+  return createAnalyser(sampleRate, options, RealTransform::Kind::Default);
+}
+
+SpectrumAnalyser* spectrumCreateWithOwnTransform(int sampleRate, const SpectrumOptions& options) {
+  return createAnalyser(sampleRate, options, RealTransform::Kind::Own);
+}
 
 void spectrumDestroy(SpectrumAnalyser* a) {
-  if (!a) return;
-  if (a->plan) fftwf_destroy_plan(a->plan);
-  if (a->input) fftwf_free(a->input);
-  if (a->output) fftwf_free(a->output);
   delete a;
 }
 

@@ -71,6 +71,9 @@ SpectrumAnalyser* spectrumCreate(int sampleRate);
 // The same with options; null also for a sensitivity outside the bounds (0 excepted).
 SpectrumAnalyser* spectrumCreateWith(int sampleRate, const SpectrumOptions& options);
 void spectrumDestroy(SpectrumAnalyser* analyser);
+// The same with the program's own transform instead of FFTW's (the only one where the
+// build has no FFTW, as in the web page); for comparing the two on the same samples.
+SpectrumAnalyser* spectrumCreateWithOwnTransform(int sampleRate, const SpectrumOptions& options);
 
 // Number of stereo frames the analyser reads per execution.
 int spectrumWindowLength(const SpectrumAnalyser* analyser);

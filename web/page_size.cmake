@@ -1,0 +1,20 @@
+# The page's size as served compressed: each file a visitor loads, gzip level 9, must
+# total under the budget. cmake -DPAGE=DIR -DBUDGET=BYTES -DSCRATCH=DIR -P page_size.cmake
+set(files index.html page.css page.js tap.js orlimvis.js orlimvis.wasm)
+set(total 0)
+file(MAKE_DIRECTORY ${SCRATCH})
+foreach(f ${files})
+  if(NOT EXISTS ${PAGE}/${f})
+    message(FATAL_ERROR "${PAGE}/${f} is missing")
+  endif()
+  file(ARCHIVE_CREATE OUTPUT ${SCRATCH}/${f}.gz PATHS ${PAGE}/${f} FORMAT raw
+       COMPRESSION GZip COMPRESSION_LEVEL 9)
+  file(SIZE ${SCRATCH}/${f}.gz packed)
+  file(SIZE ${PAGE}/${f} raw)
+  message(STATUS "${f}: ${raw} bytes, ${packed} compressed")
+  math(EXPR total "${total} + ${packed}")
+endforeach()
+message(STATUS "total: ${total} bytes compressed (budget ${BUDGET})")
+if(total GREATER_EQUAL BUDGET)
+  message(FATAL_ERROR "the page is ${total} bytes compressed, over its budget of ${BUDGET}")
+endif()
