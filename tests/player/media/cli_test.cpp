@@ -181,7 +181,8 @@ TEST(Cli, RenderChoicesSeveralInputsVersionAndHelp) {
   const struct { const char* command; std::vector<const char*> mentions; } helps[] = {
       {"render", {"-o", "-y", "--crf", "--preset", "--codec", "--audio-bitrate", "--audio copy", "--at",
                   "--bands", "--sensitivity"}},
-      {"play", {"--capture", "Space", "--bands", "--sensitivity"}},
+      {"play", {"--capture", "Space", "--bands", "--sensitivity", "Up/Down volume", "M mute",
+                "sound server goes away"}},
       {"list", {"--plugin"}},
       {"tune", {"OUT.wav", "--duration"}},
   };
