@@ -285,7 +285,7 @@ bool LivePlayer::actOnKeys(std::string* error) {
       case KeyAction::Fullscreen: host.sendCommand(CMD_FULLSCREEN, 0); break;
       case KeyAction::TogglePause:
         paused_ = !paused_;
-        if (heard_) playback_.setPaused(paused_);
+        playback_.setPaused(paused_);  // also kept for a device opened again later
         wallClock_->setPaused(paused_);
         break;
       case KeyAction::Seek: {

@@ -584,16 +584,20 @@ TEST(Play, RidesOutTheSoundServerGoingAwayAndSetsItsVolume) {
   EXPECT_TRUE(waitFor(x, "xdotool getwindowname " + id + " | grep -vxF '" + trimmed(title) + "'",
                       " - no sound server", 10, &later)) << title;
   EXPECT_EQ(waitpid(player, nullptr, WNOHANG), 0) << readWholeFile(dir.file("play.log"));
-  // Back: the stream is there again, under its name, and the title says nothing more.
+  // Paused meanwhile, it stays paused when the server is back: the stream is there
+  // again, under its name, but silent, and the title says nothing more of the server.
+  x.run("xdotool windowfocus --sync " + id + " key space", &out);
+  ASSERT_TRUE(waitFor(x, "xdotool getwindowname " + id, " - paused", 5, &title)) << title;
   ASSERT_TRUE(pulse.start(dir, &why)) << why;
   EXPECT_TRUE(waitFor(x, "pactl list sink-inputs", "media.name = \"noise.wav\"", 15, &out)) << out;
   EXPECT_TRUE(waitFor(x, "xdotool getwindowname " + id + " | grep -v 'no sound server' || true",
                       "Pellox - noise.wav - ", 10, &title)) << title;
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(sinkLevel(dir), 0) << "paused, yet the sink plays";
+  x.run("xdotool key space", &out);
 
   // The volume, heard at the sink: M mutes, M again brings the level back, and ten steps
   // down leave half the level, an eighth of the amplitude. Each change reaches the sink
   // after what was already on its way, so the level is polled until it has moved.
-  x.run("xdotool windowfocus --sync " + id, &out);
   double full = 0;
   for (int i = 0; i < 40 && full < 1000; ++i) full = sinkLevel(dir);
   ASSERT_GE(full, 1000) << "no sound reaches the sink";
