@@ -491,13 +491,24 @@ TEST(Play, CapturesASoundServerInputByTheNamesUsersSee) {
   // Until the noise reaches the effect the window may show silence.
   for (int i = 0; i < 100 && secondColourPixels(x, id, dir) <= 160 * 120 / 100; ++i) usleep(100000);
   expectEffectShown(x, id, 160, 120, dir, "capture-monitor.png");
+  // The server crashes and comes back: said in the title meanwhile, and the same input
+  // is recorded again.
+  pulse.stop(SIGKILL);
+  EXPECT_TRUE(waitFor(x, "xdotool getwindowname " + id, " - no sound server", 10, &out)) << out;
+  ASSERT_TRUE(pulse.start(dir, &why)) << why;
+  EXPECT_TRUE(waitFor(x, "pactl list source-outputs", "application.name = \"orlimvis\"", 15, &streams))
+      << streams;
+  EXPECT_TRUE(waitFor(x, "xdotool getwindowname " + id + " | grep -v 'no sound server' || true",
+                      "Ambrith - Monitor of Virtual_Sink (vsink.monitor)", 10, &out)) << out;
   x.run("xdotool windowfocus --sync " + id + " key q", &out);
   for (int i = 0; i < 50 && waitpid(player, &status, WNOHANG) == 0; ++i) usleep(100000);
   reaper.pids[0] = -1;
   ASSERT_TRUE(WIFEXITED(status)) << readWholeFile(dir.file("play.log"));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(readWholeFile(dir.file("play.log")),
-            "orlimvis: visualising Monitor of Virtual_Sink (vsink.monitor)\n");
+            "orlimvis: visualising Monitor of Virtual_Sink (vsink.monitor)\n"
+            "orlimvis: the sound server went away; drawing on without sound until it is back\n"
+            "orlimvis: the sound server is back\n");
 }
 
 TEST(Play, EndsWithTheFileAndReportsOneThatTurnsBad) {
