@@ -1,8 +1,8 @@
 # Quick start on a fresh Debian machine: `make demo`, `make test`.
 #   make demo      the player's packages only, the linux preset without tests, the demo
 #   make test      every package, every preset (plus the sanitizer and fuzz builds), every test
-#   make install   bin/orlimvis and its private lib/orlimvis/ under PREFIX (DESTDIR too)
-#   make package   the Debian package, build/linux/dist/orlimvis_VERSION_ARCH.deb
+#   make install   bin/orlimvis and its private lib/<multiarch>/orlimvis/ under PREFIX (DESTDIR too)
+#   make package   the Debian package, build/package/dist/orlimvis_VERSION_ARCH.deb
 #   make dist      the package and the zip for Windows users (vis_orlim.dll + README.txt)
 #   make look      every effect on real recordings (fetched into build/look/), measured
 #   make faults    renders, settings writers and play disturbed on purpose; what survived
@@ -13,7 +13,7 @@ CHECKED := linux-asan fuzz
 FUZZ_SECONDS ?= 60
 PREFIX ?= /usr/local
 
-.PHONY: all deps deps-demo build build-checked test fuzz faults demo bench look install package dist clean \
+.PHONY: all deps deps-demo deps-package build build-checked test fuzz faults demo bench look install package dist clean \
         web serve-web bench-web
 
 all: build
@@ -23,6 +23,9 @@ deps:
 
 deps-demo:
 	@bash scripts/deps.sh demo
+
+deps-package:
+	@bash scripts/deps.sh package
 
 # The linux preset's tests and benchmarks are asked for explicitly: a `make demo` before
 # leaves them off in the cache.
@@ -82,14 +85,21 @@ install: deps-demo
 	@cmake --build --preset linux --target orlimvis orlimvis_manual
 	cmake --install build/linux --prefix $(PREFIX)
 
-package: deps
-	@cmake --preset linux >/dev/null
-	@cmake --build --preset linux --target package
+# Only what goes into the package (the package preset's build targets: the program, the
+# plug-in, libvisplatform, the manual page and the changelog), in a build folder of its
+# own, so the linux preset's test build keeps its settings. cpack is run by hand
+# because the `package` target would build everything first. Then lintian's verdict.
+package: deps-package
+	@cmake --preset package >/dev/null
+	@cmake --build --preset package
+	@rm -f build/package/dist/*.deb
+	@cd build/package && cpack >/dev/null && ls -1 "$$PWD"/dist/*.deb
+	@lintian --fail-on error,warning build/package/dist/*.deb 2>/dev/null && echo "lintian: clean"
 
 dist: package
 	@cmake --preset mingw-i686 >/dev/null && cmake --build --preset mingw-i686 --target vis_orlim
-	@cmake --build --preset linux --target windows_zip
-	@ls -1 build/linux/dist/*.deb build/linux/dist/*.zip
+	@cmake --build --preset package --target windows_zip
+	@ls -1 build/package/dist/*.deb build/package/dist/*.zip
 
 # Not part of `make test`: fetches music from Debian's packages (some 420 MB) into build/look/.
 look: deps

@@ -80,7 +80,11 @@ const CommandHelp kHelp[] = {
      "  --from T             start T into the audio\n"
      SPECTRUM_OPTIONS_HELP
      "  --plugin PATH        the plug-in to host\n"
-     "Keys: 1-4 module, F full screen, Space pause, Left/Right seek 5 s, Esc or Q quit.\n"},
+     "Keys: 1-4 module, F full screen (no cursor), Space pause, Left/Right seek 5 s,\n"
+     "Up/Down volume 5% (a file or the tune), M mute, Esc or Q quit. The title shows the\n"
+     "module, the track and where it is (or the input's name), and paused, muted or the\n"
+     "volume. If the sound server goes away, play says so once (and in the title), draws\n"
+     "on without sound and takes up the sound again when the server is back.\n"},
     {"list",
      "usage: orlimvis list [--plugin PATH]\n"
      "Prints the plug-in's description and its modules with their indexes.\n"},

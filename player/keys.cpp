@@ -21,6 +21,11 @@ KeyOutcome keyAction(uint32_t key, const KeyState& state) {
   } else if ((key == KEY_LEFT || key == KEY_RIGHT) && state.canSeek) {
     out.action = KeyAction::Seek;
     out.seekSeconds = key == KEY_LEFT ? -kSeekSeconds : kSeekSeconds;
+  } else if ((key == KEY_UP || key == KEY_DOWN) && state.audible) {
+    out.action = KeyAction::Volume;
+    out.volumeStep = key == KEY_UP ? 1 : -1;
+  } else if (key == 'M' && state.audible) {
+    out.action = KeyAction::Mute;
   } else if (key == KEY_ESCAPE || key == 'Q') {
     out.action = KeyAction::Quit;
   }

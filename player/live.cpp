@@ -9,6 +9,10 @@
 // the next frame is due or an event comes, so that playing costs about what the effect
 // costs, and paused or minimised it costs next to nothing. The audio streams from the
 // file: only a fifth of a second is queued ahead, and seeking goes through the decoder.
+//
+// The sound server may go away while playing (stopped, restarted, crashed): the player
+// says so once, on standard error and in the title, keeps drawing where the sound was
+// on the wall clock, and connects again when the server is back, going on from there.
 #include <SDL.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -23,6 +27,8 @@
 #include "keys.h"
 #include "output/live_window.h"
 #include "output/output_file.h"
+#include "play_status.h"
+#include "progress.h"  // monotonicSeconds
 #include "session.h"
 
 namespace {
@@ -34,6 +40,8 @@ WPARAM virtualKeyFor(SDL_Keycode key) {
     case SDLK_ESCAPE: return KEY_ESCAPE;
     case SDLK_LEFT: return KEY_LEFT;
     case SDLK_RIGHT: return KEY_RIGHT;
+    case SDLK_UP: return KEY_UP;
+    case SDLK_DOWN: return KEY_DOWN;
     default: return 0;
   }
 }
@@ -58,42 +66,39 @@ struct SdlSession {
   }
 };
 
-std::string clockText(double seconds) {
-  int s = (int)seconds;
-  char text[32];
-  if (s >= 3600) snprintf(text, sizeof text, "%d:%02d:%02d", s / 3600, s / 60 % 60, s % 60);
-  else snprintf(text, sizeof text, "%d:%02d", s / 60, s % 60);
-  return text;
-}
+// How often a lost sound server is looked for again.
+constexpr double kReconnectSeconds = 1.0;
 
 // The input --capture names, made the one SDL's default input opens. Through a sound
 // server that is done by naming its source in PULSE_SOURCE before SDL connects (and
 // keeping SDL on its Pulse driver, which honours it); without one, the name must be
-// one of SDL's own (checked once SDL runs). *label says what is visualised.
+// one of SDL's own (checked once SDL runs). *label is what the title and the first
+// line call it, the server's description and name ("Monitor of Built-in Audio
+// (alsa_output....monitor)"); empty when only the device opened can tell.
 bool chooseCaptureInput(const std::string& wanted, std::string* sdlName, std::string* label,
                         std::string* error) {
-  if (wanted.empty()) {
-    // The monitor of the default output is "@DEFAULT_MONITOR@" to Pulse (and PipeWire);
-    // as the default source, it is what SDL's default input opens.
-    setenv("PULSE_SOURCE", "@DEFAULT_MONITOR@", 0);
-    return true;
-  }
-  std::vector<InputDevice> inputs;
+  InputDevice input;
   std::string why;
-  if (!listSoundServerInputs(&inputs, &why)) {
-    *sdlName = wanted;
-    *label = wanted;
-    return true;
+  switch (findCaptureInput(wanted, &input, &why)) {
+    case CaptureLookup::NoServer:
+      *sdlName = wanted;
+      *label = wanted;
+      if (wanted.empty()) setenv("PULSE_SOURCE", "@DEFAULT_MONITOR@", 0);
+      return true;
+    case CaptureLookup::NoSuchInput:
+      *error = why;
+      return false;
+    case CaptureLookup::Unresolved:
+      // The server's own name for the default output's monitor, as the default source.
+      setenv("PULSE_SOURCE", "@DEFAULT_MONITOR@", 0);
+      break;
+    case CaptureLookup::Found:
+      setenv("PULSE_SOURCE", input.name.c_str(), 1);
+      *label = input.description + " (" + input.name + ")";
+      break;
   }
-  const InputDevice* input = findInput(inputs, wanted);
-  if (!input) {
-    *error = "--capture " + wanted + ": no such input; `orlimvis devices` lists them";
-    return false;
-  }
-  setenv("PULSE_SOURCE", input->name.c_str(), 1);
   sdlName->clear();
   if (!getenv("SDL_AUDIODRIVER")) SDL_SetHint(SDL_HINT_AUDIODRIVER, "pulseaudio");
-  *label = input->description + " (" + input->name + ")";
   return true;
 }
 
@@ -111,6 +116,8 @@ class LivePlayer {
   void pollEvents();
   bool actOnKeys(std::string* error);
   bool seekTo(int64_t sample, std::string* error);
+  void applyVolume();
+  void watchSound();
   void queueAudio();
   int64_t heardPosition() const;  // track sample being heard
   bool hidden() const;
@@ -129,9 +136,16 @@ class LivePlayer {
   std::string inputLabel_;
   bool heard_ = false, paused_ = false, quit_ = false, redraw_ = true;
   int64_t next_ = 0;        // next sample to queue, counted from the session's origin
+  int64_t playbackBase_ = 0;  // where playback_'s count began, counted the same way
   int64_t lastFrame_ = -1;
+  PlayVolume volume_;
+  // The sound server went away: the sound is off until SDL's driver (by this name)
+  // starts again, tried every kReconnectSeconds.
+  bool soundLost_ = false;
+  std::string soundDriver_;
+  double nextReconnect_ = 0;
   int64_t titleSecond_ = -1;  // what the window's title shows
-  int titleModule_ = -1;
+  int titleModule_ = -1, titleState_ = -1;
 };
 
 bool LivePlayer::setUp(std::string* error) {
@@ -144,6 +158,7 @@ bool LivePlayer::setUp(std::string* error) {
       return false;
     }
     if (inputLabel_.empty()) inputLabel_ = capture_.deviceName();
+    if (const char* driver = SDL_GetCurrentAudioDriver()) soundDriver_ = driver;
     fprintf(stderr, "orlimvis: visualising %s\n", oneLine(inputLabel_).c_str());
     if (!session_.useLiveAudio(capture_.sampleRate(), capture_.channels(), inputLabel_, error)) {
       return false;
@@ -167,12 +182,14 @@ bool LivePlayer::setUp(std::string* error) {
     std::string why;
     heard_ = playback_.open(session_.sampleRate(), session_.trackTitle(), &why);
     if (!heard_) fprintf(stderr, "orlimvis: %s; playing silently\n", oneLine(why).c_str());
+    if (const char* driver = SDL_GetCurrentAudioDriver()) soundDriver_ = driver;
   }
   return true;
 }
 
 int64_t LivePlayer::heardPosition() const {
-  return session_.origin() + (heard_ ? playback_.position() : wallClock_->position());
+  return session_.origin() +
+         (heard_ ? playbackBase_ + playback_.position() : wallClock_->position());
 }
 
 // How long the loop may sleep: until the next frame is due while playing; while paused
@@ -240,6 +257,7 @@ bool LivePlayer::seekTo(int64_t sample, std::string* error) {
   playback_.clear();
   wallClock_->seek(0);
   next_ = 0;
+  playbackBase_ = 0;
   lastFrame_ = -1;
   return true;
 }
@@ -251,7 +269,7 @@ bool LivePlayer::actOnKeys(std::string* error) {
   PluginHost& host = session_.host();
   for (WPARAM key : keys) {
     KeyOutcome outcome = keyAction((uint32_t)key, KeyState{host.moduleCount(), host.runningIndex(),
-                                                           !options_.capture});
+                                                           !options_.capture, !options_.capture});
     switch (outcome.action) {
       case KeyAction::SwitchModule: {
         // Quit the running module, then init the other, in its place in the window.
@@ -267,7 +285,7 @@ bool LivePlayer::actOnKeys(std::string* error) {
       case KeyAction::Fullscreen: host.sendCommand(CMD_FULLSCREEN, 0); break;
       case KeyAction::TogglePause:
         paused_ = !paused_;
-        if (heard_) playback_.setPaused(paused_);
+        playback_.setPaused(paused_);  // also kept for a device opened again later
         wallClock_->setPaused(paused_);
         break;
       case KeyAction::Seek: {
@@ -278,6 +296,14 @@ bool LivePlayer::actOnKeys(std::string* error) {
         }
         break;
       }
+      case KeyAction::Volume:
+        volume_.step(outcome.volumeStep);
+        applyVolume();
+        break;
+      case KeyAction::Mute:
+        volume_.toggleMute();
+        applyVolume();
+        break;
       case KeyAction::Quit: quit_ = true; break;
       case KeyAction::None: break;
     }
@@ -288,6 +314,51 @@ bool LivePlayer::actOnKeys(std::string* error) {
     window_.toggleFullscreen();
   }
   return true;
+}
+
+// A new volume, heard within a device buffer: what is queued but not yet played is
+// taken back and queued again at the new gain.
+void LivePlayer::applyVolume() {
+  playback_.setGain(volume_.gain());
+  if (!heard_) return;
+  next_ -= playback_.unqueue();
+  queueAudio();
+}
+
+// Notices the sound server going away, and connects again once it is back.
+void LivePlayer::watchSound() {
+  if (!soundLost_) {
+    if (!(options_.capture ? capture_.lost() : heard_ && playback_.lost())) return;
+    if (options_.capture) {
+      capture_.close();
+      capture_.silence();
+    } else {
+      // The picture goes on from what was heard last, now on the wall clock.
+      wallClock_->seek(playbackBase_ + playback_.position());
+      playback_.close();
+      heard_ = false;
+    }
+    soundLost_ = true;
+    nextReconnect_ = monotonicSeconds() + kReconnectSeconds;
+    fprintf(stderr, "orlimvis: the sound server went away; drawing on without sound until it is back\n");
+    return;
+  }
+  if (soundDriver_.empty() || monotonicSeconds() < nextReconnect_) return;
+  nextReconnect_ = monotonicSeconds() + kReconnectSeconds;
+  // SDL's driver keeps its dead connection: starting it again connects anew, and fails
+  // at once while no server answers.
+  if (SDL_AudioInit(soundDriver_.c_str()) != 0) return;
+  std::string why;
+  if (options_.capture) {
+    if (!capture_.reopen(&why)) return;
+  } else {
+    if (!playback_.open(session_.sampleRate(), session_.trackTitle(), &why)) return;
+    // The sound takes up where the picture is.
+    playbackBase_ = next_ = wallClock_->position();
+    heard_ = true;
+  }
+  soundLost_ = false;
+  fprintf(stderr, "orlimvis: the sound server is back\n");
 }
 
 // Keeps a fifth of a second queued ahead of what is heard.
@@ -356,7 +427,8 @@ void LivePlayer::drawInPlace() {
 // Before the surface may move (the window changes size) or go (the window closes).
 void LivePlayer::stopDrawingInPlace() { session_.host().lendFramePixels(nullptr, 0, 0, 0); }
 
-// The frame, and the title: module, track and position (so it changes once a second).
+// The frame, and the title: module, track and position (so it changes once a second),
+// and the player's state (play_status.h).
 void LivePlayer::present() {
   FrameView view;
   if (redraw_) {
@@ -364,22 +436,27 @@ void LivePlayer::present() {
     if (session_.pixels(&view)) window_.show(view);
   }
   redraw_ = false;
-  // The title is made again only when the second shown in it changes (or the module).
+  // The title is made again only when something shown in it changes.
   const int64_t second = options_.capture ? 0 : heardPosition() / session_.sampleRate();
   const int module = session_.host().runningIndex();
-  if (second == titleSecond_ && module == titleModule_) return;
+  const int state = (paused_ ? 1 : 0) | (soundLost_ ? 2 : 0) | (volume_.muted() ? 4 : 0) |
+                    volume_.percent() << 3;
+  if (second == titleSecond_ && module == titleModule_ && state == titleState_) return;
   titleSecond_ = second;
   titleModule_ = module;
-  std::string title = session_.host().frameTitle();
-  if (options_.capture) {
-    title += " - " + inputLabel_;
-  } else {
-    title += " - " + session_.trackTitle() + " - " + clockText((double)second);
-    if (session_.trackLength() > 0) {
-      title += " / " + clockText((double)session_.trackLength() / session_.sampleRate());
-    }
+  titleState_ = state;
+  PlayTitle title;
+  title.module = session_.host().frameTitle();
+  title.capturing = options_.capture;
+  title.heard = options_.capture ? inputLabel_ : session_.trackTitle();
+  title.seconds = (double)second;
+  if (!options_.capture && session_.trackLength() > 0) {
+    title.lengthSeconds = (double)session_.trackLength() / session_.sampleRate();
   }
-  window_.setTitle(title);
+  title.paused = paused_;
+  title.soundLost = soundLost_;
+  title.volume = volume_;
+  window_.setTitle(playTitleText(title));
 }
 
 int LivePlayer::run(std::string* error) {
@@ -388,6 +465,7 @@ int LivePlayer::run(std::string* error) {
     pollEvents();
     if (!actOnKeys(error)) return 1;
     if (quit_) break;
+    watchSound();
     update();
     present();
   }

@@ -6,6 +6,8 @@
 #                          oracle under Xvfb), the benchmarks, the package
 #   scripts/deps.sh demo   only what `make demo` needs: the compiler, CMake, the
 #                          player's libraries and ffmpeg (no Wine, no mingw-w64, no i386)
+#   scripts/deps.sh package  what `make package` needs: the demo's packages and the
+#                          Debian packaging tools
 set -euo pipefail
 
 demo=(
@@ -14,6 +16,10 @@ demo=(
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev  # the player's decoding
   libpulse-dev                 # the sound server's inputs, by the names users see
   ffmpeg                       # video output of the player, ffprobe in the tests
+)
+packaging=(
+  dpkg-dev file                # make package: dpkg-shlibdeps (which needs file)
+  lintian                      # checks the package as Debian checks its own (make package, the package test)
 )
 full=(
   git
@@ -29,7 +35,6 @@ full=(
   time                         # /usr/bin/time: CPU and memory figures in the benches
   wine
   clang-14 libclang-rt-14-dev  # libFuzzer and the sanitizers' runtimes (the fuzz preset)
-  dpkg-dev file                # make package: dpkg-shlibdeps (which needs file)
   groff-base                   # the package test checks the manual page
   pulseaudio pulseaudio-utils  # a private sound server for the capture tests
   emscripten                   # the web page: the plug-in compiled to WebAssembly
@@ -42,8 +47,9 @@ foreign=(
 
 case "${1:-all}" in
   demo) wanted=("${demo[@]}") ;;
-  all) wanted=("${demo[@]}" "${full[@]}" "${foreign[@]}") ;;
-  *) echo "deps: unknown set '$1' (demo or all)" >&2; exit 2 ;;
+  package) wanted=("${demo[@]}" "${packaging[@]}") ;;
+  all) wanted=("${demo[@]}" "${packaging[@]}" "${full[@]}" "${foreign[@]}") ;;
+  *) echo "deps: unknown set '$1' (demo, package or all)" >&2; exit 2 ;;
 esac
 
 missing=()

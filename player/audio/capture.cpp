@@ -4,9 +4,18 @@
 
 #include <algorithm>
 
-AudioCapture::~AudioCapture() {
+AudioCapture::~AudioCapture() { close(); }
+
+void AudioCapture::close() {
   if (device_) SDL_CloseAudioDevice(device_);
+  device_ = 0;
 }
+
+bool AudioCapture::lost() const {
+  return device_ && SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED;
+}
+
+void AudioCapture::silence() { std::fill(history_.begin(), history_.end(), 0.0f); }
 
 bool AudioCapture::open(const std::string& device, int historyFrames, std::string* error) {
   std::string chosen = device;
@@ -24,25 +33,43 @@ bool AudioCapture::open(const std::string& device, int historyFrames, std::strin
       }
     }
   }
-  SDL_AudioSpec want = {}, have = {};
-  want.freq = 44100;
-  want.format = AUDIO_F32SYS;
-  want.channels = 2;
-  want.samples = 512;
-  device_ = SDL_OpenAudioDevice(chosen.empty() ? nullptr : chosen.c_str(), 1, &want, &have,
-                                SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
-  if (!device_) {
-    *error = "cannot open audio input " + (chosen.empty() ? std::string("(default)") : chosen) +
-             ": " + SDL_GetError();
-    return false;
+  if (!openDevice(chosen, 44100, true, error)) return false;
+  name_ = chosen;
+  if (name_.empty()) {
+    // SDL's own name for the default input, where its driver can tell (Pulse, PipeWire).
+    char* name = nullptr;
+    SDL_AudioSpec spec;
+    if (SDL_GetDefaultAudioInfo(&name, &spec, 1) == 0 && name && *name) name_ = name;
+    SDL_free(name);
+    if (name_.empty()) name_ = "default input";
   }
-  name_ = !chosen.empty() ? chosen
-          : pulse         ? "the default input (the monitor of the default output, if any)"
-                          : "the default input";
-  rate_ = have.freq;
   channels_ = 2;
   history_.assign((size_t)historyFrames * 2, 0.0f);
   incoming_.resize(8192);
+  return true;
+}
+
+bool AudioCapture::reopen(std::string* error) {
+  close();
+  return openDevice(chosen_, rate_, false, error);
+}
+
+bool AudioCapture::openDevice(const std::string& device, int rate, bool anyRate,
+                              std::string* error) {
+  SDL_AudioSpec want = {}, have = {};
+  want.freq = rate;
+  want.format = AUDIO_F32SYS;
+  want.channels = 2;
+  want.samples = 512;
+  device_ = SDL_OpenAudioDevice(device.empty() ? nullptr : device.c_str(), 1, &want, &have,
+                                anyRate ? SDL_AUDIO_ALLOW_FREQUENCY_CHANGE : 0);
+  if (!device_) {
+    *error = "cannot open audio input " + (device.empty() ? std::string("(default)") : device) +
+             ": " + SDL_GetError();
+    return false;
+  }
+  chosen_ = device;
+  rate_ = have.freq;
   SDL_PauseAudioDevice(device_, 0);
   return true;
 }

@@ -1,5 +1,6 @@
 #include "host/plugin_home.h"
 
+#include <dlfcn.h>  // dladdr: where libvisplatform.so was loaded from
 #include <errno.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -18,6 +19,17 @@ std::string programFolder() {
   self[n] = '\0';
   std::string path = self;
   return path.substr(0, path.find_last_of('/') + 1);
+}
+
+// The folder libvisplatform.so was loaded from, found through one of its functions:
+// for an installed copy, its private library folder, wherever the install put it.
+std::string platformLibraryFolder() {
+  Dl_info info;
+  if (!dladdr(reinterpret_cast<void*>(&visSetModuleFileNameOverride), &info) || !info.dli_fname)
+    return "";
+  std::string path = info.dli_fname;
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? "" : path.substr(0, slash + 1);
 }
 
 bool exists(const std::string& path) {
@@ -41,8 +53,9 @@ PluginLocation defaultPluginLocation() {
   std::string folder = programFolder();
   if (folder.empty()) return {kPluginName, false};
   std::string beside = folder + kPluginName;
-  std::string installed = folder + "../lib/orlimvis/" + kPluginName;
-  if (!exists(beside) && exists(installed)) return {installed, true};
+  std::string library = platformLibraryFolder();
+  std::string installed = library + kPluginName;
+  if (!exists(beside) && !library.empty() && exists(installed)) return {installed, true};
   return {beside, false};
 }
 

@@ -16,9 +16,9 @@ struct PluginLocation {
   bool installed = false;  // found in the private library folder of an installed copy
 };
 
-// The plug-in of this program: vis_orlim.so beside it (a build tree), else in the
-// private library folder of an installed copy, <prefix>/lib/orlimvis/ beside
-// <prefix>/bin/.
+// The plug-in of this program: vis_orlim.so beside it (a build tree), else beside the
+// libvisplatform.so it runs with, in the private library folder of an installed copy
+// (<prefix>/lib/<multiarch>/orlimvis/).
 PluginLocation defaultPluginLocation();
 
 // The folder the plug-in's settings should go to: "" when the plug-in's own folder

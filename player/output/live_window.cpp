@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "progress.h"  // monotonicSeconds
+#include "play_status.h"  // scaleFrames
+#include "progress.h"     // monotonicSeconds
 
 LiveWindow::~LiveWindow() {
   if (source_) SDL_FreeSurface(source_);
@@ -90,11 +91,13 @@ void LiveWindow::toggleFullscreen() {
     SDL_SetWindowPosition(window_, bounds.x, bounds.y);
     SDL_SetWindowSize(window_, bounds.w, bounds.h);
     SDL_RaiseWindow(window_);
+    SDL_ShowCursor(SDL_DISABLE);
     fullscreen_ = true;
   } else {
     SDL_SetWindowBordered(window_, SDL_TRUE);
     SDL_SetWindowSize(window_, windowed_.w, windowed_.h);
     SDL_SetWindowPosition(window_, windowed_.x, windowed_.y);
+    SDL_ShowCursor(SDL_ENABLE);
     fullscreen_ = false;
   }
 }
@@ -103,8 +106,18 @@ void LiveWindow::drawableSize(int* width, int* height) const {
   SDL_GetWindowSize(window_, width, height);
 }
 
-AudioPlayback::~AudioPlayback() {
+AudioPlayback::~AudioPlayback() { close(); }
+
+void AudioPlayback::close() {
   if (device_) SDL_CloseAudioDevice(device_);
+  device_ = 0;
+  sent_ = 0;
+  stepFrames_ = -1;
+}
+
+bool AudioPlayback::lost() const {
+  // SDL reports a device it had to give up as stopped; a paused one is "paused".
+  return device_ && SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED;
 }
 
 bool AudioPlayback::open(int sampleRate, const std::string& streamName, std::string* error) {
@@ -122,14 +135,33 @@ bool AudioPlayback::open(int sampleRate, const std::string& streamName, std::str
   }
   deviceFrames_ = have.samples;
   rate_ = have.freq;
-  SDL_PauseAudioDevice(device_, 0);
+  sent_ = 0;
+  stepFrames_ = -1;
+  SDL_PauseAudioDevice(device_, paused_ ? 1 : 0);
   return true;
 }
 
 void AudioPlayback::queue(const float* frames, int64_t count) {
   if (!device_ || count <= 0) return;
+  if (gain_ != 1.0f) {
+    scaled_.resize((size_t)count * 2);
+    scaleFrames(frames, count, gain_, scaled_.data());
+    frames = scaled_.data();
+  }
   SDL_QueueAudio(device_, frames, (Uint32)(count * 2 * sizeof(float)));
   sent_ += count;
+}
+
+int64_t AudioPlayback::unqueue() {
+  if (!device_) return 0;
+  // Under the device's lock, so that its thread takes nothing between the count and
+  // the clearing.
+  SDL_LockAudioDevice(device_);
+  int64_t frames = SDL_GetQueuedAudioSize(device_) / (int64_t)(2 * sizeof(float));
+  SDL_ClearQueuedAudio(device_);
+  SDL_UnlockAudioDevice(device_);
+  sent_ -= frames;
+  return frames;
 }
 
 int64_t AudioPlayback::queuedFrames() const {
@@ -152,9 +184,9 @@ int64_t AudioPlayback::position() const {
 }
 
 void AudioPlayback::setPaused(bool paused) {
+  paused_ = paused;  // kept for a device opened later
   if (!device_) return;
   SDL_PauseAudioDevice(device_, paused ? 1 : 0);
-  paused_ = paused;
   stepFrames_ = -1;  // going on, the wall clock counts from the next look
 }
 

@@ -13,6 +13,7 @@
 #include <SDL.h>
 
 #include <string>
+#include <vector>
 
 #include "output/frame_view.h"
 
@@ -32,6 +33,8 @@ class LiveWindow {
   bool framebuffer(int width, int height, uint32_t** pixels, int* stride);
   void show(const FrameView& frame);
   void setTitle(const std::string& title);
+  // Full screen hides the mouse cursor, which would otherwise sit over the picture;
+  // back in a window it shows again.
   void toggleFullscreen();
   void drawableSize(int* width, int* height) const;
   SDL_Window* window() const { return window_; }
@@ -50,6 +53,10 @@ class LiveWindow {
 // goes on with the wall clock (never past the next step), so that frames fall due
 // evenly and the player wakes once per frame rather than waiting for the step. Without an audio device, open() fails and callers may use WallClock instead.
 // The sound server sees the stream under the program's name and `streamName`.
+//
+// When the device goes away under it (the sound server stopped or crashed), SDL stops
+// the device for good: lost() says so, and the caller closes it and opens another once
+// the server is back.
 class AudioPlayback {
  public:
   AudioPlayback() = default;
@@ -58,10 +65,20 @@ class AudioPlayback {
   ~AudioPlayback();
 
   bool open(int sampleRate, const std::string& streamName, std::string* error);
+  void close();
+  bool isOpen() const { return device_ != 0; }
+  // The device has gone with its sound server; nothing queued will be heard.
+  bool lost() const;
   void setPaused(bool paused);
+  // What the samples queued from now on are multiplied by.
+  void setGain(float gain) { gain_ = gain; }
   // Frames (stereo floats) to play after those already queued.
   void queue(const float* frames, int64_t count);
   int64_t queuedFrames() const;
+  // Takes back what is queued but not yet handed to the device, and returns how many
+  // frames that was: the caller queues them again (at a new volume) from there, and
+  // the position goes on as before.
+  int64_t unqueue();
   // Drops everything queued; the position starts again from 0.
   void clear();
   int64_t position() const;
@@ -70,6 +87,8 @@ class AudioPlayback {
   SDL_AudioDeviceID device_ = 0;
   int rate_ = 0;
   bool paused_ = false;
+  float gain_ = 1.0f;
+  std::vector<float> scaled_;  // the frames being queued, times the gain
   int64_t sent_ = 0;           // frames queued since the last clear
   int64_t deviceFrames_ = 0;   // frames of the device's own buffer
   // The last step seen and the wall time it was first seen at.

@@ -8,10 +8,15 @@
 #               checked against what the binaries link, installed with dpkg -i, used as
 #               above from /usr, then removed. Needs root and no orlimvis already in
 #               /usr; otherwise skipped (status 77) with the reason.
+#   lintian BUILD  the same package, checked by lintian at its default level (errors
+#               and warnings), with Debian's profile and no one's configuration: any
+#               tag fails. Needs no root.
 set -euo pipefail
 mode=${1:?tree or deb}
 build=$(cd "${2:?build folder}" && pwd)
 scratch=$(mktemp -d /tmp/orlimvis-package-XXXXXX)
+# The private library folder under the prefix: the multiarch one, as Debian has it.
+private=lib/$(gcc -print-multiarch)/orlimvis
 installed=""
 cleanup() {
   if [ -n "$installed" ]; then dpkg_locked -P orlimvis >/dev/null || true; fi
@@ -31,6 +36,15 @@ dpkg_locked() {
     cat "$log" >&2
     return 1
   done
+}
+
+# The package, made by CPack in the scratch folder from the build's configuration; its
+# path goes to standard output. (It lands in dist/ of the current folder: the scratch
+# one, not the build's.)
+make_package() {
+  (cd "$scratch" && cpack --config "$build/CPackConfig.cmake" -B "$scratch/package") \
+    >"$scratch/cpack.log" 2>&1 || { cat "$scratch/cpack.log" >&2; fail "cpack failed"; }
+  ls "$scratch"/dist/orlimvis_*.deb
 }
 
 # The checks of an installed copy: $1 the program, $2 its private library folder,
@@ -74,9 +88,9 @@ case $mode in
   tree)
     cmake --install "$build" --prefix "$scratch/usr" >/dev/null
     files=$(cd "$scratch/usr" && find . -type f | sort | tr '\n' ' ')
-    [ "$files" = "./bin/orlimvis ./lib/orlimvis/libvisplatform.so ./lib/orlimvis/vis_orlim.so ./share/bash-completion/completions/orlimvis ./share/man/man1/orlimvis.1.gz " ] ||
+    [ "$files" = "./bin/orlimvis ./$private/libvisplatform.so ./$private/vis_orlim.so ./share/bash-completion/completions/orlimvis ./share/doc/orlimvis/changelog.gz ./share/doc/orlimvis/copyright ./share/man/man1/orlimvis.1.gz " ] ||
       fail "installed files: $files"
-    check_copy "$scratch/usr/bin/orlimvis" "$scratch/usr/lib/orlimvis" "$scratch/usr"
+    check_copy "$scratch/usr/bin/orlimvis" "$scratch/usr/$private" "$scratch/usr"
     echo "install tree: ok"
     ;;
   deb)
@@ -88,12 +102,9 @@ case $mode in
     if dpkg-query -W -f='${Status}' orlimvis 2>/dev/null | grep -q 'install ok installed'; then
       skip "an orlimvis package is already installed; this test will not replace it"
     fi
-    [ ! -e /usr/bin/orlimvis ] && [ ! -e /usr/lib/orlimvis ] ||
-      skip "/usr/bin/orlimvis or /usr/lib/orlimvis exists; this test will not touch it"
-    # The package lands in dist/ of the current folder: the scratch one, not the build's.
-    (cd "$scratch" && cpack --config "$build/CPackConfig.cmake" -B "$scratch/package") \
-      >"$scratch/cpack.log" 2>&1 || { cat "$scratch/cpack.log" >&2; fail "cpack failed"; }
-    deb=$(ls "$scratch"/dist/orlimvis_*.deb)
+    [ ! -e /usr/bin/orlimvis ] && [ ! -e /usr/$private ] ||
+      skip "/usr/bin/orlimvis or /usr/$private exists; this test will not touch it"
+    deb=$(make_package)
     depends=$(dpkg-deb -f "$deb" Depends)
     # Every library the binaries name (but the package's own) comes from a package the
     # .deb depends on; ffmpeg is run, not linked, and must be there too.
@@ -114,12 +125,24 @@ case $mode in
     installed=yes
     dpkg_locked -i "$deb" || fail "dpkg -i $deb failed"
     [ "$(dpkg-query -W -f='${Status}' orlimvis)" = "install ok installed" ] || fail "not installed"
-    check_copy /usr/bin/orlimvis /usr/lib/orlimvis /usr
+    check_copy /usr/bin/orlimvis /usr/$private /usr
     dpkg_locked -P orlimvis || fail "dpkg -P orlimvis failed"
     installed=""
-    [ ! -e /usr/bin/orlimvis ] && [ ! -e /usr/lib/orlimvis ] ||
-      fail "dpkg -P left /usr/bin/orlimvis or /usr/lib/orlimvis behind"
+    [ ! -e /usr/bin/orlimvis ] && [ ! -e /usr/$private ] ||
+      fail "dpkg -P left /usr/bin/orlimvis or /usr/$private behind"
     echo "package $(basename "$deb"): ok (Depends: $depends)"
+    ;;
+  lintian)
+    command -v lintian >/dev/null || fail "lintian is not installed (scripts/deps.sh installs it)"
+    deb=$(make_package)
+    # lintian warns on standard error when run as root; its tags go to standard output.
+    if ! lintian --no-cfg --profile debian --fail-on error,warning "$deb" >"$scratch/lintian.log" 2>"$scratch/lintian.err"; then
+      cat "$scratch/lintian.log" "$scratch/lintian.err" >&2
+      fail "lintian finds fault with $(basename "$deb")"
+    fi
+    # --fail-on leaves the status at 0 when lintian could not check the package at all.
+    [ ! -s "$scratch/lintian.log" ] || { cat "$scratch/lintian.log" >&2; fail "lintian printed tags"; }
+    echo "lintian: $(basename "$deb") is clean"
     ;;
   *) fail "unknown mode $mode" ;;
 esac

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <math.h>
+
 #include <algorithm>
 #include <fstream>
 #include <map>
@@ -22,9 +24,10 @@ class ServerProcess {
   ServerProcess() = default;
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;
-  void stop() {
+  // SIGKILL stands for a crash: the server leaves its socket file behind.
+  void stop(int signal = SIGTERM) {
     if (pid_ > 0) {
-      kill(pid_, SIGTERM);
+      kill(pid_, signal);
       waitpid(pid_, nullptr, 0);
     }
     pid_ = -1;
@@ -175,6 +178,7 @@ class PulseServer : public ServerProcess {
                              "sink_properties=device.description=Virtual_Sink\n"
                              "load-module module-native-protocol-unix auth-anonymous=1 socket="
                           << socket_ << "\n";
+    unlink(socket_.c_str());  // a crashed server's, when started again
     pid_ = fork();
     if (pid_ == 0) {
       int log = open(dir.file("pulse.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -206,6 +210,25 @@ class PulseServer : public ServerProcess {
  private:
   std::string socket_;
 };
+
+// The loudness of what the null sink plays: the root mean square, in 16-bit steps, of
+// a quarter of a second of its monitor (parec through PULSE_SERVER), or -1 when it
+// cannot be recorded.
+double sinkLevel(const ScratchDir& dir) {
+  std::string out, file = dir.file("level.raw");
+  if (runCommand("parec -d vsink.monitor --raw --format=s16le --channels=1 --rate=8000 "
+                 "--latency-msec=20 2>/dev/null | head -c 4000 > '" + file + "'", &out) != 0) {
+    return -1;
+  }
+  std::string raw = readWholeFile(file);
+  if (raw.size() < 4000) return -1;
+  double sum = 0;
+  for (size_t i = 0; i + 1 < raw.size(); i += 2) {
+    double v = (int16_t)((uint8_t)raw[i] | (uint8_t)raw[i + 1] << 8);
+    sum += v * v;
+  }
+  return sqrt(sum / (double)(raw.size() / 2));
+}
 }  // namespace
 
 TEST(Play, ShowsTheEffectAndAnswersKeysInARealWindow) {
@@ -359,6 +382,41 @@ TEST(Play, CapturesASoundServerInputByTheNamesUsersSee) {
   EXPECT_EQ(monitor->description, "Monitor of Virtual_Sink");
   EXPECT_EQ(findInput(inputs, "monitor of virtual_sink"), monitor);  // any case
   EXPECT_EQ(findInput(inputs, "vsink"), nullptr);                    // the output itself is no input
+  // What --capture visualises: wanted, PULSE_SOURCE, PULSE_SERVER (null: the test's
+  // server), the lookup's answer, the input's name or the error
+  const std::string dead = "unix:" + dir.file("none");
+  const struct {
+    const char* wanted;
+    const char* source;
+    const char* server;
+    CaptureLookup lookup;
+    const char* result;
+  } lookups[] = {
+      {"", nullptr, nullptr, CaptureLookup::Found, "vsink.monitor"},  // the default output's monitor
+      {"", "vsink.monitor", nullptr, CaptureLookup::Found, "vsink.monitor"},  // the user's choice
+      {"", "@DEFAULT_MONITOR@", nullptr, CaptureLookup::Found, "vsink.monitor"},  // the server's names
+      {"Monitor of Virtual_Sink", nullptr, nullptr, CaptureLookup::Found, "vsink.monitor"},
+      {"nowhere", nullptr, nullptr, CaptureLookup::NoSuchInput,
+       "--capture nowhere: no such input; `orlimvis devices` lists them"},
+      {"", nullptr, dead.c_str(), CaptureLookup::NoServer, ""},  // SDL's names, then
+  };
+  unsetenv("PULSE_SOURCE");
+  for (const auto& c : lookups) {
+    SCOPED_TRACE(c.wanted);
+    if (c.source) setenv("PULSE_SOURCE", c.source, 1);
+    setenv("PULSE_SERVER", c.server ? c.server : pulse.address().c_str(), 1);
+    InputDevice input;
+    std::string error;
+    CaptureLookup lookup = findCaptureInput(c.wanted, &input, &error);
+    unsetenv("PULSE_SOURCE");
+    EXPECT_EQ(lookup, c.lookup) << error;
+    if (c.lookup == CaptureLookup::Found) {
+      EXPECT_EQ(input.name, c.result);
+    } else if (c.lookup == CaptureLookup::NoSuchInput) {
+      EXPECT_EQ(error, c.result);
+    }
+  }
+  setenv("PULSE_SERVER", pulse.address().c_str(), 1);
   // `orlimvis devices` says the same, one input a line, monitors marked.
   std::string out;
   ASSERT_EQ(runCommand("'" ORLIMVIS_BINARY "' devices", &out), 0) << out;
@@ -369,7 +427,8 @@ TEST(Play, CapturesASoundServerInputByTheNamesUsersSee) {
   EXPECT_NE(status, 0);
   EXPECT_EQ(out, "orlimvis: --capture nowhere.monitor: no such input; `orlimvis devices` lists them\n");
 
-  // Something playing into the sink, and a player capturing its monitor by description.
+  // Something playing into the sink, and a player capturing what the default output
+  // plays, its monitor.
   XServer x;
   ASSERT_TRUE(x.start()) << "Xvfb (scripts/deps.sh) did not start";
   ASSERT_EQ(runCommand("cp '" VIS_PLUGIN_PATH "' '" + dir.file("vis_orlim.so") + "'", &out), 0);
@@ -396,9 +455,8 @@ TEST(Play, CapturesASoundServerInputByTheNamesUsersSee) {
     int log = open(dir.file("play.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(log, 1);
     dup2(log, 2);
-    execl(ORLIMVIS_BINARY, "orlimvis", "play", "-m", "Ambrith", "--capture",
-          "Monitor of Virtual_Sink", "--size", "160x120", "--plugin",
-          dir.file("vis_orlim.so").c_str(), (char*)nullptr);
+    execl(ORLIMVIS_BINARY, "orlimvis", "play", "-m", "Ambrith", "--capture", "--size",
+          "160x120", "--plugin", dir.file("vis_orlim.so").c_str(), (char*)nullptr);
     _exit(127);
   }
   struct Reaper {
@@ -417,6 +475,7 @@ TEST(Play, CapturesASoundServerInputByTheNamesUsersSee) {
   EXPECT_TRUE(waitFor(x, "pactl list sink-inputs", "media.name = \"noise.wav\"", 10, &playing))
       << playing << readWholeFile(sourceDir.file("play.log"));
   EXPECT_NE(playing.find("application.name = \"orlimvis\""), std::string::npos) << playing;
+  // The title names the input as the server does.
   std::string id;
   ASSERT_EQ(x.run("timeout 10 xdotool search --sync --name "
                   "'^Ambrith - Monitor of Virtual_Sink .vsink.monitor.$'", &id), 0)
@@ -432,13 +491,24 @@ TEST(Play, CapturesASoundServerInputByTheNamesUsersSee) {
   // Until the noise reaches the effect the window may show silence.
   for (int i = 0; i < 100 && secondColourPixels(x, id, dir) <= 160 * 120 / 100; ++i) usleep(100000);
   expectEffectShown(x, id, 160, 120, dir, "capture-monitor.png");
+  // The server crashes and comes back: said in the title meanwhile, and the same input
+  // is recorded again.
+  pulse.stop(SIGKILL);
+  EXPECT_TRUE(waitFor(x, "xdotool getwindowname " + id, " - no sound server", 10, &out)) << out;
+  ASSERT_TRUE(pulse.start(dir, &why)) << why;
+  EXPECT_TRUE(waitFor(x, "pactl list source-outputs", "application.name = \"orlimvis\"", 15, &streams))
+      << streams;
+  EXPECT_TRUE(waitFor(x, "xdotool getwindowname " + id + " | grep -v 'no sound server' || true",
+                      "Ambrith - Monitor of Virtual_Sink (vsink.monitor)", 10, &out)) << out;
   x.run("xdotool windowfocus --sync " + id + " key q", &out);
   for (int i = 0; i < 50 && waitpid(player, &status, WNOHANG) == 0; ++i) usleep(100000);
   reaper.pids[0] = -1;
   ASSERT_TRUE(WIFEXITED(status)) << readWholeFile(dir.file("play.log"));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(readWholeFile(dir.file("play.log")),
-            "orlimvis: visualising Monitor of Virtual_Sink (vsink.monitor)\n");
+            "orlimvis: visualising Monitor of Virtual_Sink (vsink.monitor)\n"
+            "orlimvis: the sound server went away; drawing on without sound until it is back\n"
+            "orlimvis: the sound server is back\n");
 }
 
 TEST(Play, EndsWithTheFileAndReportsOneThatTurnsBad) {
@@ -473,4 +543,170 @@ TEST(Play, EndsWithTheFileAndReportsOneThatTurnsBad) {
     EXPECT_NE(log.find(c.log), std::string::npos) << log;
     EXPECT_LE(std::count(log.begin(), log.end(), '\n'), 1) << log;
   }
+}
+
+TEST(Play, RidesOutTheSoundServerGoingAwayAndSetsItsVolume) {
+  ScratchDir dir;
+  PulseServer pulse;
+  std::string why;
+  if (!pulse.start(dir, &why)) GTEST_SKIP() << why;
+  setenv("PULSE_SERVER", pulse.address().c_str(), 1);
+  struct Unset {
+    ~Unset() { unsetenv("PULSE_SERVER"); }
+  } unset;
+  XServer x;
+  ASSERT_TRUE(x.start()) << "Xvfb (scripts/deps.sh) did not start";
+  std::string out;
+  ASSERT_EQ(runCommand("cp '" VIS_PLUGIN_PATH "' '" + dir.file("vis_orlim.so") + "'", &out), 0);
+  // Two minutes of noise, more than any wait below can use up.
+  ASSERT_EQ(runCommand("ffmpeg -nostdin -v error -f lavfi -i anoisesrc=d=120:a=0.5:r=22050 -ac 1 '" +
+                       dir.file("noise.wav") + "'", &out), 0) << out;
+  pid_t player = fork();
+  if (player == 0) {
+    setenv("DISPLAY", x.display().c_str(), 1);
+    setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+    int log = open(dir.file("play.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(log, 1);
+    dup2(log, 2);
+    execl(ORLIMVIS_BINARY, "orlimvis", "play", dir.file("noise.wav").c_str(), "-m", "Pellox",
+          "--size", "160x120", "--plugin", dir.file("vis_orlim.so").c_str(), (char*)nullptr);
+    _exit(127);
+  }
+  struct Reaper {
+    pid_t pid;
+    ~Reaper() {
+      if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+      }
+    }
+  } reaper{player};
+  std::string id, title;
+  ASSERT_EQ(x.run("timeout 10 xdotool search --sync --name '^Pellox - noise.wav - '", &id), 0)
+      << readWholeFile(dir.file("play.log"));
+  id = trimmed(id.substr(0, id.find('\n')));
+  ASSERT_TRUE(waitFor(x, "pactl list sink-inputs", "media.name = \"noise.wav\"", 10, &out)) << out;
+
+  // The server crashes: said once, on standard error and in the title, and the
+  // picture goes on with the position.
+  pulse.stop(SIGKILL);
+  ASSERT_TRUE(waitFor(x, "xdotool getwindowname " + id, " - no sound server", 10, &title)) << title;
+  std::string later;
+  EXPECT_TRUE(waitFor(x, "xdotool getwindowname " + id + " | grep -vxF '" + trimmed(title) + "'",
+                      " - no sound server", 10, &later)) << title;
+  EXPECT_EQ(waitpid(player, nullptr, WNOHANG), 0) << readWholeFile(dir.file("play.log"));
+  // Paused meanwhile, it stays paused when the server is back: the stream is there
+  // again, under its name, but silent, and the title says nothing more of the server.
+  x.run("xdotool windowfocus --sync " + id + " key space", &out);
+  ASSERT_TRUE(waitFor(x, "xdotool getwindowname " + id, " - paused", 5, &title)) << title;
+  ASSERT_TRUE(pulse.start(dir, &why)) << why;
+  EXPECT_TRUE(waitFor(x, "pactl list sink-inputs", "media.name = \"noise.wav\"", 15, &out)) << out;
+  EXPECT_TRUE(waitFor(x, "xdotool getwindowname " + id + " | grep -v 'no sound server' || true",
+                      "Pellox - noise.wav - ", 10, &title)) << title;
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(sinkLevel(dir), 0) << "paused, yet the sink plays";
+  x.run("xdotool key space", &out);
+
+  // The volume, heard at the sink: M mutes, M again brings the level back, and ten steps
+  // down leave half the level, an eighth of the amplitude. Each change reaches the sink
+  // after what was already on its way, so the level is polled until it has moved.
+  double full = 0;
+  for (int i = 0; i < 40 && full < 1000; ++i) full = sinkLevel(dir);
+  ASSERT_GE(full, 1000) << "no sound reaches the sink";
+  x.run("xdotool key m", &out);
+  double level = full;
+  for (int i = 0; i < 40 && level != 0; ++i) level = sinkLevel(dir);
+  EXPECT_EQ(level, 0) << "muted, yet the sink plays";
+  EXPECT_TRUE(waitFor(x, "xdotool getwindowname " + id, " - muted", 5, &title)) << title;
+  x.run("xdotool key m", &out);
+  for (int i = 0; i < 40 && level < full * 0.8; ++i) level = sinkLevel(dir);
+  EXPECT_NEAR(level, full, full * 0.2) << "unmuted";
+  x.run("xdotool key --repeat 10 --delay 20 Down", &out);
+  EXPECT_TRUE(waitFor(x, "xdotool getwindowname " + id, " - volume 50%", 5, &title)) << title;
+  for (int i = 0; i < 40 && level > full * 0.25; ++i) level = sinkLevel(dir);
+  level = sinkLevel(dir);
+  EXPECT_NEAR(level / full, 0.125, 0.04) << level << " against " << full;
+
+  x.run("xdotool key q", &out);
+  int status = -1;
+  for (int i = 0; i < 100 && waitpid(player, &status, WNOHANG) == 0; ++i) usleep(100000);
+  reaper.pid = -1;
+  ASSERT_TRUE(WIFEXITED(status)) << readWholeFile(dir.file("play.log"));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(readWholeFile(dir.file("play.log")),
+            "orlimvis: the sound server went away; drawing on without sound until it is back\n"
+            "orlimvis: the sound server is back\n");
+}
+
+namespace {
+// The screen with and without the pointer drawn in (x11grab asks the X server for the
+// cursor's image): the number of bytes that differ, or -1 when a grab fails.
+long cursorPixels(const XServer& x, const ScratchDir& dir) {
+  std::string out;
+  for (int draw : {0, 1}) {
+    if (x.run("ffmpeg -v error -f x11grab -draw_mouse " + std::to_string(draw) +
+                  " -video_size 1024x768 -i " + x.display() + " -frames:v 1 -f rawvideo "
+                  "-pix_fmt rgb24 -y '" + dir.file("grab" + std::to_string(draw) + ".rgb") + "'",
+              &out) != 0) {
+      return -1;
+    }
+  }
+  std::string a = readWholeFile(dir.file("grab0.rgb")), b = readWholeFile(dir.file("grab1.rgb"));
+  if (a.empty() || a.size() != b.size()) return -1;
+  long differ = 0;
+  for (size_t i = 0; i < a.size(); ++i) differ += a[i] != b[i];
+  return differ;
+}
+}  // namespace
+
+TEST(Play, ShowsPauseAndHidesTheCursorInFullScreen) {
+  XServer x;
+  ASSERT_TRUE(x.start()) << "Xvfb (scripts/deps.sh) did not start";
+  ScratchDir dir;
+  std::string out;
+  ASSERT_EQ(runCommand("cp '" VIS_PLUGIN_PATH "' '" + dir.file("vis_orlim.so") + "'", &out), 0);
+  pid_t player = startPlay(x, dir, {"-m", "Zarvenn", "--size", "320x240"});
+  ASSERT_GT(player, 0);
+  struct Reaper {
+    pid_t pid;
+    ~Reaper() {
+      if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+      }
+    }
+  } reaper{player};
+  std::string id, title;
+  ASSERT_EQ(x.run("timeout 10 xdotool search --sync --name '^Zarvenn - demo tune - '", &id), 0)
+      << readWholeFile(dir.file("play.log"));
+  id = trimmed(id.substr(0, id.find('\n')));
+  // Paused, the picture stands still, so two grabs differ only by the cursor.
+  x.run("xdotool windowfocus --sync " + id + " key space", &out);
+  ASSERT_TRUE(waitFor(x, "xdotool getwindowname " + id, " - paused", 5, &title)) << title;
+  // pointer over: in a window, full screen, in a window again; is the cursor seen
+  const struct { const char* pointer; const char* geometry; bool seen; } steps[] = {
+      {"--window ID 160 120", "320x240", true},
+      {"512 384", "1024x768", false},
+      {"--window ID 160 120", "320x240", true},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.geometry);
+    if (&step != &steps[0]) x.run("xdotool key f", &out);
+    ASSERT_TRUE(waitFor(x, "xdotool getwindowgeometry " + id, step.geometry, 5, &out)) << out;
+    std::string pointer = step.pointer;
+    if (pointer.find("ID") != std::string::npos) pointer.replace(pointer.find("ID"), 2, id);
+    x.run("xdotool mousemove --sync " + pointer, &out);
+    long differ = cursorPixels(x, dir);
+    ASSERT_GE(differ, 0) << "x11grab failed";
+    if (step.seen) EXPECT_GT(differ, 0) << "no cursor over the window";
+    else EXPECT_EQ(differ, 0) << "the cursor shows over the full-screen picture";
+  }
+  x.run("xdotool key space", &out);
+  EXPECT_TRUE(waitFor(x, "xdotool getwindowname " + id + " | grep -v paused || true", "Zarvenn - ",
+                      5, &title)) << title;
+  x.run("xdotool key q", &out);
+  int status = -1;
+  for (int i = 0; i < 100 && waitpid(player, &status, WNOHANG) == 0; ++i) usleep(100000);
+  reaper.pid = -1;
+  ASSERT_TRUE(WIFEXITED(status)) << readWholeFile(dir.file("play.log"));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }

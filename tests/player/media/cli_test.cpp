@@ -189,7 +189,8 @@ TEST(Cli, RenderChoicesSeveralInputsVersionAndHelp) {
   const struct { const char* command; std::vector<const char*> mentions; } helps[] = {
       {"render", {"-o", "-y", "--crf", "--preset", "--codec", "--audio-bitrate", "--audio copy", "--at",
                   "--bands", "--levels", "--sensitivity"}},
-      {"play", {"--capture", "Space", "--bands", "--levels", "--sensitivity"}},
+      {"play", {"--capture", "Space", "--bands", "--levels", "--sensitivity", "Up/Down volume", "M mute",
+                "sound server goes away"}},
       {"list", {"--plugin"}},
       {"tune", {"OUT.wav", "--duration"}},
   };

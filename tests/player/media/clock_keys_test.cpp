@@ -59,13 +59,13 @@ TEST(FrameClock, FramesLieWhereTheIntervalPutsThemWithoutDrift) {
 }
 
 TEST(Keys, EachKeyHasItsAction) {
-  const KeyState playing{4, 0, true}, capturing{4, 2, false};
-  // key, state, action, module, seek seconds; note
+  const KeyState playing{4, 0, true, true}, capturing{4, 2, false, false};
+  // key, state, action, module, seek seconds, volume step; note
   const struct {
     uint32_t key;
     KeyState state;
     KeyAction action;
-    int module, seek;
+    int module, seek, volume = 0;
   } cases[] = {
       {'2', playing, KeyAction::SwitchModule, 1, 0},   // digits pick modules from 1
       {'4', playing, KeyAction::SwitchModule, 3, 0},
@@ -80,6 +80,11 @@ TEST(Keys, EachKeyHasItsAction) {
       {KEY_ESCAPE, playing, KeyAction::Quit, -1, 0},
       {'Q', capturing, KeyAction::Quit, -1, 0},
       {'X', playing, KeyAction::None, -1, 0},
+      {KEY_UP, playing, KeyAction::Volume, -1, 0, 1},
+      {KEY_DOWN, playing, KeyAction::Volume, -1, 0, -1},
+      {'M', playing, KeyAction::Mute, -1, 0},
+      {KEY_UP, capturing, KeyAction::None, -1, 0},     // an input's volume is not ours
+      {'M', capturing, KeyAction::None, -1, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.key);
@@ -87,5 +92,6 @@ TEST(Keys, EachKeyHasItsAction) {
     EXPECT_EQ(out.action, c.action);
     EXPECT_EQ(out.module, c.module);
     EXPECT_EQ(out.seekSeconds, c.seek);
+    EXPECT_EQ(out.volumeStep, c.volume);
   }
 }

@@ -1,0 +1,45 @@
+// play's volume and title. See play_status.h.
+#include "play_status.h"
+
+#include <stdio.h>
+
+#include <algorithm>
+
+void PlayVolume::step(int direction) {
+  muted_ = false;
+  percent_ = std::clamp(percent_ + (direction < 0 ? -kStep : kStep), 0, 100);
+}
+
+float PlayVolume::gain() const {
+  if (muted_) return 0.0f;
+  float level = (float)percent_ / 100.0f;
+  return level * level * level;
+}
+
+void scaleFrames(const float* in, int64_t count, float gain, float* out) {
+  for (int64_t i = 0; i < count * 2; ++i) out[i] = in[i] * gain;
+}
+
+std::string clockText(double seconds) {
+  int s = (int)seconds;
+  char text[32];
+  if (s >= 3600) snprintf(text, sizeof text, "%d:%02d:%02d", s / 3600, s / 60 % 60, s % 60);
+  else snprintf(text, sizeof text, "%d:%02d", s / 60, s % 60);
+  return text;
+}
+
+std::string playTitleText(const PlayTitle& t) {
+  std::string title = t.module + " - " + t.heard;
+  if (!t.capturing) {
+    title += " - " + clockText(t.seconds);
+    if (t.lengthSeconds > 0) title += " / " + clockText(t.lengthSeconds);
+  }
+  if (t.paused) title += " - paused";
+  // An input is not played back: its volume is the sound server's business.
+  if (!t.capturing) {
+    if (t.volume.muted()) title += " - muted";
+    else if (t.volume.percent() < 100) title += " - volume " + std::to_string(t.volume.percent()) + "%";
+  }
+  if (t.soundLost) title += " - no sound server";
+  return title;
+}
