@@ -21,6 +21,9 @@ KeyOutcome keyAction(uint32_t key, const KeyState& state) {
   } else if ((key == KEY_LEFT || key == KEY_RIGHT) && state.canSeek) {
     out.action = KeyAction::Seek;
     out.seekSeconds = key == KEY_LEFT ? -kSeekSeconds : kSeekSeconds;
+  } else if ((key == 'N' || key == 'P') && state.tracks > 1) {
+    // The list wraps around, as a media player's does.
+    out.action = key == 'N' ? KeyAction::NextTrack : KeyAction::PreviousTrack;
   } else if (key == KEY_ESCAPE || key == 'Q') {
     out.action = KeyAction::Quit;
   }

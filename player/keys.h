@@ -8,7 +8,7 @@
 
 enum : uint32_t { KEY_SPACE = 0x20, KEY_ESCAPE = 0x1B, KEY_LEFT = 0x25, KEY_RIGHT = 0x27 };
 
-enum class KeyAction { None, SwitchModule, Fullscreen, TogglePause, Seek, Quit };
+enum class KeyAction { None, SwitchModule, Fullscreen, TogglePause, Seek, NextTrack, PreviousTrack, Quit };
 
 struct KeyOutcome {
   KeyAction action = KeyAction::None;
@@ -20,6 +20,7 @@ struct KeyState {
   int moduleCount;
   int runningModule;
   bool canSeek;             // playing a file or the tune, not capturing
+  int tracks = 1;           // files in the play list
 };
 
 KeyOutcome keyAction(uint32_t virtualKey, const KeyState& state);

@@ -82,11 +82,22 @@ bool Session::loadPlugin(std::string* error) {
   // settings go where that plug-in may keep them.
   PluginLocation plugin = defaultPluginLocation();
   if (!options_.plugin.empty()) plugin = {options_.plugin, false};
-  redirectPluginSettings(plugin);
+  std::string folder = redirectPluginSettings(plugin);
+  settingsFile_ = (folder.empty() ? folderOf(plugin.path) : folder) + "/player.ini";
   return host_->load(plugin.path, error);
 }
 
+namespace {
+const char kSection[] = "orlimvis";
+}
+
 bool Session::pickModule(int* index, std::string* error) const {
+  if (options_.module.empty()) {
+    char name[256] = "";
+    GetPrivateProfileStringA(kSection, "module", "", name, sizeof name, settingsFile_.c_str());
+    *index = std::max(0, name[0] ? host_->findModule(name) : 0);
+    return host_->moduleCount() > 0 || (*error = "the plug-in has no modules", false);
+  }
   *index = host_->findModule(options_.module);
   if (*index < 0) {
     *error = "unknown module '" + options_.module + "' (valid: " + host_->moduleNames() +
@@ -191,6 +202,12 @@ bool Session::startModule(int index, int width, int height, std::string* error) 
     return false;
   }
   return true;
+}
+
+void Session::rememberModule() {
+  const int index = host_ ? host_->runningIndex() : -1;
+  if (index < 0 || settingsFile_.empty()) return;
+  WritePrivateProfileStringA(kSection, "module", host_->moduleName(index), settingsFile_.c_str());
 }
 
 bool Session::seek(int64_t sample, std::string* error) {

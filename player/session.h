@@ -34,8 +34,12 @@ class Session {
   // it may keep them (see host/plugin_home.h).
   bool loadPlugin(std::string* error);
   PluginHost& host() { return *host_; }
-  // The module that -m names, by name or index.
+  // The module that -m names, by name or index; with no -m, the one last remembered
+  // (rememberModule), else the first.
   bool pickModule(int* index, std::string* error) const;
+  // Keeps the running module's name for the next run without -m (play does), in
+  // player.ini where the plug-in keeps its own settings.
+  void rememberModule();
 
   // Opens the command's audio (the file, or the demo tune when there is none), checks
   // its rate, and places the feed at --from for --duration.
@@ -100,6 +104,7 @@ class Session {
   FrameClock clock_;
   bool clockPinned_ = false;
   std::string title_;
+  std::string settingsFile_;  // player.ini
   bool spoolStreams_ = false;
   std::string spool_;      // the scratch WAV of a stream, removed with the session
   std::string audioFile_;

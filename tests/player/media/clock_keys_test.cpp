@@ -59,7 +59,7 @@ TEST(FrameClock, FramesLieWhereTheIntervalPutsThemWithoutDrift) {
 }
 
 TEST(Keys, EachKeyHasItsAction) {
-  const KeyState playing{4, 0, true}, capturing{4, 2, false};
+  const KeyState playing{4, 0, true}, capturing{4, 2, false}, list{4, 0, true, 3};
   // key, state, action, module, seek seconds; note
   const struct {
     uint32_t key;
@@ -80,6 +80,10 @@ TEST(Keys, EachKeyHasItsAction) {
       {KEY_ESCAPE, playing, KeyAction::Quit, -1, 0},
       {'Q', capturing, KeyAction::Quit, -1, 0},
       {'X', playing, KeyAction::None, -1, 0},
+      {'N', list, KeyAction::NextTrack, -1, 0},
+      {'P', list, KeyAction::PreviousTrack, -1, 0},
+      {'N', playing, KeyAction::None, -1, 0},          // one file: nothing to skip to
+      {'P', capturing, KeyAction::None, -1, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.key);
