@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <vector>
 
 #include "../test_support.h"
@@ -523,4 +524,27 @@ TEST(Play, PlaysAListWithNextKeyAndStartsWithTheModuleLastPlayed) {
   ASSERT_TRUE(WIFEXITED(status)) << readWholeFile(dir.file("play.log"));
   EXPECT_EQ(WEXITSTATUS(status), 0) << readWholeFile(dir.file("play.log"));
   EXPECT_NE(readWholeFile(dir.file("player.ini")).find("module=Pellox"), std::string::npos);
+}
+
+// With no sound server to reach, the sound libraries under SDL (ALSA's above all) print
+// lines of their own before SDL gives up; none of them reach the user, whose standard
+// error holds only the player's own one-line messages.
+TEST(Play, TheSoundLibrariesOwnLinesStayOut) {
+  ScratchDir dir;
+  std::string out;
+  ASSERT_EQ(runCommand("cp '" VIS_PLUGIN_PATH "' '" + dir.file("vis_orlim.so") + "' && "
+                       "ffmpeg -nostdin -v error -f lavfi -i sine=d=0.5 '" + dir.file("a.wav") + "'",
+                       &out), 0) << out;
+  // A server address that cannot answer (and no autospawn), no X: the dummy video driver.
+  const std::string env = "env -u SDL_AUDIODRIVER PULSE_SERVER=unix:" + dir.file("none") +
+                          " XDG_RUNTIME_DIR=" + dir.path() + " SDL_VIDEODRIVER=dummy ";
+  for (const std::string& command :
+       {"play '" + dir.file("a.wav") + "' -m 0 --plugin '" + dir.file("vis_orlim.so") + "'",
+        std::string("devices")}) {
+    SCOPED_TRACE(command);
+    runCommand("{ " + env + "timeout 60 '" ORLIMVIS_BINARY "' " + command + " 2>'" +
+                   dir.file("err") + "' >/dev/null; }", &out);
+    std::istringstream err(readWholeFile(dir.file("err")));
+    for (std::string line; std::getline(err, line);) EXPECT_EQ(line.rfind("orlimvis: ", 0), 0u) << line;
+  }
 }
