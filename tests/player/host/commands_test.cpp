@@ -331,3 +331,30 @@ TEST(RenderInProcess, ADurationBeyondAnyTrackRendersTheWholeTrack) {
     runCommand("rm -f '" + frames.path() + "'/*.png", &listing);
   }
 }
+
+TEST(RenderInProcess, AFolderOrPlaylistRendersEachOfItsFiles) {
+  PluginCopy plugin;
+  ScratchDir dir, videos;
+  std::string out;
+  mkdir(dir.file("album").c_str(), 0755);
+  for (const char* name : {"2 two.wav", "10 ten.flac"}) {
+    ASSERT_EQ(runCommand("ffmpeg -nostdin -v error -f lavfi -i sine=d=0.3 '" +
+                         dir.file("album/") + name + "'", &out), 0) << out;
+  }
+  std::ofstream(dir.file("album/cover.jpg")) << "not audio";
+  std::ofstream(dir.file("list.m3u")) << "album/10 ten.flac\n";
+  Options o = renderOptions(plugin, "", videos.path() + "/");
+  o.inputs = {dir.file("album"), dir.file("list.m3u")};
+  std::string error;
+  // Three inputs, the playlist's the same file as the folder's second: its output is
+  // refused as an earlier input's, the rest written.
+  EXPECT_EQ(renderCommand(o, &error), 1);
+  EXPECT_EQ(error, "1 of 3 inputs failed");
+  EXPECT_EQ(listFolder(videos.path()), "10 ten.mp4\n2 two.mp4\n");
+  // A folder of several files needs a folder to write to: a usage error.
+  o = renderOptions(plugin, "", dir.file("one.mp4"));
+  o.inputs = {dir.file("album")};
+  EXPECT_EQ(renderCommand(o, &error), EXIT_USAGE);
+  EXPECT_EQ(error, "render: several inputs (" + dir.file("album/2 two.wav") + ", " +
+                       dir.file("album/10 ten.flac") + ") need -o FOLDER/, not " + dir.file("one.mp4"));
+}
