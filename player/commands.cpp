@@ -186,6 +186,12 @@ std::unique_ptr<FrameSink> prepareRender(const Options& options, Session& sessio
   }
   session.keepStreamsInFile();
   if (!session.openAudio(error)) return nullptr;
+  // What was kept of a stream is its decoded samples: there is no stream left to copy.
+  if (options.encoding.audioCopy && !options.audio.empty() && session.audioFile() != options.audio) {
+    *error = "--audio copy: " + inputName(options.audio) +
+             " is a stream, read once and decoded; its sound can only be encoded";
+    return nullptr;
+  }
   reportWarnings(session, nullptr);
   if (!session.startModule(index, options.width, options.height, error)) return nullptr;
   return sink;

@@ -224,6 +224,12 @@ TEST(Render, InputsAsUsersGiveThemAndAnOddSizeWithANote) {
   EXPECT_EQ(orlimvis("render - -m Pellox --at 1.5 -o " + dir.file("shot.png"), &err, nullptr,
                      "cat -- '" + dir.file("-song.flac") + "' |"), 0) << err;
   EXPECT_TRUE(fileExists(dir.file("shot.png")));
+  // Of a stream only the decoded samples are kept: no source stream is left to copy.
+  EXPECT_EQ(orlimvis("render - -m Pellox --audio copy -o " + dir.file("copy.mkv"), &err, nullptr,
+                     "cat -- '" + dir.file("-song.flac") + "' |"), 1);
+  EXPECT_EQ(err, "orlimvis: --audio copy: standard input is a stream, read once and decoded; its "
+                 "sound can only be encoded\n");
+  EXPECT_FALSE(fileExists(dir.file("copy.mkv")));
 }
 
 TEST(Render, InterruptedRenderLeavesNoOutputAndNoChild) {
