@@ -39,7 +39,10 @@ bool Session::openFile(const std::string& path, std::string* error) {
   decoder->setStrict(options_.strict);
   if (!decoder->open(path, error)) return false;
   audioFile_ = path;
-  if (spoolStreams_ && decoder->isStream()) {
+  // A pipe can be read once; /dev/stdin, /dev/fd/N and /proc/self/fd/N, even of a
+  // file, name this process's own descriptors, which ffmpeg's would not be.
+  const bool ownName = path == "-" || path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0;
+  if (spoolStreams_ && (decoder->isStream() || ownName)) {
     std::string scratch = makeScratchFile("input", ".wav", error);
     if (scratch.empty()) return false;
     spool_ = scratch;

@@ -224,6 +224,11 @@ TEST(Render, InputsAsUsersGiveThemAndAnOddSizeWithANote) {
   EXPECT_EQ(orlimvis("render - -m Pellox --at 1.5 -o " + dir.file("shot.png"), &err, nullptr,
                      "cat -- '" + dir.file("-song.flac") + "' |"), 0) << err;
   EXPECT_TRUE(fileExists(dir.file("shot.png")));
+  // /dev/stdin of a file: a name only this process can open as that file; ffmpeg's
+  // /dev/stdin is the frames' pipe.
+  EXPECT_EQ(orlimvis("render /dev/stdin -m Pellox --size 64x48 -o " + dir.file("stdin.mp4") +
+                     " < '" + dir.file("-song.flac") + "'", &err), 0) << err;
+  EXPECT_NEAR(atof(probe(dir.file("stdin.mp4"), "format=duration").substr(9).c_str()), 2.0, 0.1);
   // Of a stream only the decoded samples are kept: no source stream is left to copy.
   EXPECT_EQ(orlimvis("render - -m Pellox --audio copy -o " + dir.file("copy.mkv"), &err, nullptr,
                      "cat -- '" + dir.file("-song.flac") + "' |"), 1);
