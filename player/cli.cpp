@@ -118,8 +118,8 @@ const char* usageText() {
          "  orlimvis tune OUT.wav                         write the built-in demo tune\n"
          "  orlimvis help COMMAND                         a command's options\n"
          "  orlimvis --version\n"
-         "AUDIO: any file FFmpeg reads (MP3, AAC/M4A, Opus, Vorbis, FLAC, WAV, a video's sound...),\n"
-         "- for standard input, a folder, an .m3u playlist.\n"
+         "AUDIO: any file FFmpeg reads (MP3, AAC/M4A, Opus, Vorbis, FLAC, WAV, a video's\n"
+         "sound...), - for standard input, a folder, an .m3u playlist.\n"
          "No AUDIO: the built-in demo tune. `man orlimvis` tells more.\n";
 }
 

@@ -112,7 +112,8 @@ void reportWarnings(Session& session, ProgressLine* progress) {
   std::vector<std::string> warnings = session.takeWarnings();
   if (warnings.empty()) return;
   if (progress) progress->finish();
-  for (const std::string& w : warnings) fprintf(stderr, "orlimvis: warning: %s\n", oneLine(w).c_str());
+  for (const std::string& w : warnings)
+    fprintf(stderr, "orlimvis: warning: %s\n", oneLine(w).c_str());
 }
 
 // The frames, one per interval of the module's clock; the last, partial one included.
@@ -187,7 +188,8 @@ std::unique_ptr<FrameSink> prepareRender(const Options& options, Session& sessio
   session.keepStreamsInFile();
   if (!session.openAudio(error)) return nullptr;
   // What was kept of a stream is its decoded samples: there is no stream left to copy.
-  if (options.encoding.audioCopy && !options.audio.empty() && session.audioFile() != options.audio) {
+  if (options.encoding.audioCopy && !options.audio.empty() &&
+      session.audioFile() != options.audio) {
     *error = "--audio copy: " + inputName(options.audio) +
              " is a stream, read once and decoded; its sound can only be encoded";
     return nullptr;
@@ -298,7 +300,8 @@ int renderCommand(const Options& given, std::string* error) {
   Options options = given;
   std::vector<std::string> notes;
   if (!expandInputs(given.inputs, &options.inputs, &notes, error)) return 1;
-  for (const std::string& note : notes) fprintf(stderr, "orlimvis: note: %s\n", oneLine(note).c_str());
+  for (const std::string& note : notes)
+    fprintf(stderr, "orlimvis: note: %s\n", oneLine(note).c_str());
   if (!options.inputs.empty()) options.audio = options.inputs[0];
   if (options.inputs.size() > 1) {
     if (!isFolderOutput(options.output)) {

@@ -8,7 +8,9 @@
 
 enum : uint32_t { KEY_SPACE = 0x20, KEY_ESCAPE = 0x1B, KEY_LEFT = 0x25, KEY_RIGHT = 0x27 };
 
-enum class KeyAction { None, SwitchModule, Fullscreen, TogglePause, Seek, NextTrack, PreviousTrack, Quit };
+enum class KeyAction {
+  None, SwitchModule, Fullscreen, TogglePause, Seek, NextTrack, PreviousTrack, Quit
+};
 
 struct KeyOutcome {
   KeyAction action = KeyAction::None;

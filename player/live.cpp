@@ -361,7 +361,8 @@ bool LivePlayer::actOnKeys(std::string* error) {
       }
       case KeyAction::NextTrack:
       case KeyAction::PreviousTrack:
-        if (!changeTrack(outcome.action == KeyAction::NextTrack ? 1 : -1, true, error)) return false;
+        if (!changeTrack(outcome.action == KeyAction::NextTrack ? 1 : -1, true, error))
+          return false;
         break;
       case KeyAction::Quit: quit_ = true; break;
       case KeyAction::None: break;
@@ -465,7 +466,8 @@ void LivePlayer::present() {
     title += " - " + inputLabel_;
   } else {
     const size_t tracks = options_.inputs.size();
-    if (tracks > 1) title += " - [" + std::to_string(track_ + 1) + "/" + std::to_string(tracks) + "]";
+    if (tracks > 1)
+      title += " - [" + std::to_string(track_ + 1) + "/" + std::to_string(tracks) + "]";
     title += " - " + session_.trackTitle() + " - " + clockText((double)second);
     if (session_.trackLength() > 0) {
       title += " / " + clockText((double)session_.trackLength() / session_.sampleRate());
@@ -508,7 +510,8 @@ int playCommand(const Options& options, std::string* error) {
   Options settings = options;
   std::vector<std::string> notes;
   if (!expandInputs(options.inputs, &settings.inputs, &notes, error)) return 1;
-  for (const std::string& note : notes) fprintf(stderr, "orlimvis: note: %s\n", oneLine(note).c_str());
+  for (const std::string& note : notes)
+    fprintf(stderr, "orlimvis: note: %s\n", oneLine(note).c_str());
   if (!settings.inputs.empty()) settings.audio = settings.inputs[0];
   std::string label;
   if (options.capture &&

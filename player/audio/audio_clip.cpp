@@ -129,7 +129,8 @@ bool spoolToWav(AudioSource* source, const std::string& path, const std::string&
     remove(path.c_str());
     if (stopped) *error = name + ": interrupted";
     else if (tooLong) *error = name + ": longer than a stream can be kept (a 4 GB WAV file)";
-    else *error = name + ": cannot keep the decoded audio in " + path + ": " + strerror(writeError ? writeError : EIO);
+    else *error = name + ": cannot keep the decoded audio in " + path + ": " +
+                  strerror(writeError ? writeError : EIO);
     return false;
   }
   if (!source->error().empty()) {
