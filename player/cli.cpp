@@ -81,7 +81,7 @@ const CommandHelp kHelp[] = {
      "                       playing, where the sound server can)\n"
      "  --size WxH           window size (default 640x480)\n"
      "  --seed N             pin the plug-in's clock\n"
-     "  --from T             start T into the audio\n"
+     "  --from T             start T into the audio (the first of a list)\n"
      SPECTRUM_OPTIONS_HELP
      "  --strict             stop on damaged audio (default: skip it with a warning)\n"
      "  --plugin PATH        the plug-in to host\n"

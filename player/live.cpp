@@ -416,9 +416,10 @@ void LivePlayer::update() {
     AudioFeed& feed = session_.feed();
     if (feed.ended() && (heard_ ? next_ >= feed.total() && playback_.queuedFrames() == 0
                                 : heardPosition() - session_.origin() >= feed.total())) {
-      // The list plays through once: after its last file, the end.
+      // The list plays through once: after its last file, the end. A file that turned
+      // bad (with --strict) ends it too, to be reported.
       std::string why;
-      if (!changeTrack(1, false, &why)) {
+      if (!session_.audio()->error().empty() || !changeTrack(1, false, &why)) {
         quit_ = true;
         return;
       }
