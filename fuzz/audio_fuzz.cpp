@@ -2,8 +2,8 @@
 // decoders and resampler) on a file of any content. The input is written to a file,
 // opened as `render` and `play` open one, read to the end in blocks of varied size,
 // then sought back to the start and to the middle and read on. Checked besides the
-// sanitizers (no memory error, no leak, no hang): every message is one line naming the
-// file; a stream that opens has a rate and channels; a read never returns more than
+// sanitizers (no memory error, no leak, no hang): every message and warning is one line
+// naming the file; a stream that opens has a rate and channels; a read never returns more than
 // asked or less than nothing.
 // Inputs: any bytes; seeds from audio_seeds.cpp (tiny files of every kind the player
 // reads, made by the ffmpeg program).
@@ -52,6 +52,11 @@ int64_t readOn(AudioDecoder& decoder, int64_t limit, const std::string& path) {
     if (got < block) break;
   }
   if (!decoder.error().empty()) checkMessage(decoder.error(), path);
+  // Damage skipped by default: each warning is a line of its own, and a handful at
+  // most per reading (the rest are counted), however damaged the input.
+  std::vector<std::string> warnings = decoder.takeWarnings();
+  check(warnings.size() <= 4, "warnings counted, not repeated", std::to_string(warnings.size()));
+  for (const std::string& w : warnings) checkMessage(w, path);
   return total;
 }
 

@@ -7,6 +7,8 @@
 #include <strings.h>
 #include <sys/stat.h>
 
+#include <memory>
+
 #include "audio/demo_tune.h"  // DEMO_TUNE_MAX_SECONDS
 
 enum { MAX_SIDE = 8192 };
@@ -66,25 +68,33 @@ const CommandHelp kHelp[] = {
      "  --audio-bitrate B    audio bit rate in kbit/s (192k AAC; 128k Opus for .webm)\n"
      "  --audio copy         keep the source's audio stream as it is, where the container\n"
      "                       holds its codec (.mkv holds nearly all)\n"
+     "  --strict             fail on damaged audio and keep nothing (default: skip it with\n"
+     "                       a warning naming the place, and keep what decodes)\n"
      "  --plugin PATH        the plug-in to host (default: the one installed with orlimvis)\n"
-     "T: seconds (12.5) or [h:]m:s (1:30). A progress line shows on a terminal.\n"},
+     "AUDIO: a file, - (standard input), a folder (its audio files, sorted) or an .m3u\n"
+     "playlist. T: seconds (12.5) or [h:]m:s (1:30). Options take --name=value too; after\n"
+     "-- every word is AUDIO. A progress line shows on a terminal.\n"},
     {"play",
-     "usage: orlimvis play [AUDIO] -m MODULE [options]\n"
-     "Shows the effect in a window while the audio plays.\n"
-     "  -m, --module MODULE  a name from `orlimvis list` or its index\n"
+     "usage: orlimvis play [AUDIO...] [-m MODULE] [options]\n"
+     "Shows the effect in a window while the audio plays, one AUDIO after another.\n"
+     "  -m, --module MODULE  a name from `orlimvis list` or its index (default: the\n"
+     "                       module last played, else the first)\n"
      "  --capture [NAME]     visualise a sound server input instead of a file, NAME from\n"
      "                       `orlimvis devices` (default: what the default output is\n"
      "                       playing, where the sound server can)\n"
      "  --size WxH           window size (default 640x480)\n"
      "  --seed N             pin the plug-in's clock\n"
-     "  --from T             start T into the audio\n"
+     "  --from T             start T into the audio (the first of a list)\n"
      SPECTRUM_OPTIONS_HELP
+     "  --strict             stop on damaged audio (default: skip it with a warning)\n"
      "  --plugin PATH        the plug-in to host\n"
+     "AUDIO: files, - (standard input), folders, .m3u playlists.\n"
      "Keys: 1-4 module, F full screen (no cursor), Space pause, Left/Right seek 5 s,\n"
-     "Up/Down volume 5% (a file or the tune), M mute, Esc or Q quit. The title shows the\n"
-     "module, the track and where it is (or the input's name), and paused, muted or the\n"
-     "volume. If the sound server goes away, play says so once (and in the title), draws\n"
-     "on without sound and takes up the sound again when the server is back.\n"},
+     "Up/Down volume 5% (a file or the tune), M mute, N/P next or previous AUDIO, Esc or Q\n"
+     "quit. The title shows the module, the track and where it is (or the input's name),\n"
+     "and paused, muted or the volume. If the sound server goes away, play says so once\n"
+     "(and in the title), draws on without sound and takes up the sound again when the\n"
+     "server is back.\n"},
     {"list",
      "usage: orlimvis list [--plugin PATH]\n"
      "Prints the plug-in's description and its modules with their indexes.\n"},
@@ -109,13 +119,14 @@ const char* const kRenderOnly[] = {"-y", "-n", "--codec", "--crf", "--preset",
 const char* usageText() {
   return "usage: orlimvis COMMAND [options]\n"
          "  orlimvis render [AUDIO...] -m MODULE -o OUT   render to a video, PNG or frames\n"
-         "  orlimvis play [AUDIO] -m MODULE               show it in a window\n"
+         "  orlimvis play [AUDIO...] [-m MODULE]          show it in a window\n"
          "  orlimvis list                                 the plug-in's modules\n"
          "  orlimvis devices                              the inputs --capture takes\n"
          "  orlimvis tune OUT.wav                         write the built-in demo tune\n"
          "  orlimvis help COMMAND                         a command's options\n"
          "  orlimvis --version\n"
-         "AUDIO: any file FFmpeg reads (MP3, AAC/M4A, Opus, Vorbis, FLAC, WAV, a video's sound...).\n"
+         "AUDIO: any file FFmpeg reads (MP3, AAC/M4A, Opus, Vorbis, FLAC, WAV, a video's\n"
+         "sound...), - for standard input, a folder, an .m3u playlist.\n"
          "No AUDIO: the built-in demo tune. `man orlimvis` tells more.\n";
 }
 
@@ -280,8 +291,14 @@ class OptionParser {
 
  private:
   bool valueOf(const std::string& name) {
+    if (inline_) {
+      value_ = *inline_;
+      inline_.reset();
+      return true;
+    }
     return takeValue(argc_, argv_, &i_, name.c_str(), &value_, error_);
   }
+  bool parseOne(const std::string& arg);
   bool fail(const std::string& text) { return *error_ = text, false; }
   bool encodingOption(const std::string& arg, bool* known);
   bool timeOption(const std::string& arg);
@@ -296,45 +313,78 @@ class OptionParser {
   std::string value_;
   bool haveAt_ = false;
   std::string renderOnly_;  // the first render-only option seen
+  bool endOfOptions_ = false;          // "--" was seen
+  std::unique_ptr<std::string> inline_;  // the value of "--name=value", until taken
 };
 
 bool OptionParser::parseAll() {
   for (i_ = 2; i_ < argc_; ++i_) {
-    const std::string arg = argv_[i_];
-    for (const char* name : kRenderOnly) {
-      if (arg == name && renderOnly_.empty()) renderOnly_ = name;
+    std::string arg = argv_[i_];
+    // After "--" every word is an input, even one that starts with '-'.
+    if (endOfOptions_) {
+      if (!positional(arg)) return false;
+      continue;
     }
-    bool known = true;
-    if (arg == "-h" || arg == "--help") {
-      o_->helpTopic = argv_[1];
-      o_->command = Command::Help;
-      return false;
+    if (arg == "--") {
+      endOfOptions_ = true;
+      continue;
     }
-    if (!encodingOption(arg, &known)) return false;
-    if (known) continue;
-    if (arg == "-m" || arg == "--module") {
-      if (!valueOf("-m")) return false;
-      o_->module = value_;
-    } else if (arg == "-o" || arg == "--output") {
-      if (!valueOf("-o")) return false;
-      o_->output = value_;
-    } else if (arg == "--plugin") {
-      if (!valueOf("--plugin")) return false;
-      o_->plugin = value_;
-    } else if (arg == "--size") {
-      if (!valueOf("--size") || !parseSize(value_, &o_->width, &o_->height, error_)) return false;
-    } else if (arg == "--seed") {
-      if (!seedOption()) return false;
-    } else if (arg == "--from" || arg == "--duration" || arg == "--at") {
-      if (!timeOption(arg)) return false;
-    } else if (arg == "--bands" || arg == "--levels" || arg == "--sensitivity") {
-      if (!valueOf(arg) || !parseSpectrumOption(arg, value_, &o_->spectrum, error_)) return false;
-    } else if (arg == "--capture") {
-      o_->capture = true;
-      if (i_ + 1 < argc_ && argv_[i_ + 1][0] != '-') o_->captureDevice = argv_[++i_];
-    } else if (!positional(arg)) {
-      return false;
+    // "--name=value" is "--name value"; an option that takes no value refuses one.
+    inline_.reset();
+    size_t equals = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+      inline_.reset(new std::string(arg.substr(equals + 1)));
+      arg.erase(equals);
     }
+    if (!parseOne(arg)) return false;
+    if (o_->command == Command::Help) return false;
+    if (inline_) return fail(arg + " takes no value (" + arg + "=" + *inline_ + ")");
+  }
+  return true;
+}
+
+// One option (its inline value, if any, waiting in inline_).
+bool OptionParser::parseOne(const std::string& arg) {
+  for (const char* name : kRenderOnly) {
+    if (arg == name && renderOnly_.empty()) renderOnly_ = name;
+  }
+  bool known = true;
+  if (arg == "-h" || arg == "--help") {
+    o_->helpTopic = argv_[1];
+    o_->command = Command::Help;
+    return true;
+  }
+  if (!encodingOption(arg, &known)) return false;
+  if (known) return true;
+  if (arg == "-m" || arg == "--module") {
+    if (!valueOf("-m")) return false;
+    o_->module = value_;
+  } else if (arg == "-o" || arg == "--output") {
+    if (!valueOf("-o")) return false;
+    o_->output = value_;
+  } else if (arg == "--plugin") {
+    if (!valueOf("--plugin")) return false;
+    o_->plugin = value_;
+  } else if (arg == "--size") {
+    if (!valueOf("--size") || !parseSize(value_, &o_->width, &o_->height, error_)) return false;
+  } else if (arg == "--seed") {
+    if (!seedOption()) return false;
+  } else if (arg == "--from" || arg == "--duration" || arg == "--at") {
+    if (!timeOption(arg)) return false;
+  } else if (arg == "--bands" || arg == "--levels" || arg == "--sensitivity") {
+    if (!valueOf(arg) || !parseSpectrumOption(arg, value_, &o_->spectrum, error_)) return false;
+  } else if (arg == "--capture") {
+    o_->capture = true;
+    if (inline_) {
+      o_->captureDevice = *inline_;
+      inline_.reset();
+    } else if (i_ + 1 < argc_ && argv_[i_ + 1][0] != '-') {
+      o_->captureDevice = argv_[++i_];
+    }
+  } else if (arg == "--strict") {
+    o_->strict = true;
+  } else if (!positional(arg)) {
+    return false;
   }
   return true;
 }
@@ -398,11 +448,12 @@ bool OptionParser::seedOption() {
 
 // AUDIO (several for render), or tune's OUT.wav.
 bool OptionParser::positional(const std::string& arg) {
-  if (!arg.empty() && arg[0] == '-' && arg != "-") return fail("unknown option " + arg);
+  if (!endOfOptions_ && !arg.empty() && arg[0] == '-' && arg != "-")
+    return fail("unknown option " + arg + " (a file named so goes after --)");
   if (o_->command == Command::Tune && o_->output.empty()) {
     o_->output = arg;
-  } else if (o_->command != Command::Tune &&
-             (o_->audio.empty() || o_->command == Command::Render)) {
+  } else if (o_->command == Command::Render || o_->command == Command::Play ||
+             (o_->command != Command::Tune && o_->audio.empty())) {
     o_->inputs.push_back(arg);
     o_->audio = o_->inputs[0];
   } else {
@@ -411,13 +462,27 @@ bool OptionParser::positional(const std::string& arg) {
   return true;
 }
 
+bool endsWith(const std::string& text, const char* end) {
+  size_t n = strlen(end);
+  return text.size() > n && strcasecmp(text.c_str() + text.size() - n, end) == 0;
+}
+
 // What each command needs, once every option is read.
 bool checkCommand(const Options* o, bool haveAt, std::string* error) {
+  VideoFormat format;
+  VideoEncoding encoding;
+  if (o->strict && o->command != Command::Render && o->command != Command::Play)
+    return *error = "--strict is only for render and play", false;
   switch (o->command) {
     case Command::Render:
       if (o->module.empty()) return *error = "render: -m MODULE is required", false;
       if (o->output.empty()) return *error = "render: -o OUT is required", false;
       if (o->capture) return *error = "render: --capture is only for play", false;
+      if (haveAt && !endsWith(o->output, ".png"))
+        return *error = "--at is only for a .png output", false;
+      if (!o->encoding.audioCopy && videoFormatFor(o->output, &format) &&
+          !resolveEncoding(format, o->encoding, "", &encoding, error))
+        return false;
       if (o->inputs.size() > 1 && o->output.back() != '/') {
         struct stat info;
         if (stat(o->output.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
@@ -426,7 +491,6 @@ bool checkCommand(const Options* o, bool haveAt, std::string* error) {
       }
       break;
     case Command::Play:
-      if (o->module.empty()) return *error = "play: -m MODULE is required", false;
       if (!o->output.empty()) return *error = "play: -o is only for render", false;
       if (o->capture && !o->audio.empty())
         return *error = "play: give an audio file or --capture, not both", false;

@@ -30,9 +30,15 @@ struct Options {
   EncodingChoice encoding;   // --codec, --crf, --preset, --audio-bitrate, --audio copy
   std::string helpTopic;     // help COMMAND, COMMAND --help; empty: the general help
   SpectrumOptions spectrum;  // --bands, --levels, --sensitivity (render and play)
+  bool strict = false;       // --strict: damaged audio fails the run instead of a warning
 };
 
-// Parses argv; on failure returns false with a one-line reason in *error.
+// Exit statuses: a command that failed, and a command line that cannot be used (also
+// when that is found only later, as a module name the plug-in does not have).
+enum { EXIT_FAILED = 1, EXIT_USAGE = 2 };
+
+// Parses argv; on failure returns false with a one-line reason in *error. Options take
+// their value as "--name value" or "--name=value"; after "--" every word is an input.
 bool parseCommandLine(int argc, char** argv, Options* options, std::string* error);
 
 // "640x480" -> 640, 480. Each side 1..8192.

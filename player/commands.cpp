@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "audio/demo_tune.h"
+#include "inputs.h"
 #include "output/frame_sink.h"
 #include "output/output_file.h"
 #include "progress.h"
@@ -95,7 +96,7 @@ bool sinkSetup(const Options& options, Session& session, FrameSink& sink, Scratc
     }
     setup->audioPath = wav->path();
   } else {
-    setup->audioPath = options.audio;
+    setup->audioPath = session.audioFile();
   }
   setup->audioStart = (double)session.rangeStart() / session.sampleRate();
   if (session.rangeLength() > 0) {
@@ -104,11 +105,22 @@ bool sinkSetup(const Options& options, Session& session, FrameSink& sink, Scratc
   return true;
 }
 
+// The audio's warnings, each on a line of its own below the progress line.
+void reportWarnings(Session& session, ProgressLine* progress) {
+  std::vector<std::string> warnings = session.takeWarnings();
+  if (warnings.empty()) return;
+  if (progress) progress->finish();
+  for (const std::string& w : warnings)
+    fprintf(stderr, "orlimvis: warning: %s\n", oneLine(w).c_str());
+}
+
 // The frames, one per interval of the module's clock; the last, partial one included.
 // *done is the count drawn. The progress line is left open on success, for the summary.
 int renderFrames(Session& session, FrameSink& sink, int64_t frames, const std::string& out,
                  ProgressLine& progress, int64_t* done, std::string* error) {
   for (int64_t frame = 0; frame < frames; ++frame) {
+    // Damage is told where it is met (every second of frames is often enough to look).
+    if (frame % 40 == 0) reportWarnings(session, &progress);
     if (interruptRequested()) {
       progress.finish();
       return interrupted(out, error);
@@ -138,16 +150,19 @@ int renderFrames(Session& session, FrameSink& sink, int64_t frames, const std::s
   std::string why = session.audio()->error();
   if (!why.empty()) {
     progress.finish();
-    *error = why;  // a file damaged part way through
+    *error = why;  // a file damaged part way through, with --strict
     return 1;
   }
+  reportWarnings(session, &progress);
   return 0;
 }
 
 // The first steps of a render: the sink, chosen and checked from the output's name
-// before any audio is decoded, then the plug-in, its module and the audio.
+// before any audio is decoded, then the plug-in, its module and the audio. *status is
+// the exit status of a failure.
 std::unique_ptr<FrameSink> prepareRender(const Options& options, Session& session,
-                                         std::string* error) {
+                                         int* status, std::string* error) {
+  *status = EXIT_FAILED;
   // Writing over the audio being read would destroy it, whatever name reaches it.
   if (sameFile(options.audio, options.output)) {
     *error = options.output + ": is the input file " + options.audio + "; choose another output";
@@ -163,11 +178,22 @@ std::unique_ptr<FrameSink> prepareRender(const Options& options, Session& sessio
     return nullptr;
   }
   int index;
-  if (!session.loadPlugin(error) || !session.pickModule(&index, error) ||
-      !session.openAudio(error) ||
-      !session.startModule(index, options.width, options.height, error)) {
+  if (!session.loadPlugin(error)) return nullptr;
+  if (!session.pickModule(&index, error)) {
+    *status = EXIT_USAGE;  // a name the command line got wrong
     return nullptr;
   }
+  session.keepStreamsInFile();
+  if (!session.openAudio(error)) return nullptr;
+  // What was kept of a stream is its decoded samples: there is no stream left to copy.
+  if (options.encoding.audioCopy && !options.audio.empty() &&
+      session.audioFile() != options.audio) {
+    *error = "--audio copy: " + inputName(options.audio) +
+             " is a stream, read once and decoded; its sound can only be encoded";
+    return nullptr;
+  }
+  reportWarnings(session, nullptr);
+  if (!session.startModule(index, options.width, options.height, error)) return nullptr;
   return sink;
 }
 
@@ -188,8 +214,9 @@ void reportWritten(const Session& session, const FrameSink& sink, int64_t frames
 // One input to one output; `input` of `inputs` names it on the progress line.
 int renderOne(const Options& options, int input, int inputs, std::string* error) {
   Session session(options);
-  std::unique_ptr<FrameSink> sink = prepareRender(options, session, error);
-  if (!sink) return 1;
+  int failed;
+  std::unique_ptr<FrameSink> sink = prepareRender(options, session, &failed, error);
+  if (!sink) return failed;
   int64_t frames = session.rangeLength() > 0 ? session.clock().framesFor(session.rangeLength())
                                              : INT64_MAX;
   if (isSnapshotSink(sink.get())) {
@@ -203,8 +230,9 @@ int renderOne(const Options& options, int input, int inputs, std::string* error)
   if (!sinkSetup(options, session, *sink, &wav, &setup, error) || !sink->open(setup, error)) {
     return 1;
   }
+  if (!sink->note().empty()) fprintf(stderr, "orlimvis: note: %s\n", oneLine(sink->note()).c_str());
   ProgressLine progress(frames, session.clock().secondsPerFrame(), isatty(2) != 0);
-  progress.setInput(input, inputs, options.audio);
+  progress.setInput(input, inputs, inputName(options.audio));
   int64_t done = 0;
   int status = renderFrames(session, *sink, frames, options.output, progress, &done, error);
   if (status != 0) return status;
@@ -217,9 +245,15 @@ int renderOne(const Options& options, int input, int inputs, std::string* error)
   return 0;
 }
 
+bool isFolderOutput(const std::string& output) {
+  struct stat info;
+  return !output.empty() && (output.back() == '/' ||
+                             (stat(output.c_str(), &info) == 0 && S_ISDIR(info.st_mode)));
+}
+
 // "FOLDER/<name>.mp4" for input "some/where/<name>.ext".
 std::string outputFor(const std::string& folder, const std::string& input) {
-  std::string name = input.substr(input.find_last_of('/') + 1);
+  std::string name = input == "-" ? "stdin" : input.substr(input.find_last_of('/') + 1);
   name = name.substr(0, std::min(name.find_last_of('.'), name.size()));
   return folder + (folder.back() == '/' ? "" : "/") + (name.empty() ? "audio" : name) + ".mp4";
 }
@@ -285,7 +319,22 @@ int renderAll(const Options& given, std::string* error) {
 }
 }  // namespace
 
-int renderCommand(const Options& options, std::string* error) {
-  if (options.inputs.size() > 1) return renderAll(options, error);
+int renderCommand(const Options& given, std::string* error) {
+  // Folders and playlists become the files they hold.
+  Options options = given;
+  std::vector<std::string> notes;
+  if (!expandInputs(given.inputs, &options.inputs, &notes, error)) return 1;
+  for (const std::string& note : notes)
+    fprintf(stderr, "orlimvis: note: %s\n", oneLine(note).c_str());
+  if (!options.inputs.empty()) options.audio = options.inputs[0];
+  if (options.inputs.size() > 1) {
+    if (!isFolderOutput(options.output)) {
+      *error = "render: several inputs (" + options.inputs[0] + ", " + options.inputs[1] +
+               (options.inputs.size() > 2 ? " and more" : "") + ") need -o FOLDER/, not " +
+               options.output;
+      return EXIT_USAGE;
+    }
+    return renderAll(options, error);
+  }
   return renderOne(options, 1, 1, error);
 }

@@ -26,6 +26,9 @@ KeyOutcome keyAction(uint32_t key, const KeyState& state) {
     out.volumeStep = key == KEY_UP ? 1 : -1;
   } else if (key == 'M' && state.audible) {
     out.action = KeyAction::Mute;
+  } else if ((key == 'N' || key == 'P') && state.tracks > 1) {
+    // The list wraps around, as a media player's does.
+    out.action = key == 'N' ? KeyAction::NextTrack : KeyAction::PreviousTrack;
   } else if (key == KEY_ESCAPE || key == 'Q') {
     out.action = KeyAction::Quit;
   }

@@ -15,7 +15,9 @@ enum : uint32_t {
   KEY_DOWN = 0x28
 };
 
-enum class KeyAction { None, SwitchModule, Fullscreen, TogglePause, Seek, Volume, Mute, Quit };
+enum class KeyAction {
+  None, SwitchModule, Fullscreen, TogglePause, Seek, Volume, Mute, NextTrack, PreviousTrack, Quit
+};
 
 struct KeyOutcome {
   KeyAction action = KeyAction::None;
@@ -29,6 +31,7 @@ struct KeyState {
   int runningModule;
   bool canSeek;             // playing a file or the tune, not capturing
   bool audible;             // the player plays the sound itself (so it has a volume)
+  int tracks = 1;           // files in the play list
 };
 
 KeyOutcome keyAction(uint32_t virtualKey, const KeyState& state);

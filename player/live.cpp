@@ -26,9 +26,11 @@
 #include "commands.h"
 #include "keys.h"
 #include "output/live_window.h"
+#include "inputs.h"
 #include "output/output_file.h"
 #include "play_status.h"
 #include "progress.h"  // monotonicSeconds
+#include "quiet_stderr.h"
 #include "session.h"
 
 namespace {
@@ -42,6 +44,8 @@ WPARAM virtualKeyFor(SDL_Keycode key) {
     case SDLK_RIGHT: return KEY_RIGHT;
     case SDLK_UP: return KEY_UP;
     case SDLK_DOWN: return KEY_DOWN;
+    case SDLK_PAGEDOWN: return (WPARAM)'N';  // as media players' next and previous
+    case SDLK_PAGEUP: return (WPARAM)'P';
     default: return 0;
   }
 }
@@ -60,7 +64,11 @@ struct PlayEvents : HostEvents {
 
 struct SdlSession {
   bool ok;
-  explicit SdlSession(Uint32 flags) : ok(SDL_Init(flags) == 0) {}
+  explicit SdlSession(Uint32 flags) : ok(init(flags)) {}
+  static bool init(Uint32 flags) {
+    QuietStderr quiet;  // the sound libraries' own lines; SDL's error says it all
+    return SDL_Init(flags) == 0;
+  }
   ~SdlSession() {
     if (ok) SDL_Quit();
   }
@@ -118,6 +126,8 @@ class LivePlayer {
   bool seekTo(int64_t sample, std::string* error);
   void applyVolume();
   void watchSound();
+  bool changeTrack(int step, bool wrap, std::string* error);
+  void reportWarnings();
   void queueAudio();
   int64_t heardPosition() const;  // track sample being heard
   bool hidden() const;
@@ -134,6 +144,7 @@ class LivePlayer {
   AudioCapture capture_;
   std::unique_ptr<WallClock> wallClock_;
   std::string inputLabel_;
+  int track_ = 0;           // which of options_.inputs is playing
   bool heard_ = false, paused_ = false, quit_ = false, redraw_ = true;
   int64_t next_ = 0;        // next sample to queue, counted from the session's origin
   int64_t playbackBase_ = 0;  // where playback_'s count began, counted the same way
@@ -146,14 +157,35 @@ class LivePlayer {
   double nextReconnect_ = 0;
   int64_t titleSecond_ = -1;  // what the window's title shows
   int titleModule_ = -1, titleState_ = -1;
+  bool usageError_ = false;
 };
 
 bool LivePlayer::setUp(std::string* error) {
   int index;
-  if (!session_.loadPlugin(error) || !session_.pickModule(&index, error)) return false;
-  if (!options_.capture && !session_.openAudio(error)) return false;
+  if (!session_.loadPlugin(error)) return false;
+  if (!session_.pickModule(&index, error)) {
+    usageError_ = true;
+    return false;
+  }
+  if (!options_.capture && !session_.openAudio(error)) {
+    // Of a list, the first file that plays starts it; each that does not is told.
+    const int count = (int)options_.inputs.size();
+    if (count < 2) return false;
+    fprintf(stderr, "orlimvis: %s\n", oneLine(*error).c_str());
+    bool opened = false;
+    while (!opened && ++track_ < count) {
+      opened = session_.openTrack(options_.inputs[track_], error);
+      if (!opened && track_ + 1 < count) fprintf(stderr, "orlimvis: %s\n", oneLine(*error).c_str());
+    }
+    if (!opened) return false;
+  }
   if (options_.capture) {
-    if (!capture_.open(options_.captureDevice, 16384, error)) {
+    bool opened;
+    {
+      QuietStderr quiet;
+      opened = capture_.open(options_.captureDevice, 16384, error);
+    }
+    if (!opened) {
       if (!options_.captureDevice.empty()) *error += "; `orlimvis devices` lists the inputs";
       return false;
     }
@@ -180,7 +212,10 @@ bool LivePlayer::setUp(std::string* error) {
   wallClock_->seek(0);
   if (!options_.capture) {
     std::string why;
-    heard_ = playback_.open(session_.sampleRate(), session_.trackTitle(), &why);
+    {
+      QuietStderr quiet;  // ALSA's lines when there is no device; `why` says it in one
+      heard_ = playback_.open(session_.sampleRate(), session_.trackTitle(), &why);
+    }
     if (!heard_) fprintf(stderr, "orlimvis: %s; playing silently\n", oneLine(why).c_str());
     if (const char* driver = SDL_GetCurrentAudioDriver()) soundDriver_ = driver;
   }
@@ -262,6 +297,53 @@ bool LivePlayer::seekTo(int64_t sample, std::string* error) {
   return true;
 }
 
+void LivePlayer::reportWarnings() {
+  for (const std::string& w : session_.takeWarnings())
+    fprintf(stderr, "orlimvis: warning: %s\n", oneLine(w).c_str());
+}
+
+// The next or previous file of the list, playing from its start; the keys wrap round
+// the list, the end of a file (`wrap` false) only goes on to the files after it. A
+// file that cannot be played is told and passed over; false when none can (with
+// *error set when none of the list can).
+bool LivePlayer::changeTrack(int step, bool wrap, std::string* error) {
+  const int count = (int)options_.inputs.size();
+  std::string why;
+  for (int tried = 0; tried < count; ++tried) {
+    if (!wrap && track_ + step >= count) return false;
+    track_ = ((track_ + step) % count + count) % count;
+    const int rate = session_.sampleRate();
+    if (!session_.openTrack(options_.inputs[track_], &why)) {
+      fprintf(stderr, "orlimvis: %s\n", oneLine(why).c_str());
+      continue;
+    }
+    reportWarnings();
+    if (session_.sampleRate() != rate) {
+      wallClock_.reset(new WallClock(session_.sampleRate()));
+      if (heard_) {
+        {
+          QuietStderr quiet;
+          heard_ = playback_.open(session_.sampleRate(), session_.trackTitle(), &why);
+        }
+        if (!heard_) fprintf(stderr, "orlimvis: %s; playing silently\n", oneLine(why).c_str());
+        applyVolume();
+      }
+    }
+    playback_.clear();
+    playback_.setPaused(paused_);
+    wallClock_->seek(0);
+    wallClock_->setPaused(paused_);
+    next_ = 0;
+    playbackBase_ = 0;
+    lastFrame_ = -1;
+    titleSecond_ = -1;
+    redraw_ = true;
+    return true;
+  }
+  *error = "none of the " + std::to_string(count) + " files can be played";
+  return false;
+}
+
 // Keys the plug-in passed on to the host.
 bool LivePlayer::actOnKeys(std::string* error) {
   std::vector<WPARAM> keys;
@@ -269,7 +351,8 @@ bool LivePlayer::actOnKeys(std::string* error) {
   PluginHost& host = session_.host();
   for (WPARAM key : keys) {
     KeyOutcome outcome = keyAction((uint32_t)key, KeyState{host.moduleCount(), host.runningIndex(),
-                                                           !options_.capture, !options_.capture});
+                                                           !options_.capture, !options_.capture,
+                                                           (int)options_.inputs.size()});
     switch (outcome.action) {
       case KeyAction::SwitchModule: {
         // Quit the running module, then init the other, in its place in the window.
@@ -303,6 +386,11 @@ bool LivePlayer::actOnKeys(std::string* error) {
       case KeyAction::Mute:
         volume_.toggleMute();
         applyVolume();
+        break;
+      case KeyAction::NextTrack:
+      case KeyAction::PreviousTrack:
+        if (!changeTrack(outcome.action == KeyAction::NextTrack ? 1 : -1, true, error))
+          return false;
         break;
       case KeyAction::Quit: quit_ = true; break;
       case KeyAction::None: break;
@@ -401,7 +489,13 @@ void LivePlayer::update() {
     AudioFeed& feed = session_.feed();
     if (feed.ended() && (heard_ ? next_ >= feed.total() && playback_.queuedFrames() == 0
                                 : heardPosition() - session_.origin() >= feed.total())) {
-      quit_ = true;
+      // The list plays through once: after its last file, the end. A file that turned
+      // bad (with --strict) ends it too, to be reported.
+      std::string why;
+      if (!session_.audio()->error().empty() || !changeTrack(1, false, &why)) {
+        quit_ = true;
+        return;
+      }
     }
     int64_t frame = clock.frameAt(heardPosition() - session_.origin());
     if (frame == lastFrame_ || !shown) return;
@@ -450,6 +544,10 @@ void LivePlayer::present() {
   title.capturing = options_.capture;
   title.heard = options_.capture ? inputLabel_ : session_.trackTitle();
   title.seconds = (double)second;
+  if (!options_.capture) {
+    title.track = track_;
+    title.tracks = (int)options_.inputs.size();
+  }
   if (!options_.capture && session_.trackLength() > 0) {
     title.lengthSeconds = (double)session_.trackLength() / session_.sampleRate();
   }
@@ -460,15 +558,19 @@ void LivePlayer::present() {
 }
 
 int LivePlayer::run(std::string* error) {
-  if (!setUp(error)) return 1;
+  if (!setUp(error)) return usageError_ ? EXIT_USAGE : EXIT_FAILED;
+  reportWarnings();
   while (!quit_) {
     pollEvents();
     if (!actOnKeys(error)) return 1;
     if (quit_) break;
     watchSound();
     update();
+    reportWarnings();
     present();
   }
+  // The next `play` without -m starts with this module.
+  session_.rememberModule();
   // Quit the module while the window system still has its windows: it saves the
   // frame's position on the way out.
   session_.host().stop();
@@ -477,7 +579,7 @@ int LivePlayer::run(std::string* error) {
     *error = "interrupted";
     return interruptExitStatus();
   }
-  if (!options_.capture && !session_.audio()->error().empty()) {
+  if (!options_.capture && session_.audio() && !session_.audio()->error().empty()) {
     *error = session_.audio()->error();  // the file turned bad part way
     return 1;
   }
@@ -488,6 +590,11 @@ int LivePlayer::run(std::string* error) {
 int playCommand(const Options& options, std::string* error) {
   // The input's choice has to be made before SDL connects to the sound server.
   Options settings = options;
+  std::vector<std::string> notes;
+  if (!expandInputs(options.inputs, &settings.inputs, &notes, error)) return 1;
+  for (const std::string& note : notes)
+    fprintf(stderr, "orlimvis: note: %s\n", oneLine(note).c_str());
+  if (!settings.inputs.empty()) settings.audio = settings.inputs[0];
   std::string label;
   if (options.capture &&
       !chooseCaptureInput(options.captureDevice, &settings.captureDevice, &label, error)) {
@@ -535,7 +642,11 @@ int devicesCommand(const Options&, FILE* out, std::string* error) {
   }
   // No sound server: the inputs SDL's own driver offers, by its names.
   SdlSession sdl(SDL_INIT_AUDIO);
-  int count = sdl.ok ? SDL_GetNumAudioDevices(1) : 0;
+  int count = 0;
+  if (sdl.ok) {
+    QuietStderr quiet;
+    count = SDL_GetNumAudioDevices(1);
+  }
   if (count <= 0) {
     *error = "no inputs found (" + why + ")";
     return 1;

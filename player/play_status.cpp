@@ -29,7 +29,9 @@ std::string clockText(double seconds) {
 }
 
 std::string playTitleText(const PlayTitle& t) {
-  std::string title = t.module + " - " + t.heard;
+  std::string title = t.module;
+  if (t.tracks > 1) title += " - [" + std::to_string(t.track + 1) + "/" + std::to_string(t.tracks) + "]";
+  title += " - " + t.heard;
   if (!t.capturing) {
     title += " - " + clockText(t.seconds);
     if (t.lengthSeconds > 0) title += " / " + clockText(t.lengthSeconds);

@@ -10,6 +10,7 @@
 #include "audio/decoder.h"
 #include "audio/demo_tune.h"
 #include "host/plugin_home.h"
+#include "output/output_file.h"  // makeScratchFile, interruptRequested
 
 std::string defaultPluginPath() { return defaultPluginLocation().path; }
 
@@ -18,6 +19,64 @@ Session::~Session() {
   feed_.reset();
   spectrumDestroy(analyser_);
   if (clockPinned_) visSetSystemTimeOverride(nullptr);
+  file_.reset();
+  if (!spool_.empty()) unlink(spool_.c_str());
+}
+
+std::vector<std::string> Session::takeWarnings() {
+  std::vector<std::string> out;
+  out.swap(warnings_);
+  if (source_) {
+    for (std::string& w : source_->takeWarnings()) out.push_back(std::move(w));
+  }
+  return out;
+}
+
+// The input through FFmpeg; a stream, when asked, decoded once into a scratch file
+// that is then read instead. The title and channel count stay the input's.
+bool Session::openFile(const std::string& path, std::string* error) {
+  std::unique_ptr<AudioDecoder> decoder(new AudioDecoder());
+  decoder->setStrict(options_.strict);
+  if (!decoder->open(path, error)) return false;
+  audioFile_ = path;
+  // A pipe can be read once; /dev/stdin, /dev/fd/N and /proc/self/fd/N, even of a
+  // file, name this process's own descriptors, which ffmpeg's would not be.
+  const bool ownName = path == "-" || path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0;
+  if (spoolStreams_ && (decoder->isStream() || ownName)) {
+    std::string scratch = makeScratchFile("input", ".wav", error);
+    if (scratch.empty()) return false;
+    spool_ = scratch;
+    const std::string name = path == "-" ? "standard input" : path;
+    if (!spoolToWav(decoder.get(), scratch, name, interruptRequested, error)) return false;
+    for (std::string& w : decoder->takeWarnings()) warnings_.push_back(std::move(w));
+    std::unique_ptr<AudioDecoder> again(new AudioDecoder());
+    if (!again->open(scratch, error)) return false;
+    title_ = decoder->title();
+    channels_ = decoder->streamChannels();
+    audioFile_ = scratch;
+    file_ = std::move(again);
+  } else {
+    title_ = decoder->title();
+    channels_ = decoder->streamChannels();
+    file_ = std::move(decoder);
+  }
+  source_ = file_.get();
+  return true;
+}
+
+bool Session::openTrack(const std::string& path, std::string* error) {
+  std::unique_ptr<AudioSource> previous = std::move(file_);
+  feed_.reset();
+  options_.audio = path;
+  options_.from = 0;
+  source_ = nullptr;
+  if (!openAudio(error)) return false;
+  const int index = host_->runningIndex();
+  if (index >= 0 && !FrameClock::forModule(*host_->module(index), host_->moduleName(index),
+                                           rate_, &clock_, error)) {
+    return false;
+  }
+  return true;
 }
 
 bool Session::loadPlugin(std::string* error) {
@@ -26,11 +85,22 @@ bool Session::loadPlugin(std::string* error) {
   // settings go where that plug-in may keep them.
   PluginLocation plugin = defaultPluginLocation();
   if (!options_.plugin.empty()) plugin = {options_.plugin, false};
-  redirectPluginSettings(plugin);
+  std::string folder = redirectPluginSettings(plugin);
+  settingsFile_ = (folder.empty() ? folderOf(plugin.path) : folder) + "/player.ini";
   return host_->load(plugin.path, error);
 }
 
+namespace {
+const char kSection[] = "orlimvis";
+}
+
 bool Session::pickModule(int* index, std::string* error) const {
+  if (options_.module.empty()) {
+    char name[256] = "";
+    GetPrivateProfileStringA(kSection, "module", "", name, sizeof name, settingsFile_.c_str());
+    *index = std::max(0, name[0] ? host_->findModule(name) : 0);
+    return host_->moduleCount() > 0 || (*error = "the plug-in has no modules", false);
+  }
   *index = host_->findModule(options_.module);
   if (*index < 0) {
     *error = "unknown module '" + options_.module + "' (valid: " + host_->moduleNames() +
@@ -45,16 +115,14 @@ bool Session::openAudio(std::string* error) {
     synthesiseDemoTune(DEMO_TUNE_SECONDS, &tune_);
     tuneSource_.reset(new ClipSource(tune_, "demo tune"));
     source_ = tuneSource_.get();
-  } else {
-    std::unique_ptr<AudioDecoder> decoder(new AudioDecoder());
-    if (!decoder->open(options_.audio, error)) return false;
-    file_ = std::move(decoder);
-    source_ = file_.get();
+    channels_ = source_->streamChannels();
+    title_ = source_->title();
+  } else if (!openFile(options_.audio, error)) {
+    return false;
   }
   rate_ = source_->sampleRate();
-  channels_ = source_->streamChannels();
-  title_ = source_->title();
-  const std::string name = options_.audio.empty() ? "demo tune" : options_.audio;
+  const std::string name = options_.audio.empty() ? "demo tune"
+                           : options_.audio == "-" ? "standard input" : options_.audio;
   if (rate_ < 1000 || rate_ > 768000) {
     *error = name + ": sample rate " + std::to_string(rate_) + " Hz is not supported (1000 to 768000)";
     return false;
@@ -137,6 +205,12 @@ bool Session::startModule(int index, int width, int height, std::string* error) 
     return false;
   }
   return true;
+}
+
+void Session::rememberModule() {
+  const int index = host_ ? host_->runningIndex() : -1;
+  if (index < 0 || settingsFile_.empty()) return;
+  WritePrivateProfileStringA(kSection, "module", host_->moduleName(index), settingsFile_.c_str());
 }
 
 bool Session::seek(int64_t sample, std::string* error) {

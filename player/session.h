@@ -12,6 +12,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "audio/audio_clip.h"
 #include "audio/audio_feed.h"
@@ -33,12 +34,28 @@ class Session {
   // it may keep them (see host/plugin_home.h).
   bool loadPlugin(std::string* error);
   PluginHost& host() { return *host_; }
-  // The module that -m names, by name or index.
+  // The module that -m names, by name or index; with no -m, the one last remembered
+  // (rememberModule), else the first.
   bool pickModule(int* index, std::string* error) const;
+  // Keeps the running module's name for the next run without -m (play does), in
+  // player.ini where the plug-in keeps its own settings.
+  void rememberModule();
 
   // Opens the command's audio (the file, or the demo tune when there is none), checks
   // its rate, and places the feed at --from for --duration.
   bool openAudio(std::string* error);
+  // A render reads a pipe or standard input once, into a scratch WAV file of the
+  // decoded samples, and then from there: it can seek (--from), knows its length, and
+  // the sound under a video is the very audio that was decoded. Set before openAudio.
+  void keepStreamsInFile() { spoolStreams_ = true; }
+  // The file that holds the audio for others to read (ffmpeg muxing it): the input,
+  // or that scratch file; empty for the demo tune.
+  const std::string& audioFile() const { return audioFile_; }
+  // The audio's warnings since the last call (damaged stretches, an early end).
+  std::vector<std::string> takeWarnings();
+  // Opens another file in place of the audio (play's next and previous), the frame
+  // clock and analyser made again for its rate; the module keeps running.
+  bool openTrack(const std::string& path, std::string* error);
   // Live audio instead (capture): only the rate and channel count are known.
   bool useLiveAudio(int sampleRate, int channels, const std::string& name, std::string* error);
   AudioSource* audio() { return source_; }
@@ -73,6 +90,7 @@ class Session {
 
  private:
   bool makeAnalyser(std::string* error);
+  bool openFile(const std::string& path, std::string* error);
   void pinClock();
 
   Options options_;
@@ -86,6 +104,11 @@ class Session {
   FrameClock clock_;
   bool clockPinned_ = false;
   std::string title_;
+  std::string settingsFile_;  // player.ini
+  bool spoolStreams_ = false;
+  std::string spool_;      // the scratch WAV of a stream, removed with the session
+  std::string audioFile_;
+  std::vector<std::string> warnings_;
   int rate_ = 0, channels_ = 0;
   int64_t rangeStart_ = 0, rangeLength_ = -1, origin_ = 0;
 };

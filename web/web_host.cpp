@@ -257,7 +257,7 @@ class WebPage : private HostWindowsListener {
     windows_->pump();
     int action = kNone;
     for (WPARAM k : keys_) {
-      const KeyOutcome o = keyAction((uint32_t)k, KeyState{moduleCount(), running_, canSeek});
+      const KeyOutcome o = keyAction((uint32_t)k, KeyState{moduleCount(), running_, canSeek, false});
       switch (o.action) {
         case KeyAction::SwitchModule:
           keyModule_ = o.module;

@@ -39,3 +39,10 @@ class ClipSource : public AudioSource {
 // Writes the clip as a 32-bit float WAV with the stream's channel count capped at two
 // (mono stays mono). On failure *error is "<path>: cannot write audio: <reason>".
 bool writeWav(const AudioClip& clip, const std::string& path, std::string* error);
+
+// Reads `source` to its end into a 32-bit float stereo WAV file at `path`: a stream
+// that can be read only once (a pipe) becomes a file that can be read again, with the
+// very samples that were decoded. `stop` is polled between chunks (an interruption).
+// Errors name the input as `name`; on any failure the file is removed.
+bool spoolToWav(AudioSource* source, const std::string& path, const std::string& name,
+                bool (*stop)(), std::string* error);

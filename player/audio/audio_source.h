@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 class AudioSource {
  public:
@@ -25,4 +26,7 @@ class AudioSource {
   virtual int64_t read(float* out, int64_t frames) = 0;
   // After a short read: the reason, or empty at a clean end.
   virtual std::string error() const { return ""; }
+  // What was skipped or cut short since the last call (damaged stretches, an early
+  // end), one line each; the reading went on or ended cleanly regardless.
+  virtual std::vector<std::string> takeWarnings() { return {}; }
 };

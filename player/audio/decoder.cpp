@@ -13,6 +13,7 @@ extern "C" {
 #include <errno.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>  // isatty
 
 #include <algorithm>
 
@@ -48,23 +49,36 @@ AudioDecoder::~AudioDecoder() {
   av_packet_free(&packet_);
   avcodec_free_context(&codecContext_);
   avformat_close_input(&format_);
+  avio_closep(&pipe_);  // a reader of our own is not closed with the format
 }
 
 namespace {
-// The cases a path can fail in before FFmpeg sees it.
-bool checkPath(const std::string& path, std::string* error) {
+// The cases a path can fail in before FFmpeg sees it. `name` is how messages call it;
+// *stream says that it is a pipe or socket, read once from start to end.
+bool checkPath(const std::string& path, const std::string& name, bool* stream,
+               std::string* error) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) {
-    *error = path + (errno == ENOENT ? std::string(": no such file")
+    *error = name + (errno == ENOENT ? std::string(": no such file")
                                      : ": cannot read: " + std::string(strerror(errno)));
     return false;
   }
+  *stream = S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode);
   if (S_ISDIR(info.st_mode)) {
-    *error = path + ": is a directory, not an audio file";
+    *error = name + ": is a directory, not an audio file";
     return false;
   }
-  if (info.st_size == 0) {
-    *error = path + ": not an audio file (it is empty)";
+  if (S_ISCHR(info.st_mode) && isatty(0) && (path == "/dev/stdin" || path == "/dev/fd/0")) {
+    *error = name + " is a terminal; pipe the audio in (cat song.flac | orlimvis ... -)";
+    return false;
+  }
+  // /dev/zero would feed the format probe zeros forever; a disk is no audio file.
+  if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) {
+    *error = name + ": is a device, not an audio file";
+    return false;
+  }
+  if (!*stream && info.st_size == 0) {
+    *error = name + ": not an audio file (it is empty)";
     return false;
   }
   return true;
@@ -80,9 +94,11 @@ bool AudioDecoder::open(const std::string& path, std::string* error) {
   // No block that decoding audio needs comes near this (a day-long M4A's index is
   // about 90 MB), so a larger request is refused and the file reported as bad.
   av_max_alloc(256 << 20);
-  path_ = path;
+  path_ = path == "-" ? "standard input" : path;
+  openPath_ = path == "-" ? "/dev/stdin" : path;
   const AVCodec* codec = nullptr;
-  if (!checkPath(path, error) || !openStream(&codec, error) || !openCodec(codec, error)) {
+  if (!checkPath(openPath_, path_, &streamInput_, error) || !openStream(&codec, error) ||
+      !openCodec(codec, error)) {
     return false;
   }
   AVStream* stream = format_->streams[stream_];
@@ -103,14 +119,28 @@ bool AudioDecoder::open(const std::string& path, std::string* error) {
   if (!title) title = tag(stream->metadata, "title");
   if (!artist) artist = tag(stream->metadata, "artist");
   title_ = title ? (artist ? std::string(artist) + " - " + title : std::string(title))
-                 : baseName(path);
+                 : baseName(path_);
   return true;
 }
 
 bool AudioDecoder::openStream(const AVCodec** codec, std::string* error) {
   const std::string& path = path_;
   // "file:" keeps a name with a colon (or one FFmpeg would take for a protocol) a file.
-  int code = avformat_open_input(&format_, ("file:" + path).c_str(), nullptr, nullptr);
+  const std::string url = "file:" + openPath_;
+  int code = 0;
+  if (streamInput_) {
+    // A pipe's reader is opened here, so that after a failure the count of bytes it
+    // read can tell an empty pipe from one that carried something else.
+    code = avio_open(&pipe_, url.c_str(), AVIO_FLAG_READ);
+    format_ = code < 0 ? nullptr : avformat_alloc_context();
+    if (format_) format_->pb = pipe_;
+    else if (code >= 0) code = AVERROR(ENOMEM);
+  }
+  if (code >= 0) code = avformat_open_input(&format_, url.c_str(), nullptr, nullptr);
+  if (code < 0 && pipe_ && pipe_->bytes_read == 0) {
+    *error = path + ": nothing came through the pipe";
+    return false;
+  }
   if (code < 0) {
     // Only a failure to read the bytes is a read error; anything else FFmpeg says at
     // this point means it found no format it knows in them.
@@ -172,6 +202,65 @@ bool AudioDecoder::openCodec(const AVCodec* codec, std::string* error) {
     return false;
   }
   return true;
+}
+
+std::vector<std::string> AudioDecoder::takeWarnings() {
+  std::vector<std::string> out;
+  out.swap(warnings_);
+  return out;
+}
+
+// Players and ffmpeg skip what does not decode and go on with the next packet; the
+// user hears (and here, sees) a short gap. The first such place is told at once, the
+// rest are counted and told once at the end, so a badly damaged file gives two lines,
+// not thousands.
+bool AudioDecoder::damaged(int code) {
+  if (strict_) {
+    fail("damaged audio", code);
+    return false;
+  }
+  // A decoder that keeps failing with nothing in between is no longer decoding.
+  if (++failedInARow_ > 1000) {
+    warnings_.push_back(path_ + ": the audio does not decode from " + clockText(decoded_, rate_) +
+                        " on (" + ffmpegText(code) + "); it ends there");
+    ended_ = true;
+    return false;
+  }
+  if (damage_++ == 0) {
+    firstDamage_ = decoded_;
+    warnings_.push_back(path_ + ": damaged audio at " + clockText(decoded_, rate_) +
+                        " skipped (" + ffmpegText(code) + ")");
+  }
+  lastDamage_ = decoded_;
+  return true;
+}
+
+// A read that failed part way (a disk error, a container that makes no more sense):
+// what came before is kept.
+bool AudioDecoder::unreadable(int code) {
+  if (strict_) {
+    fail("read error", code);
+    return false;
+  }
+  warnings_.push_back(path_ + ": cannot read on from " + clockText(decoded_, rate_) + " (" +
+                      ffmpegText(code) + "); the audio ends there");
+  return true;
+}
+
+void AudioDecoder::noteEnd() {
+  if (damage_ > 1) {
+    warnings_.push_back(path_ + ": " + std::to_string(damage_ - 1) +
+                        " more damaged stretches skipped, the last at " +
+                        clockText(lastDamage_, rate_));
+  }
+  damage_ = 0;
+  // The end came long before the length the container states: the file was cut short.
+  if (error_.empty() && reliableLength_ && decoded_ + rate_ / 2 < frames_ && skipUntil_ < frames_) {
+    std::string text = path_ + ": the audio stops at " + clockText(decoded_, rate_) + " of " +
+                       clockText(frames_, rate_) + ": the file is truncated";
+    if (strict_) error_ = text;
+    else warnings_.push_back(text + "; kept what decodes");
+  }
 }
 
 void AudioDecoder::fail(const std::string& what, int code) {
@@ -264,6 +353,7 @@ bool AudioDecoder::decodeMore() {
   while (!ended_) {
     int code = avcodec_receive_frame(codecContext_, frame_);
     if (code >= 0) {
+      failedInARow_ = 0;
       bool ok = convert(frame_);
       av_frame_unref(frame_);
       if (!ok) return false;
@@ -275,8 +365,8 @@ bool AudioDecoder::decodeMore() {
       break;
     }
     if (code != AVERROR(EAGAIN)) {
-      fail("damaged audio", code);
-      return false;
+      if (!damaged(code)) return false;
+      continue;
     }
     if (flushed_) {
       ended_ = true;
@@ -289,24 +379,22 @@ bool AudioDecoder::decodeMore() {
       continue;
     }
     if (code < 0) {
-      fail("read error", code);
-      return false;
+      if (!unreadable(code)) return false;
+      flushed_ = true;
+      avcodec_send_packet(codecContext_, nullptr);
+      continue;
     }
     if (packet_->stream_index == stream_) {
       code = avcodec_send_packet(codecContext_, packet_);
       if (code < 0 && code != AVERROR(EAGAIN)) {
         av_packet_unref(packet_);
-        fail("damaged audio", code);
-        return false;
+        if (!damaged(code)) return false;
+        continue;
       }
     }
     av_packet_unref(packet_);
   }
-  // The end came long before the length the container states: the file was cut short.
-  if (error_.empty() && reliableLength_ && decoded_ + rate_ / 2 < frames_ && skipUntil_ < frames_) {
-    error_ = path_ + ": the audio stops at " + clockText(decoded_, rate_) + " of " +
-             clockText(frames_, rate_) + ": the file is truncated";
-  }
+  noteEnd();
   return false;
 }
 
@@ -332,8 +420,22 @@ int64_t AudioDecoder::read(float* out, int64_t frames) {
   return done;
 }
 
+// A pipe cannot seek: going forward reads and drops what lies between.
+bool AudioDecoder::skipTo(int64_t frame, std::string* error) {
+  if (frame < next_) {
+    *error = path_ + ": cannot go back to " + clockText(frame, rate_) + " in a stream";
+    return false;
+  }
+  std::vector<float> scratch(2 * 4096);
+  while (next_ < frame) {
+    if (read(scratch.data(), std::min<int64_t>(4096, frame - next_)) == 0) break;
+  }
+  return true;
+}
+
 bool AudioDecoder::seek(int64_t frame, std::string* error) {
   frame = std::max<int64_t>(0, frame);
+  if (streamInput_) return skipTo(frame, error);
   AVStream* stream = format_->streams[stream_];
   int64_t ts = av_rescale_q(frame, AVRational{1, rate_}, stream->time_base);
   if (stream->start_time != AV_NOPTS_VALUE) ts += stream->start_time;

@@ -16,6 +16,7 @@
 #include "audio/audio_source.h"
 
 struct AVFormatContext;
+struct AVIOContext;
 struct AVCodecContext;
 struct AVPacket;
 struct AVFrame;
@@ -29,9 +30,20 @@ class AudioDecoder : public AudioSource {
   ~AudioDecoder() override;
 
   // Opens the file and its best audio stream. Errors are one line, "<path>: <case>",
-  // the case one of: no such file, is a directory, not an audio file, no audio
-  // stream, unsupported codec, cannot read (with FFmpeg's own text where it has one).
+  // the case one of: no such file, is a directory, is a device, not an audio file (it
+  // is empty, or nothing came down the pipe), no audio stream, unsupported codec,
+  // cannot read (with FFmpeg's own text where it has one). "-" is standard input,
+  // called so in messages; it and any pipe are read as a stream, which cannot go back.
   bool open(const std::string& path, std::string* error);
+
+  // Damage part way through: by default a packet that does not decode is skipped and
+  // a file that ends early (or cannot be read further) ends there, each with a warning
+  // (takeWarnings); strict, either stops the reading with error() set. Set before
+  // reading.
+  void setStrict(bool strict) { strict_ = strict; }
+  std::vector<std::string> takeWarnings() override;
+  // Whether the input is a stream (a pipe, standard input) rather than a file.
+  bool isStream() const { return streamInput_; }
 
   int sampleRate() const override { return rate_; }
   int streamChannels() const override { return channels_; }
@@ -51,9 +63,22 @@ class AudioDecoder : public AudioSource {
   bool decodeMore();  // converts one more decoded frame into pending_; false at the end
   bool convert(const AVFrame* frame);
   void fail(const std::string& what, int code);
+  bool damaged(int code);     // a packet or frame that did not decode; false: stop
+  bool unreadable(int code);  // the demuxer failed; false: stop with an error
+  void noteEnd();             // the warnings (or error) of an end that came early
+  bool skipTo(int64_t frame, std::string* error);  // a stream's "seek": read forward
 
-  std::string path_;
+  bool strict_ = false;
+  bool streamInput_ = false;
+  std::vector<std::string> warnings_;
+  int damage_ = 0;                    // stretches skipped...
+  int64_t firstDamage_ = 0, lastDamage_ = 0;  // ...the first and last at these frames
+  int failedInARow_ = 0;              // decoder errors with no frame between them
+
+  std::string path_;      // as messages call it ("standard input" for "-")
+  std::string openPath_;  // as it is opened
   AVFormatContext* format_ = nullptr;
+  AVIOContext* pipe_ = nullptr;  // a stream's reader (files: FFmpeg's own)
   AVCodecContext* codecContext_ = nullptr;
   AVPacket* packet_ = nullptr;
   AVFrame* frame_ = nullptr;

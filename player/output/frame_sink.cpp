@@ -88,8 +88,16 @@ class VideoSink : public FrameSink {
     settings.audioDuration = setup.audioDuration;
     settings.encoding = choice_.encoding;
     settings.ifExists = choice_.ifExists;
+    // 4:2:0 video needs even sides: the writer pads an odd one with a black line.
+    if (format_ != VideoFormat::Gif && ((setup.width | setup.height) & 1)) {
+      note_ = std::to_string(setup.width) + "x" + std::to_string(setup.height) + ": " +
+              videoFormatName(format_) + " video in 4:2:0 needs even sides; it is " +
+              std::to_string((setup.width + 1) & ~1) + "x" +
+              std::to_string((setup.height + 1) & ~1) + ", with a black line added";
+    }
     return video_.open(ffmpeg_, path_, format_, settings, error);
   }
+  std::string note() const override { return note_; }
   bool write(const FrameView& frame, int64_t, std::string* error) override {
     return video_.writeFrame(frame, error);
   }
@@ -107,6 +115,7 @@ class VideoSink : public FrameSink {
   std::string ffmpeg_;
   SinkChoice choice_;
   VideoWriter video_;
+  std::string note_;
 };
 
 bool isFolder(const std::string& path) {
@@ -159,6 +168,15 @@ std::unique_ptr<FrameSink> makeFrameSink(const std::string& out, const SinkChoic
     std::unique_ptr<SnapshotSink> sink(new SnapshotSink(out));
     if (!sink->reserve(choice.ifExists, error)) return nullptr;
     return std::unique_ptr<FrameSink>(sink.release());
+  }
+  struct stat info;
+  if (out != "-" && stat(out.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    // /dev/full, /dev/zero, a terminal, a named pipe: not a place a file is renamed to.
+    const char* what = S_ISFIFO(info.st_mode) ? "a named pipe" : S_ISSOCK(info.st_mode) ? "a socket"
+                                                                                       : "a device";
+    *error = out + ": is " + what + "; -o takes a file, a folder, - (standard output) or "
+                                  "/dev/null";
+    return nullptr;
   }
   if (videoFormatFor(out, &format)) return makeVideoSink(out, format, choice, error);
   size_t slash = out.find_last_of('/');

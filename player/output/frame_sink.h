@@ -46,11 +46,15 @@ class FrameSink {
   virtual std::string written() const { return ""; }
   virtual long long bytes() const { return -1; }
   virtual bool hasDuration() const { return true; }
+  // After open(): what the user should know about the output that they did not ask
+  // for (a size made even), or "".
+  virtual std::string note() const { return ""; }
 };
 
 // The sink for an output name: "/dev/null", a name ending in .png, an existing folder,
 // a video name (.mp4 .mkv .webm .gif), or "-" (Matroska on standard output). Checks
-// that the folder exists and can be written, that an existing output (or a non-empty
+// that the folder exists and can be written (a device other than /dev/null, or a
+// pipe, is refused by name), that an existing output (or a non-empty
 // frames folder) may be replaced, that the encoding choice suits the container and
 // that ffmpeg is on the PATH for a video; *error is one line otherwise.
 std::unique_ptr<FrameSink> makeFrameSink(const std::string& output, const SinkChoice& choice,

@@ -128,6 +128,10 @@ bool AudioPlayback::open(int sampleRate, const std::string& streamName, std::str
   want.format = AUDIO_F32SYS;
   want.channels = 2;
   want.samples = 1024;
+  // Opened again (a file at another rate): the old device goes first.
+  if (device_) SDL_CloseAudioDevice(device_);
+  sent_ = 0;
+  stepFrames_ = -1;
   device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
   if (!device_) {
     *error = std::string("cannot open audio output: ") + SDL_GetError();

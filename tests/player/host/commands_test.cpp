@@ -2,6 +2,7 @@
 // PNG and an MP4, and the frame clock following the running module's own record.
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -173,7 +174,7 @@ TEST(RenderInProcess, TheFrameClockFollowsTheModulesRecord) {
   dlclose(library);
 }
 
-TEST(RenderInProcess, AFileThatTurnsBadLeavesNothingBehind) {
+TEST(RenderInProcess, AFileThatTurnsBadKeepsWhatDecodesOrWithStrictLeavesNothing) {
   PluginCopy plugin;
   ScratchDir dir;
   std::string out;
@@ -182,16 +183,63 @@ TEST(RenderInProcess, AFileThatTurnsBadLeavesNothingBehind) {
   std::string m4a = readWholeFile(dir.file("whole.m4a"));
   std::ofstream(dir.file("cut.m4a"), std::ios::binary) << m4a.substr(0, m4a.size() / 2);
   remove(dir.file("whole.m4a").c_str());
-  ScratchDir frames;
-  for (const std::string& output : {dir.file("cut.mp4"), frames.path()}) {
-    SCOPED_TRACE(output);
-    std::string error;
-    EXPECT_EQ(renderCommand(renderOptions(plugin, dir.file("cut.m4a"), output), &error), 1);
-    EXPECT_EQ(error, dir.file("cut.m4a") + ": damaged audio at 0:01.9: Invalid data found when "
-                                           "processing input");
-    EXPECT_EQ(listFolder(dir.path()), "cut.m4a\n");
-    EXPECT_EQ(listFolder(frames.path()), "");
+  // The audio decodes up to 1.9 s: 1.9 s at 40 frames a second, and a partial frame.
+  for (bool strict : {true, false}) {
+    ScratchDir frames;
+    for (const std::string& output : {dir.file("cut.mp4"), frames.path()}) {
+      SCOPED_TRACE(output + (strict ? " --strict" : ""));
+      Options o = renderOptions(plugin, dir.file("cut.m4a"), output);
+      o.strict = strict;
+      o.overwrite = true;
+      std::string error;
+      EXPECT_EQ(renderCommand(o, &error), strict ? 1 : 0) << error;
+      if (strict) {
+        EXPECT_EQ(error, dir.file("cut.m4a") + ": damaged audio at 0:01.9: Invalid data found "
+                                               "when processing input");
+        EXPECT_EQ(listFolder(dir.path()), "cut.m4a\n");
+        EXPECT_EQ(listFolder(frames.path()), "");
+      } else if (output == frames.path()) {
+        int count = 0;
+        for (char ch : listFolder(frames.path())) count += ch == '\n';
+        EXPECT_GE(count, 76);
+        EXPECT_LE(count, 80);
+      } else {
+        EXPECT_NEAR(seconds(output), 1.95, 0.1);
+      }
+    }
   }
+}
+
+// A pipe is read once, into a scratch file of what was decoded; that is what ffmpeg
+// muxes under the video (the pipe itself is long gone), and it goes with the run.
+TEST(RenderInProcess, APipesAudioIsDecodedOnceAndMuxedFromWhatWasDecoded) {
+  PluginCopy plugin;
+  ScratchDir dir, scratch;
+  std::string out;
+  ASSERT_EQ(runCommand("ffmpeg -nostdin -v error -f lavfi -i sine=f=1000:r=48000:d=3 -c:a flac '" +
+                           dir.file("song.flac") + "'", &out), 0) << out;
+  ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
+  const std::string tmp = getenv("TMPDIR") ? getenv("TMPDIR") : "";
+  setenv("TMPDIR", scratch.path().c_str(), 1);
+  FILE* writer = popen(("cat '" + dir.file("song.flac") + "' > '" + dir.file("pipe") + "'").c_str(), "r");
+  ASSERT_NE(writer, nullptr);
+  Options o = renderOptions(plugin, dir.file("pipe"), dir.file("v.mp4"));
+  o.from = 1;  // a pipe cannot seek; the kept file can
+  std::string error;
+  EXPECT_EQ(renderCommand(o, &error), 0) << error;
+  close(open(dir.file("pipe").c_str(), O_RDONLY | O_NONBLOCK));  // frees a writer left waiting
+  pclose(writer);
+  if (tmp.empty()) unsetenv("TMPDIR");
+  else setenv("TMPDIR", tmp.c_str(), 1);
+  EXPECT_EQ(probe(dir.file("v.mp4"), "stream=codec_type,sample_rate"),
+            "codec_type=video\ncodec_type=audio\nsample_rate=48000\n");
+  EXPECT_NEAR(seconds(dir.file("v.mp4")), 2.0, 0.1);
+  // The sound is the 1 kHz tone from 1 s on, not silence: ffmpeg measures its level.
+  runCommand("ffmpeg -nostdin -i '" + dir.file("v.mp4") + "' -map 0:a -af volumedetect -f null - "
+             "2>&1 | grep mean_volume", &out);
+  double mean = atof(out.substr(out.find("mean_volume:") + 12).c_str());
+  EXPECT_GT(mean, -30) << out;
+  EXPECT_EQ(listFolder(scratch.path()), "");
 }
 
 TEST(RenderInProcess, ASignalStopsTheRenderWithTheShellsStatus) {
@@ -335,4 +383,31 @@ TEST(RenderInProcess, ADurationBeyondAnyTrackRendersTheWholeTrack) {
     EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 40) << listing;  // 1 s of 25 ms
     runCommand("rm -f '" + frames.path() + "'/*.png", &listing);
   }
+}
+
+TEST(RenderInProcess, AFolderOrPlaylistRendersEachOfItsFiles) {
+  PluginCopy plugin;
+  ScratchDir dir, videos;
+  std::string out;
+  mkdir(dir.file("album").c_str(), 0755);
+  for (const char* name : {"2 two.wav", "10 ten.flac"}) {
+    ASSERT_EQ(runCommand("ffmpeg -nostdin -v error -f lavfi -i sine=d=0.3 '" +
+                         dir.file("album/") + name + "'", &out), 0) << out;
+  }
+  std::ofstream(dir.file("album/cover.jpg")) << "not audio";
+  std::ofstream(dir.file("list.m3u")) << "album/10 ten.flac\n";
+  Options o = renderOptions(plugin, "", videos.path() + "/");
+  o.inputs = {dir.file("album"), dir.file("list.m3u")};
+  std::string error;
+  // Three inputs, the playlist's the same file as the folder's second: its output is
+  // refused as an earlier input's, the rest written.
+  EXPECT_EQ(renderCommand(o, &error), 1);
+  EXPECT_EQ(error, "1 of 3 inputs failed");
+  EXPECT_EQ(listFolder(videos.path()), "10 ten.mp4\n2 two.mp4\n");
+  // A folder of several files needs a folder to write to: a usage error.
+  o = renderOptions(plugin, "", dir.file("one.mp4"));
+  o.inputs = {dir.file("album")};
+  EXPECT_EQ(renderCommand(o, &error), EXIT_USAGE);
+  EXPECT_EQ(error, "render: several inputs (" + dir.file("album/2 two.wav") + ", " +
+                       dir.file("album/10 ten.flac") + ") need -o FOLDER/, not " + dir.file("one.mp4"));
 }

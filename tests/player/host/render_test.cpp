@@ -166,35 +166,75 @@ TEST(Render, EachBadInputGetsOneLineAndLeavesNothing) {
   runCommand("ldd '" VIS_PLUGIN_PATH "' | awk '/libvisplatform/ {printf \"%s\", $3}'",
              &platform);
   std::string out = dir.file("out.mp4");
-  // arguments, extra environment, words the one line must contain
-  const struct { std::string args, env, says; } cases[] = {
-      {"/nonexistent/song.flac -m Pellox -o " + out, "", "/nonexistent/song.flac"},
-      {"'/nonexistent/two\nlines.flac' -m Pellox -o " + out, "", "/nonexistent/two?lines.flac"},
-      {garbage + " -m Pellox -o " + out, "", "garbage.wav: not an audio file"},
-      {"-m Foo -o " + out, "", "Zarvenn, Pellox, Ambrith, Tovanel"},
-      {"-m Pellox --size 0x0 -o " + out, "", "--size 0x0"},
-      {"-m Pellox --size abc -o " + out, "", "--size abc"},
-      {"-m Pellox --size 9000x100 -o " + out, "", "8192"},
-      {"-m Pellox -o /nonexistent/dir/out.mp4", "", "/nonexistent/dir: output folder does not exist"},
-      {"-m Pellox -o /nonexistent/dir/", "", "/nonexistent/dir/: output folder does not exist"},
-      {"-m Pellox -o /proc/orlimvis-test.png", "", "/proc/orlimvis-test.png: cannot be written"},
-      {"-m Pellox -o " + out, "PATH=/nonexistent", "ffmpeg"},
-      {"-m Pellox --plugin " + notPlugin + " -o " + out, "", "cannot load plug-in"},
-      {"-m Pellox --plugin " + dir.file("nothing.so") + " -o " + out, "", "nothing.so"},
-      {"-m Pellox --plugin " + platform + " -o " + out, "", "no winampVisGetHeader"},
-      {"-m Pellox --from 30 -o " + out, "", "beyond the end"},
-      {"-m Pellox --at 2 -o " + out, "", "--at"},
-      {"-m Pellox -o " + dir.file("out.avi"), "", "unknown output type"},
+  // arguments, what runs before (environment, a pipe), words the one line must contain,
+  // exit status (2: the command line cannot be used, 1: the run failed)
+  const struct { std::string args, env, says; int status; } cases[] = {
+      {"/nonexistent/song.flac -m Pellox -o " + out, "", "/nonexistent/song.flac", 1},
+      {"'/nonexistent/two\nlines.flac' -m Pellox -o " + out, "", "/nonexistent/two?lines.flac", 1},
+      {garbage + " -m Pellox -o " + out, "", "garbage.wav: not an audio file", 1},
+      {"-m Foo -o " + out, "", "Zarvenn, Pellox, Ambrith, Tovanel", 2},
+      {"-m Pellox --size 0x0 -o " + out, "", "--size 0x0", 2},
+      {"-m Pellox --size abc -o " + out, "", "--size abc", 2},
+      {"-m Pellox --size 9000x100 -o " + out, "", "8192", 2},
+      {"-m Pellox --size=9000x100 -o " + out, "", "8192", 2},
+      {"-m Pellox --bogus=3 -o " + out, "", "unknown option --bogus", 2},
+      {"-m Pellox --strict=1 -o " + out, "", "--strict takes no value", 2},
+      {"-m Pellox -o /nonexistent/dir/out.mp4", "", "/nonexistent/dir: output folder does not exist", 1},
+      {"-m Pellox -o /nonexistent/dir/", "", "/nonexistent/dir/: output folder does not exist", 1},
+      {"-m Pellox -o /proc/orlimvis-test.png", "", "/proc/orlimvis-test.png: cannot be written", 1},
+      {"-m Pellox -o /dev/full", "", "/dev/full: is a device; -o takes a file, a folder", 1},
+      {"-m Pellox -o " + out, "PATH=/nonexistent", "ffmpeg", 1},
+      {"-m Pellox --plugin " + notPlugin + " -o " + out, "", "cannot load plug-in", 1},
+      {"-m Pellox --plugin " + dir.file("nothing.so") + " -o " + out, "", "nothing.so", 1},
+      {"-m Pellox --plugin " + platform + " -o " + out, "", "no winampVisGetHeader", 1},
+      {"-m Pellox --from 30 -o " + out, "", "beyond the end", 1},
+      {"-m Pellox --at 2 -o " + out, "", "--at", 2},
+      {"-m Pellox -o " + dir.file("out.avi"), "", "unknown output type", 1},
+      // Inputs named as what they are, not "empty" or "not audio".
+      {"/dev/zero -m Pellox -o " + out, "", "/dev/zero: is a device, not an audio file", 1},
+      {"- -m Pellox -o " + out, "true |", "standard input: nothing came through the pipe", 1},
+      {"- -m Pellox -o " + out, "echo words |", "standard input: not an audio file", 1},
+      {"/sys -m Pellox -o " + out, "", "/sys: no audio files in the folder", 1},
   };
   for (const auto& c : cases) {
     std::string err;
     int status = orlimvis("render " + c.args, &err, nullptr, c.env);
-    EXPECT_NE(status, 0) << c.args;
+    EXPECT_EQ(status, c.status) << c.args;
     EXPECT_EQ(lines(err), 1) << c.args << "\n" << err;
     EXPECT_EQ(err.rfind("orlimvis: ", 0), 0u) << err;
     EXPECT_NE(err.find(c.says), std::string::npos) << c.args << "\n" << err;
     EXPECT_EQ(listFolder(dir.path()), "garbage.wav\nnot-a-plugin.so\n") << c.args;
   }
+}
+
+// Input from a pipe, a name that starts with '-', an odd size for a video: each works,
+// with a note where the output is not quite what was asked.
+TEST(Render, InputsAsUsersGiveThemAndAnOddSizeWithANote) {
+  ScratchDir dir;
+  std::string out;
+  ASSERT_EQ(runCommand("ffmpeg -nostdin -v error -f lavfi -i sine=r=44100:d=2 '" +
+                       dir.file("-song.flac") + "'", &out), 0) << out;
+  std::string err;
+  EXPECT_EQ(orlimvis("render -m Pellox --size=641x481 --duration=1 -o " + dir.file("odd.mp4") +
+                     " -- " + dir.file("-song.flac"), &err), 0) << err;
+  EXPECT_EQ(err, "orlimvis: note: 641x481: MP4 video in 4:2:0 needs even sides; it is 642x482, "
+                 "with a black line added\n");
+  EXPECT_EQ(probe(dir.file("odd.mp4"), "stream=width,height"), "width=642\nheight=482\n");
+  // Standard input, a snapshot 1.5 s in: read once, then found again in the kept copy.
+  EXPECT_EQ(orlimvis("render - -m Pellox --at 1.5 -o " + dir.file("shot.png"), &err, nullptr,
+                     "cat -- '" + dir.file("-song.flac") + "' |"), 0) << err;
+  EXPECT_TRUE(fileExists(dir.file("shot.png")));
+  // /dev/stdin of a file: a name only this process can open as that file; ffmpeg's
+  // /dev/stdin is the frames' pipe.
+  EXPECT_EQ(orlimvis("render /dev/stdin -m Pellox --size 64x48 -o " + dir.file("stdin.mp4") +
+                     " < '" + dir.file("-song.flac") + "'", &err), 0) << err;
+  EXPECT_NEAR(atof(probe(dir.file("stdin.mp4"), "format=duration").substr(9).c_str()), 2.0, 0.1);
+  // Of a stream only the decoded samples are kept: no source stream is left to copy.
+  EXPECT_EQ(orlimvis("render - -m Pellox --audio copy -o " + dir.file("copy.mkv"), &err, nullptr,
+                     "cat -- '" + dir.file("-song.flac") + "' |"), 1);
+  EXPECT_EQ(err, "orlimvis: --audio copy: standard input is a stream, read once and decoded; its "
+                 "sound can only be encoded\n");
+  EXPECT_FALSE(fileExists(dir.file("copy.mkv")));
 }
 
 TEST(Render, InterruptedRenderLeavesNoOutputAndNoChild) {

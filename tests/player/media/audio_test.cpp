@@ -4,6 +4,7 @@
 #include <string.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/types.h>  // mkfifo
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -156,31 +157,109 @@ TEST(Decoder, EachBadFileGetsItsOwnReason) {
   EXPECT_LT(usage.ru_maxrss, 1 << 20) << "KB at peak";
 }
 
-TEST(Decoder, AFileThatTurnsBadStopsWithThePlaceAndTheReason) {
+TEST(Decoder, DamageIsSkippedWithItsPlaceOrStopsTheReadingWhenStrict) {
   ScratchDir dir;
   makeClip(dir.file("whole.m4a"), "-f lavfi -i sine=r=44100:d=4 -c:a aac -movflags +faststart");
   makeClip(dir.file("whole.flac"), "-f lavfi -i anoisesrc=r=44100:d=4 -c:a flac");
+  makeClip(dir.file("whole.mp3"), "-f lavfi -i sine=r=44100:d=30 -c:a libmp3lame");
   std::string m4a = readWholeFile(dir.file("whole.m4a"));
   std::string flac = readWholeFile(dir.file("whole.flac"));
+  std::string mp3 = readWholeFile(dir.file("whole.mp3"));
   // The M4A cut in half (its index, at the front, still lists 4 s); the FLAC's middle
-  // overwritten.
+  // overwritten; the MP3 cut at 4.1 of its 30 s (a download that stopped).
   std::ofstream(dir.file("cut.m4a"), std::ios::binary) << m4a.substr(0, m4a.size() / 2);
   for (size_t i = flac.size() / 2; i < flac.size() / 2 + 4000; ++i) flac[i] = (char)(i * 131);
   std::ofstream(dir.file("damaged.flac"), std::ios::binary) << flac;
-  // file, the words its reason holds
-  const struct { const char* name; const char* says; } cases[] = {
-      {"cut.m4a", "cut.m4a: damaged audio at 0:01.9: Invalid data found"},
-      {"damaged.flac", "damaged.flac: damaged audio at 0:02.0: Invalid data found"},
+  std::ofstream(dir.file("cut.mp3"), std::ios::binary) << mp3.substr(0, mp3.size() * 41 / 300);
+  // file; the first warning by default and the seconds kept (at least, below); the
+  // error with --strict
+  const struct {
+    const char* name;
+    const char* warns;
+    double atLeast, below;
+    const char* strictly;
+  } cases[] = {
+      // Past the cut the index points at nothing: the reading ends there.
+      {"cut.m4a", "cut.m4a: damaged audio at 0:01.9 skipped (Invalid data found", 1.8, 2.1,
+       "cut.m4a: damaged audio at 0:01.9: Invalid data found"},
+      // The FLAC decoder finds its next frame after the overwritten bytes: all but a
+      // few hundredths of the 4 s are kept.
+      {"damaged.flac", "damaged.flac: damaged audio at 0:02.0 skipped (Invalid data found", 3.8,
+       4.0, "damaged.flac: damaged audio at 0:02.0: Invalid data found"},
+      {"cut.mp3", "cut.mp3: the audio stops at 0:04.1 of 0:30.0: the file is truncated; kept "
+                  "what decodes", 4.0, 4.2,
+       "cut.mp3: the audio stops at 0:04.1 of 0:30.0: the file is truncated"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    for (bool strict : {false, true}) {
+      AudioDecoder decoder;
+      decoder.setStrict(strict);
+      std::string error;
+      ASSERT_TRUE(decoder.open(dir.file(c.name), &error)) << error;
+      AudioClip clip;
+      readAll(&decoder, &clip);
+      std::vector<std::string> warnings = decoder.takeWarnings();
+      if (strict) {
+        EXPECT_NE(decoder.error().find(c.strictly), std::string::npos) << decoder.error();
+        EXPECT_TRUE(warnings.empty());
+      } else {
+        EXPECT_EQ(decoder.error(), "");
+        ASSERT_FALSE(warnings.empty());
+        EXPECT_NE(warnings[0].find(c.warns), std::string::npos) << warnings[0];
+        EXPECT_GE(clip.seconds(), c.atLeast);
+        EXPECT_LT(clip.seconds(), c.below);
+        EXPECT_LE(warnings.size(), 3u);  // counted, not one line per bad packet
+      }
+    }
+  }
+}
+
+TEST(Decoder, APipeIsReadAsAStreamThatOnlyGoesForward) {
+  ScratchDir dir;
+  makeClip(dir.file("song.flac"), "-f lavfi -i anoisesrc=r=22050:d=3 -c:a flac");
+  AudioDecoder file;
+  std::string error;
+  ASSERT_TRUE(file.open(dir.file("song.flac"), &error)) << error;
+  AudioClip whole;
+  readAll(&file, &whole);
+  ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
+  // (what is written into the pipe, what the decoder says)
+  const struct { const char* feed; const char* says; } cases[] = {
+      {"cat song.flac", ""},                                   // reads as the file does
+      {"true", "pipe: nothing came through the pipe"},         // the writer closed at once
+      {"echo hello", "pipe: not an audio file (Invalid data"},  // something, but no audio
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.feed);
+    std::string out;
+    FILE* writer = popen(("cd '" + dir.path() + "' && " + c.feed + " > pipe").c_str(), "r");
+    ASSERT_NE(writer, nullptr);
+    AudioDecoder stream;
+    bool opened = stream.open(dir.file("pipe"), &error);
+    if (*c.says) {
+      EXPECT_FALSE(opened);
+      EXPECT_NE(error.find(dir.file(c.says)), std::string::npos) << error;
+    } else {
+      ASSERT_TRUE(opened) << error;
+      EXPECT_TRUE(stream.isStream());
+      // Forward "seeks" read on; back is refused by name.
+      ASSERT_TRUE(stream.seek(22050, &error)) << error;
+      EXPECT_FALSE(stream.seek(100, &error));
+      EXPECT_NE(error.find("cannot go back to 0:00.0 in a stream"), std::string::npos) << error;
+      AudioClip rest;
+      readAll(&stream, &rest);
+      ASSERT_EQ(rest.samples.size(), whole.samples.size() - 2 * 22050);
+      EXPECT_TRUE(std::equal(rest.samples.begin(), rest.samples.end(),
+                             whole.samples.begin() + 2 * 22050));
+    }
+    pclose(writer);
+  }
+  // Devices are no audio files, whatever they would give.
+  for (const char* device : {"/dev/zero", "/dev/null", "/dev/full"}) {
     AudioDecoder decoder;
-    std::string error;
-    ASSERT_TRUE(decoder.open(dir.file(c.name), &error)) << error;
-    AudioClip clip;
-    readAll(&decoder, &clip);
-    EXPECT_NE(decoder.error().find(c.says), std::string::npos) << decoder.error();
-    EXPECT_LT(clip.seconds(), 3.0);
+    EXPECT_FALSE(decoder.open(device, &error));
+    EXPECT_EQ(error, std::string(device) + ": is a device, not an audio file");
   }
 }
 

@@ -150,6 +150,18 @@ TEST(Cli, Commands) {
       {{"tune", "t.wav", "--duration", "1e15"}, "--duration '1e15': longer than 100 hours"},
       {{"render", "-m", "P", "-o", "x.mp4", "--duration", "1e15"}, "100 hours"},
       {{"render", "-m", "P", "-o", "x.mp4", "--from", "400000"}, "--from"},
+      // --name=value is checked as --name value; options without a value refuse one.
+      {{"render", "-m", "P", "-o", "x.mp4", "--size=0x0"}, "0x0"},
+      {{"render", "-m", "P", "-o", "x.mp4", "-y", "--strict=yes"}, "--strict takes no value"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--bogus=1"}, "--bogus"},
+      {{"render", "-m", "P", "-o", "x.mp4", "-odd.flac"}, "after --"},  // says how to name it
+      {{"list", "--strict"}, "--strict is only for render and play"},
+      // Choices that the output's name alone rules out are usage errors, found here.
+      {{"render", "-m", "P", "-o", "x.webm", "--codec", "h264"}, "--codec h264: WebM takes"},
+      {{"render", "-m", "P", "-o", "x.gif", "--crf=3"}, "--crf: not for GIF"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--at", "3"}, "--at is only for a .png"},
+      {{"render", "-m", "P", "-o", "x.png", "--at", "3"}, nullptr},
+      {{"play"}, nullptr},  // no -m: the module last played
   };
   for (const auto& c : bad) {
     Options r;
@@ -159,6 +171,35 @@ TEST(Cli, Commands) {
       EXPECT_NE(error.find(c.named), std::string::npos) << error;
     }
   }
+}
+
+TEST(Cli, NameEqualsValueAndDoubleDash) {
+  Options o;
+  std::string e;
+  ASSERT_TRUE(parse({"render", "--module=Pellox", "--output=out/", "--from=5", "--size=320x240",
+                     "--capture-not", "x"}, &o, &e) == false);  // an unknown --name stays unknown
+  ASSERT_TRUE(parse({"render", "--module=Pellox", "--output=out/", "--from=5", "--size=320x240",
+                     "--crf=18", "--sensitivity=auto", "--strict", "--", "-a.flac", "--b.ogg",
+                     "-", "--"},
+                    &o, &e))
+      << e;
+  EXPECT_EQ(o.module, "Pellox");
+  EXPECT_EQ(o.output, "out/");
+  EXPECT_EQ(o.from, 5);
+  EXPECT_EQ(o.width, 320);
+  EXPECT_EQ(o.encoding.crf, 18);
+  EXPECT_TRUE(o.strict);
+  // After "--" everything is an input, "--" itself too.
+  EXPECT_EQ(o.inputs, (std::vector<std::string>{"-a.flac", "--b.ogg", "-", "--"}));
+  Options p, captured;
+  ASSERT_TRUE(parse({"play", "a.flac", "b.ogg", "--capture=Monitor=1"}, &captured, &e) == false);
+  ASSERT_TRUE(parse({"play", "a.flac", "list.m3u", "--plugin=./my=plugin.so"}, &p, &e)) << e;
+  EXPECT_EQ(p.inputs, (std::vector<std::string>{"a.flac", "list.m3u"}));  // several for play
+  EXPECT_EQ(p.plugin, "./my=plugin.so");  // the first '=' splits
+  EXPECT_EQ(p.module, "");
+  Options q;
+  ASSERT_TRUE(parse({"play", "-m", "1", "--capture=Monitor of Speakers"}, &q, &e)) << e;
+  EXPECT_EQ(q.captureDevice, "Monitor of Speakers");
 }
 
 TEST(Cli, RenderChoicesSeveralInputsVersionAndHelp) {

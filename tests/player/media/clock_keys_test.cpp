@@ -59,7 +59,8 @@ TEST(FrameClock, FramesLieWhereTheIntervalPutsThemWithoutDrift) {
 }
 
 TEST(Keys, EachKeyHasItsAction) {
-  const KeyState playing{4, 0, true, true}, capturing{4, 2, false, false};
+  const KeyState playing{4, 0, true, true}, capturing{4, 2, false, false},
+      list{4, 0, true, true, 3};
   // key, state, action, module, seek seconds, volume step; note
   const struct {
     uint32_t key;
@@ -85,6 +86,10 @@ TEST(Keys, EachKeyHasItsAction) {
       {'M', playing, KeyAction::Mute, -1, 0},
       {KEY_UP, capturing, KeyAction::None, -1, 0},     // an input's volume is not ours
       {'M', capturing, KeyAction::None, -1, 0},
+      {'N', list, KeyAction::NextTrack, -1, 0},
+      {'P', list, KeyAction::PreviousTrack, -1, 0},
+      {'N', playing, KeyAction::None, -1, 0},          // one file: nothing to skip to
+      {'P', capturing, KeyAction::None, -1, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.key);
