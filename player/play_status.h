@@ -36,10 +36,10 @@ struct PlayTitle {
   bool capturing = false;    // no position for an input
   double seconds = 0;        // where the track is
   double lengthSeconds = 0;  // its length, 0 when unknown
-  int track = 0, tracks = 1; // which file of the play list, and how many it holds
   bool paused = false;
   bool soundLost = false;    // the sound server went away; drawing goes on
   PlayVolume volume;
+  int track = 0, tracks = 1; // which file of the play list, and how many it holds
 };
 
 // "Pellox - demo tune - 0:05 / 0:24" ("Pellox - [2/5] - song - ..." for a list), then " - paused", " - muted" or " - volume 40%",

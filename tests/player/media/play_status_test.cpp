@@ -51,17 +51,18 @@ TEST(PlayStatus, TitleSaysWhatIsHeardAndTheStateItIsIn) {
     PlayTitle title;
     const char* expected;
   } cases[] = {
-      {{"Pellox", "demo tune", false, 5.9, 24, false, false, {}}, "Pellox - demo tune - 0:05 / 0:24"},
-      {{"Pellox", "song", false, 3725, 0, false, false, {}}, "Pellox - song - 1:02:05"},  // length unknown
-      {{"Pellox", "song", false, 65, 200, true, false, {}}, "Pellox - song - 1:05 / 3:20 - paused"},
-      {{"Pellox", "song", false, 65, 200, false, false, quieter}, "Pellox - song - 1:05 / 3:20 - volume 95%"},
-      {{"Pellox", "song", false, 65, 200, true, true, muted},
+      {{"Pellox", "demo tune", false, 5.9, 24, false, false, {}, 0, 1}, "Pellox - demo tune - 0:05 / 0:24"},
+      {{"Pellox", "song", false, 3725, 0, false, false, {}, 0, 1}, "Pellox - song - 1:02:05"},  // length unknown
+      {{"Pellox", "song", false, 65, 200, true, false, {}, 0, 1}, "Pellox - song - 1:05 / 3:20 - paused"},
+      {{"Pellox", "song", false, 65, 200, false, false, quieter, 0, 1}, "Pellox - song - 1:05 / 3:20 - volume 95%"},
+      {{"Pellox", "song", false, 65, 200, true, true, muted, 0, 1},
        "Pellox - song - 1:05 / 3:20 - paused - muted - no sound server"},
+      {{"Pellox", "song", false, 65, 200, false, false, {}, 1, 5}, "Pellox - [2/5] - song - 1:05 / 3:20"},
       // An input: its name, no position, and no volume (the player does not play it).
       {{"Ambrith", "Monitor of Built-in Audio (alsa_output.pci.monitor)", true, 65, 0, false, false,
-        muted},
+        muted, 0, 1},
        "Ambrith - Monitor of Built-in Audio (alsa_output.pci.monitor)"},
-      {{"Ambrith", "default input", true, 0, 0, true, true, {}},
+      {{"Ambrith", "default input", true, 0, 0, true, true, {}, 0, 1},
        "Ambrith - default input - paused - no sound server"},
   };
   for (const auto& c : cases) EXPECT_EQ(playTitleText(c.title), c.expected);
