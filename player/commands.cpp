@@ -3,6 +3,7 @@
 // the session's and the sink's destructors are the clean-up path on every way out.
 #include "commands.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -79,9 +80,16 @@ bool sinkSetup(const Options& options, Session& session, FrameSink& sink, Pendin
                SinkSetup* setup, std::string* error) {
   FrameView view;
   session.pixels(&view);
-  setup->width = view.width;
-  setup->height = view.height;
+  const FrameSizes sizes = frameSizesFor(options.width, options.height, options.scale);
+  setup->width = sizes.factor > 1 ? sizes.width : view.width;
+  setup->height = sizes.factor > 1 ? sizes.height : view.height;
+  setup->scale = sizes.factor;
+  setup->scaleFilter = options.scaleFilter;
   setup->frameRate = session.clock().frameRateText();
+  if (options.fpsNumerator > 0) {
+    setup->frameRate = std::to_string(options.fpsNumerator) +
+                       (options.fpsDenominator > 1 ? "/" + std::to_string(options.fpsDenominator) : "");
+  }
   if (!sink.wantsAudio()) return true;
   if (const AudioClip* tune = session.tune()) {
     // In the scratch folder, never the output's; a failure says which output needed it.
@@ -105,10 +113,21 @@ bool sinkSetup(const Options& options, Session& session, FrameSink& sink, Pendin
   return true;
 }
 
+// How many times the sink gets module frame `frame`: once, or with --fps for a video as
+// many video frames as show it (0: dropped).
+int64_t timesShown(const Options& options, const Session& session, const FrameSink& sink,
+                   int64_t frame) {
+  if (options.fpsNumerator <= 0 || !isVideoSink(&sink)) return 1;
+  const FrameClock& clock = session.clock();
+  return clock.videoFramesBefore(frame + 1, options.fpsNumerator, options.fpsDenominator) -
+         clock.videoFramesBefore(frame, options.fpsNumerator, options.fpsDenominator);
+}
+
 // The frames, one per interval of the module's clock; the last, partial one included.
 // *done is the count drawn. The progress line is left open on success, for the summary.
-int renderFrames(Session& session, FrameSink& sink, int64_t frames, const std::string& out,
+int renderFrames(const Options& options, Session& session, FrameSink& sink, int64_t frames,
                  ProgressLine& progress, int64_t* done, std::string* error) {
+  const std::string& out = options.output;
   for (int64_t frame = 0; frame < frames; ++frame) {
     if (interruptRequested()) {
       progress.finish();
@@ -122,15 +141,18 @@ int renderFrames(Session& session, FrameSink& sink, int64_t frames, const std::s
       break;
     }
     session.renderWindow(samples, window.begin, window.end);
-    if (sink.wantsPixels(frame)) {
+    const int64_t times = timesShown(options, session, sink, frame);
+    if (times > 0 && sink.wantsPixels(frame)) {
       FrameView view;
       if (!session.pixels(&view)) {
         *error = "the plug-in's frame window went away";
         return 1;
       }
-      if (!sink.write(view, frame, error)) {
-        progress.finish();
-        return interruptRequested() ? interrupted(out, error) : 1;
+      for (int64_t k = 0; k < times; ++k) {
+        if (!sink.write(view, frame, error)) {
+          progress.finish();
+          return interruptRequested() ? interrupted(out, error) : 1;
+        }
       }
     }
     progress.update(frame + 1);
@@ -163,13 +185,41 @@ std::unique_ptr<FrameSink> prepareRender(const Options& options, Session& sessio
     *error = "--at is only for a .png output";
     return nullptr;
   }
+  if (options.fpsNumerator > 0 && !isVideoSink(sink.get())) {
+    *error = "--fps is only for a video output";
+    return nullptr;
+  }
+  // Scaled, the plug-in gets a frame window of the drawing's size; unscaled, the size
+  // asked for (none: its own).
+  const FrameSizes sizes = frameSizesFor(options.width, options.height, options.scale);
+  const int width = sizes.factor > 1 ? sizes.drawWidth : options.width;
+  const int height = sizes.factor > 1 ? sizes.drawHeight : options.height;
   int index;
   if (!session.loadPlugin(error) || !session.pickModule(&index, error) ||
-      !session.openAudio(error) ||
-      !session.startModule(index, options.width, options.height, error)) {
+      !session.openAudio(error) || !session.startModule(index, width, height, error)) {
     return nullptr;
   }
   return sink;
+}
+
+// -v: one line on what is rendered, before the frames.
+void describeRender(const Options& options, Session& session, const SinkSetup& setup) {
+  FrameView view;
+  session.pixels(&view);
+  const int rate = session.sampleRate();
+  std::string text = "orlimvis: " + (options.audio.empty() ? std::string("the demo tune") : options.audio) +
+                     " (" + std::to_string(rate) + " Hz, " +
+                     std::to_string(session.streamChannels()) + " channels";
+  if (session.rangeLength() > 0) text += ", " + formatClock((double)session.rangeLength() / rate);
+  text += ") with " + std::string(session.host().moduleName(session.host().runningIndex())) +
+          ", drawn at " + std::to_string(view.width) + "x" + std::to_string(view.height);
+  if (setup.scale > 1) {
+    text += " and scaled by " + std::to_string(setup.scale) +
+            (setup.scaleFilter == ScaleFilter::Smooth ? " (smooth)" : " (nearest)") + " to " +
+            std::to_string(setup.width) + "x" + std::to_string(setup.height);
+  }
+  text += ", " + setup.frameRate + " frames a second, to " + options.output;
+  fprintf(stderr, "%s\n", oneLine(text).c_str());
 }
 
 // The closing line: what was written, its size and the length of audio it shows.
@@ -204,10 +254,13 @@ int renderOne(const Options& options, int input, int inputs, std::string* error)
   if (!sinkSetup(options, session, *sink, &wav, &setup, error) || !sink->open(setup, error)) {
     return 1;
   }
-  ProgressLine progress(frames, session.clock().secondsPerFrame(), isatty(2) != 0);
-  progress.setInput(input, inputs, options.audio);
+  if (options.verbosity >= 2) describeRender(options, session, setup);
+  ProgressLine progress(frames, session.clock().secondsPerFrame(),
+                        progressModeFor(options.verbosity, isatty(2) != 0),
+                        options.verbosity >= 2 ? 1 : 5);
+  progress.setInput(input, inputs, options.audio.empty() ? "demo tune" : options.audio);
   int64_t done = 0;
-  int status = renderFrames(session, *sink, frames, options.output, progress, &done, error);
+  int status = renderFrames(options, session, *sink, frames, progress, &done, error);
   if (status != 0) return status;
   session.host().stop();  // the module quits before the output is declared good
   if (!sink->finish(error)) {
@@ -218,25 +271,39 @@ int renderOne(const Options& options, int input, int inputs, std::string* error)
   return 0;
 }
 
-// "FOLDER/<name>.mp4" for input "some/where/<name>.ext".
-std::string outputFor(const std::string& folder, const std::string& input) {
+// "FOLDER/<name>.mp4" (or --format's extension) for input "some/where/<name>.ext"; the
+// demo tune, which has no file, makes "demo-tune.mp4".
+std::string outputFor(const std::string& folder, const std::string& input,
+                      const std::string& format) {
   std::string name = input.substr(input.find_last_of('/') + 1);
   name = name.substr(0, std::min(name.find_last_of('.'), name.size()));
-  return folder + (folder.back() == '/' ? "" : "/") + (name.empty() ? "audio" : name) + ".mp4";
+  if (input.empty()) name = "demo-tune";
+  return folder + (folder.back() == '/' ? "" : "/") + (name.empty() ? "audio" : name) + "." +
+         (format.empty() ? "mp4" : format);
 }
 
-// Several inputs: FOLDER/<name>.mp4 for each, one after another; a failure is reported
-// and the rest go on. An interruption stops them all.
+bool isFolderOutput(const std::string& output) {
+  struct stat info;
+  return !output.empty() && output != "-" &&
+         (output.back() == '/' || (stat(output.c_str(), &info) == 0 && S_ISDIR(info.st_mode)));
+}
+
+// Into a folder: FOLDER/<name>.mp4 for each input, one after another; a failure is
+// reported and the rest go on. An interruption stops them all.
 int renderAll(const Options& given, std::string* error) {
   if (!checkWritableFolder(given.output, error)) return 1;
   std::vector<std::string> outputs;
   int failed = 0;
-  const int count = (int)given.inputs.size();
+  // No input: the demo tune, into the folder all the same.
+  const std::vector<std::string> inputs =
+      given.inputs.empty() ? std::vector<std::string>{""} : given.inputs;
+  const int count = (int)inputs.size();
   for (int i = 0; i < count; ++i) {
     Options options = given;
-    options.audio = given.inputs[i];
+    options.audio = inputs[i];
     options.inputs = {options.audio};
-    options.output = outputFor(given.output, options.audio);
+    if (options.audio.empty()) options.inputs.clear();
+    options.output = outputFor(given.output, options.audio, given.format);
     std::string reason;
     int status = 1;
     if (std::find(outputs.begin(), outputs.end(), options.output) != outputs.end()) {
@@ -245,7 +312,7 @@ int renderAll(const Options& given, std::string* error) {
       outputs.push_back(options.output);
       status = renderOne(options, i + 1, count, &reason);
     }
-    if (status != 0 && interruptRequested()) {
+    if (status != 0 && (interruptRequested() || count == 1)) {
       *error = reason;
       return status;
     }
@@ -261,6 +328,12 @@ int renderAll(const Options& given, std::string* error) {
 }  // namespace
 
 int renderCommand(const Options& options, std::string* error) {
-  if (options.inputs.size() > 1) return renderAll(options, error);
+  // A folder gets videos, one per input, however many inputs there are.
+  if (options.inputs.size() > 1 || isFolderOutput(options.output)) return renderAll(options, error);
+  if (!options.format.empty()) {
+    *error = "--format: only for a folder output (-o videos/); " + options.output +
+             " says its kind by its name";
+    return 1;
+  }
   return renderOne(options, 1, 1, error);
 }

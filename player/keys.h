@@ -8,7 +8,7 @@
 
 enum : uint32_t { KEY_SPACE = 0x20, KEY_ESCAPE = 0x1B, KEY_LEFT = 0x25, KEY_RIGHT = 0x27 };
 
-enum class KeyAction { None, SwitchModule, Fullscreen, TogglePause, Seek, Quit };
+enum class KeyAction { None, SwitchModule, Fullscreen, TogglePause, Seek, Quit, ToggleScale };
 
 struct KeyOutcome {
   KeyAction action = KeyAction::None;

@@ -140,7 +140,7 @@ TEST(RenderInProcess, TheFrameClockFollowsTheModulesRecord) {
     SCOPED_TRACE(c.interval);
     pellox->frameIntervalMillis = c.interval;
     std::string error;
-    Options folder = renderOptions(plugin, "", dir.path());
+    Options folder = renderOptions(plugin, "", dir.file("%03d.png"));
     folder.duration = 1;
     ASSERT_EQ(renderCommand(folder, &error), 0) << error;
     std::string listing = listFolder(dir.path());
@@ -174,7 +174,7 @@ TEST(RenderInProcess, AFileThatTurnsBadLeavesNothingBehind) {
   std::ofstream(dir.file("cut.m4a"), std::ios::binary) << m4a.substr(0, m4a.size() / 2);
   remove(dir.file("whole.m4a").c_str());
   ScratchDir frames;
-  for (const std::string& output : {dir.file("cut.mp4"), frames.path()}) {
+  for (const std::string& output : {dir.file("cut.mp4"), frames.file("%06d.png")}) {
     SCOPED_TRACE(output);
     std::string error;
     EXPECT_EQ(renderCommand(renderOptions(plugin, dir.file("cut.m4a"), output), &error), 1);
@@ -197,7 +197,7 @@ TEST(RenderInProcess, ASignalStopsTheRenderWithTheShellsStatus) {
   const std::string earlier = "frame_000001.png\nframe_000002.png\n";
   // output, the signal, sent while the render runs (else before it starts)
   const struct { const char* output; int signal; bool during; } cases[] = {
-      {"frames", SIGINT, false},  // a folder holding an earlier run's frames, with -y
+      {"frames/frame_%06d.png", SIGINT, false},  // over an earlier run's frames, with -y
       {"shot.png", SIGHUP, false},
       {"v.mp4", SIGTERM, true},   // waiting on ffmpeg: the grace period, then SIGKILL
   };
@@ -210,7 +210,7 @@ TEST(RenderInProcess, ASignalStopsTheRenderWithTheShellsStatus) {
     Options o = renderOptions(plugin, "", dir.file(c.output));
     o.width = 320;
     o.height = 240;
-    o.overwrite = true;  // -y: without it the frames folder is refused before anything runs
+    o.overwrite = true;  // -y: without it the frames are refused before anything runs
     installInterruptHandler();
     if (!c.during) raise(c.signal);
     std::thread signaller([&] {
@@ -275,7 +275,7 @@ TEST(RenderInProcess, ADurationBeyondAnyTrackRendersTheWholeTrack) {
   ASSERT_TRUE(writeWav(second, dir.file("one.wav"), &error)) << error;
   for (double duration : {1e15, 1e300}) {
     SCOPED_TRACE(duration);
-    Options o = renderOptions(plugin, dir.file("one.wav"), frames.path());
+    Options o = renderOptions(plugin, dir.file("one.wav"), frames.file("%06d.png"));
     o.duration = duration;
     ASSERT_EQ(renderCommand(o, &error), 0) << error;
     std::string listing = listFolder(frames.path());
