@@ -283,3 +283,80 @@ TEST(RenderInProcess, ADurationBeyondAnyTrackRendersTheWholeTrack) {
     runCommand("rm -f '" + frames.path() + "'/*.png", &listing);
   }
 }
+
+namespace {
+// A PNG's pixels as RGB bytes, decoded by ffmpeg.
+std::string rgbOf(const std::string& png) {
+  std::string raw = png + ".rgb", out;
+  runCommand("ffmpeg -nostdin -v error -y -i '" + png + "' -f rawvideo -pix_fmt rgb24 '" + raw + "'",
+             &out);
+  return readWholeFile(raw);
+}
+}  // namespace
+
+TEST(RenderInProcess, AScaledFrameIsTheDrawingInBlocksAndVideosTakeTheirOwnRate) {
+  PluginCopy plugin;
+  ScratchDir dir;
+  // output, --scale, the drawing it makes (rendered on its own for comparison)
+  const struct { int w, h, scale, dw, dh; } cases[] = {
+      {128, 96, 2, 64, 48},
+      {130, 97, 2, 65, 49},   // odd sides: the last drawn column and row half shown
+      {200, 150, 3, 67, 50},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + " by " + std::to_string(c.scale));
+    std::string error;
+    Options big = renderOptions(plugin, "", dir.file("big.png"));
+    big.width = c.w;
+    big.height = c.h;
+    big.scale = c.scale;
+    big.at = 2;
+    big.overwrite = true;
+    ASSERT_EQ(renderCommand(big, &error), 0) << error;
+    Options small = big;
+    small.output = dir.file("small.png");
+    small.width = c.dw;
+    small.height = c.dh;
+    small.scale = 1;
+    ASSERT_EQ(renderCommand(small, &error), 0) << error;
+    const std::string a = rgbOf(big.output), b = rgbOf(small.output);
+    ASSERT_EQ(a.size(), (size_t)c.w * c.h * 3);
+    ASSERT_EQ(b.size(), (size_t)c.dw * c.dh * 3);
+    // Every output pixel is the drawn pixel of its block.
+    int wrong = 0, lit = 0;
+    for (int y = 0; y < c.h; ++y) {
+      for (int x = 0; x < c.w; ++x) {
+        const size_t o = ((size_t)y * c.w + x) * 3, d = ((size_t)(y / c.scale) * c.dw + x / c.scale) * 3;
+        wrong += a.compare(o, 3, b, d, 3) != 0;
+        lit += a.compare(o, 3, a, 0, 3) != 0;
+      }
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_GT(lit, c.w * c.h / 100);  // the frame holds a picture, not one colour
+  }
+  // A scaled video is the output's size; --fps gives its rate, frames repeated or dropped.
+  const struct { int num, den; const char* rate; int frames; } rates[] = {
+      {0, 1, "40/1", 40},             // the module's own
+      {30, 1, "30/1", 30},
+      {60, 1, "60/1", 60},
+      {30000, 1001, "30000/1001", 30},
+  };
+  for (const auto& r : rates) {
+    SCOPED_TRACE(r.rate);
+    std::string error;
+    Options video = renderOptions(plugin, "", dir.file("v.mp4"));
+    video.width = 128;
+    video.height = 96;
+    video.scale = 2;
+    video.duration = 1;
+    video.overwrite = true;
+    video.fpsNumerator = r.num;
+    video.fpsDenominator = r.den;
+    ASSERT_EQ(renderCommand(video, &error), 0) << error;
+    // The video stream first, then the audio's.
+    const std::string streams = probe(video.output, "stream=width,height,r_frame_rate");
+    EXPECT_EQ(streams.rfind(std::string("width=128\nheight=96\nr_frame_rate=") + r.rate + "\n", 0),
+              0u) << streams;
+    EXPECT_EQ(videoFrames(video.output), r.frames);
+  }
+}
