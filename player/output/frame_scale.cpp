@@ -62,6 +62,7 @@ void FrameScaler::setUp(int width, int height, int factor, ScaleFilter filter) {
     right_.resize((size_t)width);
     weightX_.resize((size_t)width);
     for (int x = 0; x < width; ++x) smoothTap(x, factor_, drawWidth, &left_[x], &right_[x], &weightX_[x]);
+    column_.assign((size_t)drawWidth, 0);
     // floor(v / D^2) as (v * ceil(2^48 / D^2)) >> 48: exact while v stays below 2^48 / D^2
     // (v is at most 256 D^2 here, D = 2N <= 64).
     const uint64_t square = (uint64_t)(2 * factor_) * (uint64_t)(2 * factor_);
@@ -79,25 +80,35 @@ void FrameScaler::nearestRow(const uint32_t* in, uint32_t* out) const {
   for (int k = whole * n; k < width_; ++k) *out++ = in[whole];
 }
 
+namespace {
+// The three channels of 0x00RRGGBB spread over 21-bit lanes of one 64-bit word, so that
+// one multiply weighs all three: a lane holds at most 255 (2N)^2 + (2N)^2 / 2 < 2^21.
+inline uint64_t spread(uint32_t c) {
+  return ((uint64_t)(c >> 16 & 0xFF) << 42) | ((uint64_t)(c >> 8 & 0xFF) << 21) | (c & 0xFF);
+}
+constexpr uint64_t kLane = (1u << 21) - 1;
+}  // namespace
+
 void FrameScaler::smoothRow(const FrameView& drawn, int y, uint32_t* out) const {
   const int twice = 2 * factor_;
+  const int drawWidth = (width_ + factor_ - 1) / factor_;
   int top, bottom, wy;
   smoothTap(y, factor_, std::min(drawn.height, (height_ + factor_ - 1) / factor_), &top, &bottom, &wy);
   const uint32_t* a = drawn.pixels + (size_t)top * drawn.stride;
   const uint32_t* b = drawn.pixels + (size_t)bottom * drawn.stride;
-  const uint32_t half = (uint32_t)(twice * twice / 2);
+  // The two drawn rows weighed together first (in 2N-ths), then each output pixel from
+  // two of those columns (in (2N)^2-ths in all), rounded and divided lane by lane.
+  for (int x = 0; x < drawWidth; ++x) {
+    column_[x] = spread(a[x]) * (uint64_t)(twice - wy) + spread(b[x]) * (uint64_t)wy;
+  }
+  const uint64_t half = (uint64_t)(twice * twice / 2);
+  const uint64_t halves = (half << 42) | (half << 21) | half;
   for (int x = 0; x < width_; ++x) {
-    const int l = left_[x], r = right_[x], wx = weightX_[x];
-    // The four weights in (2N)^2-ths; they sum to (2N)^2.
-    const uint32_t wtl = (uint32_t)((twice - wx) * (twice - wy)), wtr = (uint32_t)(wx * (twice - wy));
-    const uint32_t wbl = (uint32_t)((twice - wx) * wy), wbr = (uint32_t)(wx * wy);
-    uint32_t c = 0;
-    for (int shift = 0; shift <= 16; shift += 8) {
-      const uint32_t v = ((a[l] >> shift) & 0xFF) * wtl + ((a[r] >> shift) & 0xFF) * wtr +
-                         ((b[l] >> shift) & 0xFF) * wbl + ((b[r] >> shift) & 0xFF) * wbr + half;
-      c |= (uint32_t)(((uint64_t)v * reciprocal_) >> 48) << shift;
-    }
-    out[x] = c;
+    const uint64_t v = column_[left_[x]] * (uint64_t)(twice - weightX_[x]) +
+                       column_[right_[x]] * (uint64_t)weightX_[x] + halves;
+    out[x] = (uint32_t)((((v >> 42) & kLane) * reciprocal_) >> 48) << 16 |
+             (uint32_t)((((v >> 21) & kLane) * reciprocal_) >> 48) << 8 |
+             (uint32_t)(((v & kLane) * reciprocal_) >> 48);
   }
 }
 

@@ -72,8 +72,9 @@ class FrameScaler {
   ScaleFilter filter_ = ScaleFilter::Nearest;
   std::vector<uint32_t> band_;  // factor_ output rows
   int bandHeld_ = -1;           // which band band_ holds for the frame being read
-  // Smooth: per output column and row, the two drawn pixels and the second one's
-  // weight in 2N-ths; the exact sum is divided by (2N)^2 with a reciprocal.
+  // Smooth: per output column, the two drawn pixels and the second one's weight in
+  // 2N-ths; the exact sum is divided by (2N)^2 with a reciprocal.
   std::vector<int> left_, right_, weightX_;
+  mutable std::vector<uint64_t> column_;  // one drawn row pair weighed together
   uint64_t reciprocal_ = 0;
 };
