@@ -2,6 +2,7 @@
 // probed with ffprobe and read back, and every bad input refused with one line.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
@@ -97,6 +98,40 @@ TEST(Render, ProgressLineOnATerminal) {
   EXPECT_NE(out.find("x  00:00:00 left"), std::string::npos) << out;
   EXPECT_NE(out.find("orlimvis: wrote " + dir.file("t.png") + " ("), std::string::npos) << out;
   EXPECT_NE(out.find(" KiB)"), std::string::npos) << out;
+
+  // Several inputs with long names on a terminal 72 columns wide: every line drawn stays
+  // within 71 columns, the names shortened in the middle (the start and end kept).
+  const std::string name = "A Rather Long Name For A Track Of An Album (Remastered 2026)";
+  for (const char* n : {"1", "2"}) {
+    ASSERT_EQ(orlimvis("tune '" + dir.file(n + (" " + name) + ".wav") + "' --duration 0.5", &out),
+              0) << out;
+  }
+  mkdir(dir.file("videos").c_str(), 0755);
+  ASSERT_EQ(runCommand("script -qfec \"stty cols 72; '" + kProgram + "' render -m Pellox --plugin '" +
+                       pluginCopy() + "' --size 64x48 -o '" + dir.file("videos") + "/' '" +
+                       dir.file("1 " + name) + ".wav' '" + dir.file("2 " + name) + ".wav'\" /dev/null",
+                       &out),
+            0)
+      << out;
+  int drawn = 0;
+  std::string line;
+  for (char c : out + "\n") {
+    if (c != '\r' && c != '\n') {
+      line += c;
+      continue;
+    }
+    size_t clear = line.find("\033[K");
+    if (clear != std::string::npos) line.erase(clear);
+    if (line.find("orlimvis: [") == 0) {
+      ++drawn;
+      EXPECT_LT(line.size(), 72u) << line;
+      EXPECT_NE(line.find("/tmp/"), std::string::npos) << line;           // the start...
+      EXPECT_NE(line.find("..."), std::string::npos) << line;            // ...not all...
+      EXPECT_NE(line.find("2026).wav "), std::string::npos) << line;     // ...and the end
+    }
+    line.clear();
+  }
+  EXPECT_GE(drawn, 2) << out;  // at least the last of each input
 }
 
 TEST(Render, Mp4HasTheRangesDurationFrameRateSizeAndAudio) {
