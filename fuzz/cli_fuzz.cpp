@@ -3,8 +3,8 @@
 // name. Checked besides the sanitizers: a refused line has a reason, printed as one
 // line; an accepted one holds only values the commands can take (sizes 1 to 8192 on
 // both sides or neither, times finite and within the longest taken, a duration above
-// 0, what each command requires present and what it forbids absent); every time and
-// size the parsers accept on their own is in range.
+// 0, a scale and a frame rate in range, what each command requires present and what it
+// forbids absent); every time and size the parsers accept on their own is in range.
 // Inputs: any bytes; seeds from cli_seeds.cpp (command lines of every command).
 #include <math.h>
 #include <stdint.h>
@@ -40,6 +40,14 @@ void checkOptions(const Options& o) {
   check(o.duration == -1 || (o.duration > 0 && time(o.duration)), "--duration",
         std::to_string(o.duration));
   check(o.at == -1 || time(o.at), "--at", std::to_string(o.at));
+  check(o.scale == SCALE_AUTO || (o.scale >= 1 && o.scale <= SCALE_MAX), "--scale",
+        std::to_string(o.scale));
+  // No --fps, or 1 to 240 frames a second as a fraction in lowest terms.
+  check(o.fpsNumerator == 0 ||
+            (o.fpsDenominator >= 1 && o.fpsNumerator >= o.fpsDenominator &&
+             (long long)o.fpsNumerator <= 240LL * o.fpsDenominator),
+        "--fps", std::to_string(o.fpsNumerator) + "/" + std::to_string(o.fpsDenominator));
+  check(o.verbosity >= 0 && o.verbosity <= 2, "-q/-v", std::to_string(o.verbosity));
   switch (o.command) {
     case Command::Render:
       check(!o.module.empty() && !o.output.empty() && !o.capture, "render's options", o.output);

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <memory>
+#include <numeric>  // std::gcd
 
 #include "audio/demo_tune.h"  // DEMO_TUNE_MAX_SECONDS
 
@@ -41,19 +42,35 @@ struct CommandHelp {
   "                       loudness over seconds; N is fixed, 0.01 to 10000 (at 1 a\n"       \
   "                       full-scale sine reads 255, at 10 a sine ten times quieter does)\n"
 
+// How the drawing is scaled up, which render and play share.
+#define SCALE_OPTIONS_HELP                                                                 \
+  "  --scale N|auto       the plug-in draws at the size divided by N and the picture is\n"  \
+  "                       scaled up; auto (default) keeps the look of 640x480: the largest\n"\
+  "                       N that leaves the drawing's shorter side 480 or more (1 up to\n"   \
+  "                       1280x720, 2 for 1920x1080, 4 for 3840x2160); 1 to 32\n"           \
+  "  --scale-filter nearest|smooth  nearest (default) makes each drawn pixel a block;\n"   \
+  "                       smooth interpolates\n"
+
 const CommandHelp kHelp[] = {
     {"render",
      "usage: orlimvis render [AUDIO...] -m MODULE -o OUT [options]\n"
      "Renders the effect for AUDIO (the built-in demo tune when none), headless and as fast\n"
      "as it can, one frame per interval the module asks for (25 ms for most).\n"
      "  -m, --module MODULE  a name from `orlimvis list` or its index\n"
-     "  -o, --output OUT     .mp4 .mkv .webm .gif (through ffmpeg); - (Matroska on standard\n"
-     "                       output); .png (one frame, see --at); a folder (numbered PNG\n"
-     "                       frames); /dev/null (frames discarded). With several AUDIO\n"
-     "                       files: a folder, which gets FOLDER/<name>.mp4 for each\n"
-     "  -y                   replace existing outputs (a non-empty frames folder too)\n"
+     "  -o, --output OUT     a video: .mp4 .mkv .webm .gif (through ffmpeg), or - (Matroska\n"
+     "                       on standard output); .png (one frame, see --at); frames by a\n"
+     "                       pattern, as frames/%06d.png (numbered from 1); a folder (ending\n"
+     "                       in / or existing): FOLDER/<name>.mp4 for each AUDIO;\n"
+     "                       /dev/null (frames made and discarded)\n"
+     "  --format F           the container of videos made in a folder: mp4 (default), mkv,\n"
+     "                       webm, gif\n"
+     "  -y                   replace existing outputs (frames of the pattern too)\n"
      "  -n                   never replace them (the default)\n"
      "  --size WxH           frame size (default 640x480)\n"
+     SCALE_OPTIONS_HELP
+     "  --fps R              video frame rate (30, 29.97, 30000/1001; 1 to 240): frames are\n"
+     "                       repeated or dropped on the module's clock (default: the\n"
+     "                       module's own rate, 40 for 25 ms)\n"
      "  --seed N             pin the plug-in's clock: the same pictures on every run\n"
      "  --from T             start T into the audio\n"
      "  --duration T         render T of audio (default: to the end)\n"
@@ -71,9 +88,12 @@ const CommandHelp kHelp[] = {
      "  --strict             fail on damaged audio and keep nothing (default: skip it with\n"
      "                       a warning naming the place, and keep what decodes)\n"
      "  --plugin PATH        the plug-in to host (default: the one installed with orlimvis)\n"
+     "  -q, --quiet          errors only\n"
+     "  -v, --verbose        say what is rendered, and log progress every second\n"
      "AUDIO: a file, - (standard input), a folder (its audio files, sorted) or an .m3u\n"
      "playlist. T: seconds (12.5) or [h:]m:s (1:30). Options take --name=value too; after\n"
-     "-- every word is AUDIO. A progress line shows on a terminal.\n"},
+     "-- every word is AUDIO. Progress: on a terminal a line redrawn in place; otherwise a\n"
+     "line every 5 s; then a line saying what was written.\n"},
     {"play",
      "usage: orlimvis play [AUDIO...] [-m MODULE] [options]\n"
      "Shows the effect in a window while the audio plays, one AUDIO after another.\n"
@@ -83,18 +103,20 @@ const CommandHelp kHelp[] = {
      "                       `orlimvis devices` (default: what the default output is\n"
      "                       playing, where the sound server can)\n"
      "  --size WxH           window size (default 640x480)\n"
+     SCALE_OPTIONS_HELP
+     "                       (the rule follows resizes and full screen)\n"
      "  --seed N             pin the plug-in's clock\n"
      "  --from T             start T into the audio (the first of a list)\n"
      SPECTRUM_OPTIONS_HELP
      "  --strict             stop on damaged audio (default: skip it with a warning)\n"
      "  --plugin PATH        the plug-in to host\n"
      "AUDIO: files, - (standard input), folders, .m3u playlists.\n"
-     "Keys: 1-4 module, F full screen (no cursor), Space pause, Left/Right seek 5 s,\n"
-     "Up/Down volume 5% (a file or the tune), M mute, N/P next or previous AUDIO, Esc or Q\n"
-     "quit. The title shows the module, the track and where it is (or the input's name),\n"
-     "and paused, muted or the volume. If the sound server goes away, play says so once\n"
-     "(and in the title), draws on without sound and takes up the sound again when the\n"
-     "server is back.\n"},
+     "Keys: 1-4 module, F full screen (no cursor), S full-size drawing on/off, Space pause,\n"
+     "Left/Right seek 5 s, Up/Down volume 5% (a file or the tune), M mute, N/P next or\n"
+     "previous AUDIO, Esc or Q quit. The title shows the module, the track and where it is\n"
+     "(or the input's name), and paused, muted or the volume. If the sound server goes\n"
+     "away, play says so once (and in the title), draws on without sound and takes up the\n"
+     "sound again when the server is back.\n"},
     {"list",
      "usage: orlimvis list [--plugin PATH]\n"
      "Prints the plug-in's description and its modules with their indexes.\n"},
@@ -113,7 +135,8 @@ const CommandHelp kHelp[] = {
 
 // Options that only `render` takes (all but the first two also need a video output).
 const char* const kRenderOnly[] = {"-y", "-n", "--codec", "--crf", "--preset",
-                                   "--audio-bitrate", "--audio"};
+                                   "--audio-bitrate", "--audio", "--fps", "--format",
+                                   "-q", "--quiet", "-v", "--verbose"};
 }  // namespace
 
 const char* usageText() {
@@ -161,6 +184,40 @@ bool parseSize(const std::string& text, int* width, int* height, std::string* er
   }
   *width = (int)w;
   *height = (int)h;
+  return true;
+}
+
+bool parseFps(const std::string& text, int* numerator, int* denominator, std::string* error) {
+  // A fraction N/D, or a number with at most three decimals (as N * 1000 / 1000).
+  long long num = 0, den = 1;
+  size_t slash = text.find('/');
+  bool ok = !text.empty() && text.find_first_not_of("0123456789./") == std::string::npos;
+  if (ok && slash != std::string::npos) {
+    std::string a = text.substr(0, slash), b = text.substr(slash + 1);
+    ok = !a.empty() && !b.empty() && a.size() <= 9 && b.size() <= 9 &&
+         (a + b).find_first_not_of("0123456789") == std::string::npos;
+    if (ok) num = atoll(a.c_str()), den = atoll(b.c_str());
+  } else if (ok) {
+    size_t dot = text.find('.');
+    std::string whole = text.substr(0, dot), part = dot == std::string::npos ? "" : text.substr(dot + 1);
+    ok = whole.size() <= 6 && part.size() <= 3 && !(whole.empty() && part.empty()) &&
+         (whole + part).find_first_not_of("0123456789") == std::string::npos;
+    if (ok) {
+      num = atoll(whole.c_str());
+      for (char c : part) num = num * 10 + (c - '0'), den *= 10;
+    }
+  }
+  if (!ok || den == 0) {
+    *error = "--fps " + text + ": expected frames a second, as 30, 29.97 or 30000/1001";
+    return false;
+  }
+  if (num < den || num > 240 * den) {
+    *error = "--fps " + text + ": from 1 to 240 frames a second";
+    return false;
+  }
+  const long long common = std::gcd(num, den);  // to lowest terms
+  *numerator = (int)(num / common);
+  *denominator = (int)(den / common);
   return true;
 }
 
@@ -301,6 +358,7 @@ class OptionParser {
   bool parseOne(const std::string& arg);
   bool fail(const std::string& text) { return *error_ = text, false; }
   bool encodingOption(const std::string& arg, bool* known);
+  bool pictureOption(const std::string& arg, bool* known);
   bool timeOption(const std::string& arg);
   bool seedOption();
   bool positional(const std::string& arg);
@@ -354,7 +412,7 @@ bool OptionParser::parseOne(const std::string& arg) {
     o_->command = Command::Help;
     return true;
   }
-  if (!encodingOption(arg, &known)) return false;
+  if (!encodingOption(arg, &known) || (!known && !pictureOption(arg, &known))) return false;
   if (known) return true;
   if (arg == "-m" || arg == "--module") {
     if (!valueOf("-m")) return false;
@@ -412,6 +470,42 @@ bool OptionParser::encodingOption(const std::string& arg, bool* known) {
     if (value_ != "copy" && value_ != "encode")
       return fail("--audio " + value_ + ": expected copy or encode");
     e.audioCopy = value_ == "copy";
+  } else {
+    *known = false;
+  }
+  return true;
+}
+
+// --scale, --scale-filter, --fps, --format, -q and -v: what the picture and the report
+// look like; *known says whether arg was one of them.
+bool OptionParser::pictureOption(const std::string& arg, bool* known) {
+  *known = true;
+  if (arg == "--scale") {
+    if (!valueOf(arg)) return false;
+    if (value_ == "auto") return o_->scale = SCALE_AUTO, true;
+    char* end = nullptr;
+    long n = strtol(value_.c_str(), &end, 10);
+    if (value_.empty() || *end != '\0' || value_[0] == '+' || n < 1 || n > SCALE_MAX)
+      return fail("--scale " + value_ + ": expected auto or a whole number from 1 to " +
+                  std::to_string(SCALE_MAX));
+    o_->scale = (int)n;
+  } else if (arg == "--scale-filter") {
+    if (!valueOf(arg)) return false;
+    if (value_ == "nearest") o_->scaleFilter = ScaleFilter::Nearest;
+    else if (value_ == "smooth") o_->scaleFilter = ScaleFilter::Smooth;
+    else return fail("--scale-filter " + value_ + ": expected nearest or smooth");
+  } else if (arg == "--fps") {
+    return valueOf(arg) && parseFps(value_, &o_->fpsNumerator, &o_->fpsDenominator, error_);
+  } else if (arg == "--format") {
+    if (!valueOf(arg)) return false;
+    VideoFormat format;
+    if (value_.find('.') != std::string::npos || !videoFormatFor("." + value_, &format))
+      return fail("--format " + value_ + ": expected mp4, mkv, webm or gif");
+    o_->format = value_;
+  } else if (arg == "-q" || arg == "--quiet") {
+    o_->verbosity = 0;
+  } else if (arg == "-v" || arg == "--verbose") {
+    o_->verbosity = 2;
   } else {
     *known = false;
   }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "output/frame_scale.h"   // ScaleFilter, SCALE_AUTO, for --scale and --scale-filter
 #include "output/video_writer.h"  // EncodingChoice, filled from --codec, --crf and the like
 #include "spectrum/analyser.h"     // SpectrumOptions, filled from --bands and --sensitivity
 
@@ -31,6 +32,11 @@ struct Options {
   std::string helpTopic;     // help COMMAND, COMMAND --help; empty: the general help
   SpectrumOptions spectrum;  // --bands, --levels, --sensitivity (render and play)
   bool strict = false;       // --strict: damaged audio fails the run instead of a warning
+  int scale = SCALE_AUTO;    // --scale N|auto: the plug-in draws at the size / N
+  ScaleFilter scaleFilter = ScaleFilter::Nearest;  // --scale-filter
+  int fpsNumerator = 0, fpsDenominator = 1;  // --fps; 0: the module's own rate
+  std::string format;        // --format: the container of videos made in a folder
+  int verbosity = 1;         // -q 0, -v 2
 };
 
 // Exit statuses: a command that failed, and a command line that cannot be used (also
@@ -43,6 +49,8 @@ bool parseCommandLine(int argc, char** argv, Options* options, std::string* erro
 
 // "640x480" -> 640, 480. Each side 1..8192.
 bool parseSize(const std::string& text, int* width, int* height, std::string* error);
+// "30", "29.97", "30000/1001" -> a frame rate as a fraction, from 1 to 240 a second.
+bool parseFps(const std::string& text, int* numerator, int* denominator, std::string* error);
 // "90", "12.5", "1:30", "1:02:03.25", "7s" -> seconds (>= 0).
 bool parseTime(const std::string& text, double* seconds, std::string* error);
 

@@ -81,9 +81,16 @@ bool sinkSetup(const Options& options, Session& session, FrameSink& sink, Scratc
                SinkSetup* setup, std::string* error) {
   FrameView view;
   session.pixels(&view);
-  setup->width = view.width;
-  setup->height = view.height;
+  const FrameSizes sizes = frameSizesFor(options.width, options.height, options.scale);
+  setup->width = sizes.factor > 1 ? sizes.width : view.width;
+  setup->height = sizes.factor > 1 ? sizes.height : view.height;
+  setup->scale = sizes.factor;
+  setup->scaleFilter = options.scaleFilter;
   setup->frameRate = session.clock().frameRateText();
+  if (options.fpsNumerator > 0) {
+    setup->frameRate = std::to_string(options.fpsNumerator) +
+                       (options.fpsDenominator > 1 ? "/" + std::to_string(options.fpsDenominator) : "");
+  }
   if (!sink.wantsAudio()) return true;
   if (const AudioClip* tune = session.tune()) {
     // In the scratch folder, never the output's; a failure says which output needed it.
@@ -114,10 +121,21 @@ void reportWarnings(Session& session, ProgressLine* progress) {
     fprintf(stderr, "orlimvis: warning: %s\n", oneLine(w).c_str());
 }
 
+// How many times the sink gets module frame `frame`: once, or with --fps for a video as
+// many video frames as show it (0: dropped).
+int64_t timesShown(const Options& options, const Session& session, const FrameSink& sink,
+                   int64_t frame) {
+  if (options.fpsNumerator <= 0 || !isVideoSink(&sink)) return 1;
+  const FrameClock& clock = session.clock();
+  return clock.videoFramesBefore(frame + 1, options.fpsNumerator, options.fpsDenominator) -
+         clock.videoFramesBefore(frame, options.fpsNumerator, options.fpsDenominator);
+}
+
 // The frames, one per interval of the module's clock; the last, partial one included.
 // *done is the count drawn. The progress line is left open on success, for the summary.
-int renderFrames(Session& session, FrameSink& sink, int64_t frames, const std::string& out,
+int renderFrames(const Options& options, Session& session, FrameSink& sink, int64_t frames,
                  ProgressLine& progress, int64_t* done, std::string* error) {
+  const std::string& out = options.output;
   for (int64_t frame = 0; frame < frames; ++frame) {
     // Damage is told where it is met (every second of frames is often enough to look).
     if (frame % 40 == 0) reportWarnings(session, &progress);
@@ -133,15 +151,18 @@ int renderFrames(Session& session, FrameSink& sink, int64_t frames, const std::s
       break;
     }
     session.renderWindow(samples, window.begin, window.end);
-    if (sink.wantsPixels(frame)) {
+    const int64_t times = timesShown(options, session, sink, frame);
+    if (times > 0 && sink.wantsPixels(frame)) {
       FrameView view;
       if (!session.pixels(&view)) {
         *error = "the plug-in's frame window went away";
         return 1;
       }
-      if (!sink.write(view, frame, error)) {
-        progress.finish();
-        return interruptRequested() ? interrupted(out, error) : 1;
+      for (int64_t k = 0; k < times; ++k) {
+        if (!sink.write(view, frame, error)) {
+          progress.finish();
+          return interruptRequested() ? interrupted(out, error) : 1;
+        }
       }
     }
     progress.update(frame + 1);
@@ -177,6 +198,16 @@ std::unique_ptr<FrameSink> prepareRender(const Options& options, Session& sessio
     *error = "--at is only for a .png output";
     return nullptr;
   }
+  if (options.fpsNumerator > 0 && !isVideoSink(sink.get())) {
+    *error = "--fps is only for a video output";
+    *status = EXIT_USAGE;
+    return nullptr;
+  }
+  // Scaled, the plug-in gets a frame window of the drawing's size; unscaled, the size
+  // asked for (none: its own).
+  const FrameSizes sizes = frameSizesFor(options.width, options.height, options.scale);
+  const int width = sizes.factor > 1 ? sizes.drawWidth : options.width;
+  const int height = sizes.factor > 1 ? sizes.drawHeight : options.height;
   int index;
   if (!session.loadPlugin(error)) return nullptr;
   if (!session.pickModule(&index, error)) {
@@ -193,8 +224,28 @@ std::unique_ptr<FrameSink> prepareRender(const Options& options, Session& sessio
     return nullptr;
   }
   reportWarnings(session, nullptr);
-  if (!session.startModule(index, options.width, options.height, error)) return nullptr;
+  if (!session.startModule(index, width, height, error)) return nullptr;
   return sink;
+}
+
+// -v: one line on what is rendered, before the frames.
+void describeRender(const Options& options, Session& session, const SinkSetup& setup) {
+  FrameView view;
+  session.pixels(&view);
+  const int rate = session.sampleRate();
+  std::string text = "orlimvis: " + (options.audio.empty() ? std::string("the demo tune") : options.audio) +
+                     " (" + std::to_string(rate) + " Hz, " +
+                     std::to_string(session.streamChannels()) + " channels";
+  if (session.rangeLength() > 0) text += ", " + formatClock((double)session.rangeLength() / rate);
+  text += ") with " + std::string(session.host().moduleName(session.host().runningIndex())) +
+          ", drawn at " + std::to_string(view.width) + "x" + std::to_string(view.height);
+  if (setup.scale > 1) {
+    text += " and scaled by " + std::to_string(setup.scale) +
+            (setup.scaleFilter == ScaleFilter::Smooth ? " (smooth)" : " (nearest)") + " to " +
+            std::to_string(setup.width) + "x" + std::to_string(setup.height);
+  }
+  text += ", " + setup.frameRate + " frames a second, to " + options.output;
+  fprintf(stderr, "%s\n", oneLine(text).c_str());
 }
 
 // The closing line: what was written, its size and the length of audio it shows.
@@ -230,11 +281,15 @@ int renderOne(const Options& options, int input, int inputs, std::string* error)
   if (!sinkSetup(options, session, *sink, &wav, &setup, error) || !sink->open(setup, error)) {
     return 1;
   }
-  if (!sink->note().empty()) fprintf(stderr, "orlimvis: note: %s\n", oneLine(sink->note()).c_str());
-  ProgressLine progress(frames, session.clock().secondsPerFrame(), isatty(2) != 0);
+  if (options.verbosity >= 1 && !sink->note().empty())
+    fprintf(stderr, "orlimvis: note: %s\n", oneLine(sink->note()).c_str());
+  if (options.verbosity >= 2) describeRender(options, session, setup);
+  ProgressLine progress(frames, session.clock().secondsPerFrame(),
+                        progressModeFor(options.verbosity, isatty(2) != 0),
+                        options.verbosity >= 2 ? 1 : 5);
   progress.setInput(input, inputs, inputName(options.audio));
   int64_t done = 0;
-  int status = renderFrames(session, *sink, frames, options.output, progress, &done, error);
+  int status = renderFrames(options, session, *sink, frames, progress, &done, error);
   if (status != 0) return status;
   session.host().stop();  // the module quits before the output is declared good
   if (!sink->finish(error)) {
@@ -247,15 +302,19 @@ int renderOne(const Options& options, int input, int inputs, std::string* error)
 
 bool isFolderOutput(const std::string& output) {
   struct stat info;
-  return !output.empty() && (output.back() == '/' ||
-                             (stat(output.c_str(), &info) == 0 && S_ISDIR(info.st_mode)));
+  return !output.empty() && output != "-" &&
+         (output.back() == '/' || (stat(output.c_str(), &info) == 0 && S_ISDIR(info.st_mode)));
 }
 
-// "FOLDER/<name>.mp4" for input "some/where/<name>.ext".
-std::string outputFor(const std::string& folder, const std::string& input) {
+// "FOLDER/<name>.mp4" (or --format's extension) for input "some/where/<name>.ext"; the
+// demo tune, which has no file, makes "demo-tune.mp4", standard input "stdin.mp4".
+std::string outputFor(const std::string& folder, const std::string& input,
+                      const std::string& format) {
   std::string name = input == "-" ? "stdin" : input.substr(input.find_last_of('/') + 1);
   name = name.substr(0, std::min(name.find_last_of('.'), name.size()));
-  return folder + (folder.back() == '/' ? "" : "/") + (name.empty() ? "audio" : name) + ".mp4";
+  if (input.empty()) name = "demo-tune";
+  return folder + (folder.back() == '/' ? "" : "/") + (name.empty() ? "audio" : name) + "." +
+         (format.empty() ? "mp4" : format);
 }
 
 // An output that is one of the batch's inputs (by device and inode, whatever the names)
@@ -267,7 +326,7 @@ bool outputsClearOfInputs(const Options& given, std::string* error) {
   std::vector<bool> found(count);
   for (size_t i = 0; i < count; ++i) found[i] = stat(given.inputs[i].c_str(), &inputs[i]) == 0;
   for (const std::string& from : given.inputs) {
-    const std::string output = outputFor(given.output, from);
+    const std::string output = outputFor(given.output, from, given.format);
     struct stat existing;
     if (stat(output.c_str(), &existing) != 0) continue;  // not there: nothing to overwrite
     for (size_t i = 0; i < count; ++i) {
@@ -284,18 +343,22 @@ bool outputsClearOfInputs(const Options& given, std::string* error) {
   return true;
 }
 
-// Several inputs: FOLDER/<name>.mp4 for each, one after another; a failure is reported
-// and the rest go on. An interruption stops them all.
+// Into a folder: FOLDER/<name>.mp4 for each input, one after another; a failure is
+// reported and the rest go on. An interruption stops them all.
 int renderAll(const Options& given, std::string* error) {
   if (!checkWritableFolder(given.output, error) || !outputsClearOfInputs(given, error)) return 1;
   std::vector<std::string> outputs;
   int failed = 0;
-  const int count = (int)given.inputs.size();
+  // No input: the demo tune, into the folder all the same.
+  const std::vector<std::string> inputs =
+      given.inputs.empty() ? std::vector<std::string>{""} : given.inputs;
+  const int count = (int)inputs.size();
   for (int i = 0; i < count; ++i) {
     Options options = given;
-    options.audio = given.inputs[i];
+    options.audio = inputs[i];
     options.inputs = {options.audio};
-    options.output = outputFor(given.output, options.audio);
+    if (options.audio.empty()) options.inputs.clear();
+    options.output = outputFor(given.output, options.audio, given.format);
     std::string reason;
     int status = 1;
     if (std::find(outputs.begin(), outputs.end(), options.output) != outputs.end()) {
@@ -304,7 +367,7 @@ int renderAll(const Options& given, std::string* error) {
       outputs.push_back(options.output);
       status = renderOne(options, i + 1, count, &reason);
     }
-    if (status != 0 && interruptRequested()) {
+    if (status != 0 && (interruptRequested() || count == 1)) {
       *error = reason;
       return status;
     }
@@ -324,17 +387,23 @@ int renderCommand(const Options& given, std::string* error) {
   Options options = given;
   std::vector<std::string> notes;
   if (!expandInputs(given.inputs, &options.inputs, &notes, error)) return 1;
-  for (const std::string& note : notes)
-    fprintf(stderr, "orlimvis: note: %s\n", oneLine(note).c_str());
+  if (options.verbosity >= 1) {
+    for (const std::string& note : notes)
+      fprintf(stderr, "orlimvis: note: %s\n", oneLine(note).c_str());
+  }
   if (!options.inputs.empty()) options.audio = options.inputs[0];
+  // A folder gets videos, one per input, however many inputs there are.
+  if (isFolderOutput(options.output)) return renderAll(options, error);
   if (options.inputs.size() > 1) {
-    if (!isFolderOutput(options.output)) {
-      *error = "render: several inputs (" + options.inputs[0] + ", " + options.inputs[1] +
-               (options.inputs.size() > 2 ? " and more" : "") + ") need -o FOLDER/, not " +
-               options.output;
-      return EXIT_USAGE;
-    }
-    return renderAll(options, error);
+    *error = "render: several inputs (" + options.inputs[0] + ", " + options.inputs[1] +
+             (options.inputs.size() > 2 ? " and more" : "") + ") need -o FOLDER/, not " +
+             options.output;
+    return EXIT_USAGE;
+  }
+  if (!options.format.empty()) {
+    *error = "--format: only for a folder output (-o videos/); " + options.output +
+             " says its kind by its name";
+    return EXIT_USAGE;
   }
   return renderOne(options, 1, 1, error);
 }

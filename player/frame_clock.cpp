@@ -45,6 +45,17 @@ int64_t FrameClock::frameAtSeconds(double seconds) const {
   return seconds <= 0 ? 0 : (int64_t)floor(seconds * 1000.0 / interval_);
 }
 
+int64_t FrameClock::videoFramesBefore(int64_t frame, int num, int den) const {
+  // Video frame j shows module frame floor(j den 1000 / (num interval)), which is below
+  // `frame` for j < frame interval num / (1000 den): the count is that, rounded up.
+  // frame * interval stays below 2^39 (100 hours in ms) and num below 2^18 (240 fps
+  // with three decimals), so the product fits.
+  if (frame <= 0) return 0;
+  const int64_t over = frame * interval_ * (int64_t)num;
+  const int64_t under = (int64_t)1000 * den;
+  return (over + under - 1) / under;
+}
+
 FrameWindow FrameClock::window(int64_t frame, int length) const {
   int64_t begin = frameStart(frame), end = frameStart(frame + 1);
   FrameWindow w;

@@ -43,6 +43,11 @@ class FrameClock {
   int64_t framesFor(int64_t samples) const;
   // The frame showing the moment `seconds` after the start.
   int64_t frameAtSeconds(double seconds) const;
+  // A video at num / den frames a second shows, at its frame j (j den / num seconds in),
+  // the module's frame under way then; this is how many video frames come before module
+  // frame `frame`, so module frame k is shown videoFramesBefore(k + 1) - videoFramesBefore(k)
+  // times: repeated when the video is faster, dropped (0) when it is slower.
+  int64_t videoFramesBefore(int64_t frame, int num, int den) const;
   // The analysis window of `length` samples centred on frame `frame`.
   FrameWindow window(int64_t frame, int length) const;
 

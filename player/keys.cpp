@@ -16,6 +16,8 @@ KeyOutcome keyAction(uint32_t key, const KeyState& state) {
     }
   } else if (key == 'F') {
     out.action = KeyAction::Fullscreen;
+  } else if (key == 'S') {
+    out.action = KeyAction::ToggleScale;
   } else if (key == KEY_SPACE) {
     out.action = KeyAction::TogglePause;
   } else if ((key == KEY_LEFT || key == KEY_RIGHT) && state.canSeek) {

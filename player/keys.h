@@ -16,7 +16,8 @@ enum : uint32_t {
 };
 
 enum class KeyAction {
-  None, SwitchModule, Fullscreen, TogglePause, Seek, Volume, Mute, NextTrack, PreviousTrack, Quit
+  None, SwitchModule, Fullscreen, TogglePause, Seek, Volume, Mute, NextTrack, PreviousTrack, Quit,
+  ToggleScale
 };
 
 struct KeyOutcome {

@@ -128,6 +128,8 @@ class LivePlayer {
   void watchSound();
   bool changeTrack(int step, bool wrap, std::string* error);
   void reportWarnings();
+  FrameSizes sizesFor(int width, int height) const;
+  void fitFrameToWindow();
   void queueAudio();
   int64_t heardPosition() const;  // track sample being heard
   bool hidden() const;
@@ -145,6 +147,8 @@ class LivePlayer {
   std::unique_ptr<WallClock> wallClock_;
   std::string inputLabel_;
   int track_ = 0;           // which of options_.inputs is playing
+  FrameScaler scaler_;      // the drawing up to the window's size
+  bool otherScale_ = false; // S: the other look than --scale's rule
   bool heard_ = false, paused_ = false, quit_ = false, redraw_ = true;
   int64_t next_ = 0;        // next sample to queue, counted from the session's origin
   int64_t playbackBase_ = 0;  // where playback_'s count began, counted the same way
@@ -197,15 +201,22 @@ bool LivePlayer::setUp(std::string* error) {
     }
   }
   session_.host().setEvents(&events_);
-  if (!session_.startModule(index, options_.width, options_.height, error)) return false;
+  // Scaled, the plug-in's frame is the drawing's size and the window the size asked for.
+  const FrameSizes sizes = sizesFor(options_.width, options_.height);
+  if (!session_.startModule(index, sizes.factor > 1 ? sizes.drawWidth : options_.width,
+                            sizes.factor > 1 ? sizes.drawHeight : options_.height, error)) {
+    return false;
+  }
   // The window opens where the module's frame stands, that is where the plug-in saved
   // it last time; from then on the frame follows the window.
   RECT frame;
   GetWindowRect(session_.host().frameWindow(), &frame);
   FrameView view;
   session_.pixels(&view);
-  if (!window_.open(session_.host().frameTitle(), frame.left, frame.top, view.width,
-                    view.height, error)) {
+  const int width = sizes.factor > 1 ? sizes.width : view.width;
+  const int height = sizes.factor > 1 ? sizes.height : view.height;
+  scaler_.setUp(width, height, sizes.factor, options_.scaleFilter);
+  if (!window_.open(session_.host().frameTitle(), frame.left, frame.top, width, height, error)) {
     return false;
   }
   wallClock_.reset(new WallClock(session_.sampleRate()));
@@ -256,11 +267,7 @@ void LivePlayer::handleEvent(const SDL_Event& e) {
     session_.host().sendKey(e.type == SDL_KEYDOWN ? WM_KEYDOWN : WM_KEYUP, key, flags);
   } else if (e.type == SDL_WINDOWEVENT) {
     if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
-      stopDrawingInPlace();
-      int w, h;
-      window_.drawableSize(&w, &h);
-      session_.host().resizeFrame(std::max(1, w), std::max(1, h));
-      redraw_ = true;
+      fitFrameToWindow();
     } else if (e.window.event == SDL_WINDOWEVENT_MOVED) {
       session_.host().moveFrame(e.window.data1, e.window.data2);
     } else if (e.window.event == SDL_WINDOWEVENT_EXPOSED ||
@@ -283,6 +290,27 @@ void LivePlayer::pollEvents() {
     got = SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT);
   }
   if (interruptRequested() || events_.close) quit_ = true;
+}
+
+// --scale's rule at a window size; S swaps it for the other look: full size when the
+// rule scales, auto's factor (at least 2) when it does not.
+FrameSizes LivePlayer::sizesFor(int width, int height) const {
+  FrameSizes sizes = frameSizesFor(width, height, options_.scale);
+  if (!otherScale_) return sizes;
+  int factor = sizes.factor > 1 ? 1 : std::max(2, autoScaleFactor(sizes.width, sizes.height));
+  return frameSizesFor(width, height, factor);
+}
+
+// The window changed size (or S was pressed): the plug-in's frame becomes the drawing
+// for the window's size, which it rebuilds its surface at, as for any resize.
+void LivePlayer::fitFrameToWindow() {
+  stopDrawingInPlace();
+  int w, h;
+  window_.drawableSize(&w, &h);
+  const FrameSizes sizes = sizesFor(std::max(1, w), std::max(1, h));
+  session_.host().resizeFrame(sizes.drawWidth, sizes.drawHeight);
+  scaler_.setUp(sizes.width, sizes.height, sizes.factor, options_.scaleFilter);
+  redraw_ = true;
 }
 
 bool LivePlayer::seekTo(int64_t sample, std::string* error) {
@@ -358,7 +386,10 @@ bool LivePlayer::actOnKeys(std::string* error) {
         // Quit the running module, then init the other, in its place in the window.
         int w, h, x, y;
         window_.drawableSize(&w, &h);
-        if (!session_.startModule(outcome.module, w, h, error)) return false;
+        const FrameSizes sizes = sizesFor(std::max(1, w), std::max(1, h));
+        if (!session_.startModule(outcome.module, sizes.drawWidth, sizes.drawHeight, error)) {
+          return false;
+        }
         SDL_GetWindowPosition(window_.window(), &x, &y);
         host.moveFrame(x, y);
         lastFrame_ = -1;
@@ -366,6 +397,10 @@ bool LivePlayer::actOnKeys(std::string* error) {
         break;
       }
       case KeyAction::Fullscreen: host.sendCommand(CMD_FULLSCREEN, 0); break;
+      case KeyAction::ToggleScale:
+        otherScale_ = !otherScale_;
+        fitFrameToWindow();
+        break;
       case KeyAction::TogglePause:
         paused_ = !paused_;
         playback_.setPaused(paused_);  // also kept for a device opened again later
@@ -525,7 +560,9 @@ void LivePlayer::stopDrawingInPlace() { session_.host().lendFramePixels(nullptr,
 // and the player's state (play_status.h).
 void LivePlayer::present() {
   FrameView view;
-  if (redraw_) {
+  if (redraw_ && scaler_.factor() > 1) {
+    if (session_.pixels(&view)) window_.showScaled(view, scaler_);
+  } else if (redraw_) {
     drawInPlace();
     if (session_.pixels(&view)) window_.show(view);
   }

@@ -1,5 +1,6 @@
 // The four sinks wrap the writers that do the work (PendingFile, writePng, PngSequence,
-// VideoWriter); what is here is the choice between them and their common shape.
+// VideoWriter); what is here is the choice between them and their common shape. Each
+// sink that keeps pixels scales the drawn frame up to the output's size as it writes.
 #include "output/frame_sink.h"
 
 #include <sys/stat.h>
@@ -28,10 +29,13 @@ class SnapshotSink : public FrameSink {
   bool reserve(IfExists ifExists, std::string* error) {
     return file_.reserve(path_, ifExists, error);
   }
-  bool open(const SinkSetup&, std::string*) override { return true; }
+  bool open(const SinkSetup& setup, std::string*) override {
+    scaler_.setUp(setup.width, setup.height, setup.scale, setup.scaleFilter);
+    return true;
+  }
   bool write(const FrameView& frame, int64_t index, std::string* error) override {
     if (index != frame_) return true;
-    written_ = writePng(file_.temporaryPath(), frame, error, path_);
+    written_ = writePng(file_.temporaryPath(), frame, scaler_, error, path_);
     return written_;
   }
   bool finish(std::string* error) override {
@@ -50,28 +54,35 @@ class SnapshotSink : public FrameSink {
  private:
   std::string path_;
   PendingFile file_;
+  FrameScaler scaler_;
   bool written_ = false;
 };
 
-class FolderSink : public FrameSink {
+// Numbered frames named by a pattern in a folder ("frames/%06d.png").
+class FramesSink : public FrameSink {
  public:
-  explicit FolderSink(const std::string& folder) : folder_(folder), frames_(folder) {}
-  // Refuses a folder that already holds anything unless replacing.
+  FramesSink(const std::string& folder, const std::string& pattern, const std::string& shownAs)
+      : shownAs_(shownAs), frames_(folder, pattern) {}
+  // Refuses a folder that already holds frames of the pattern unless replacing.
   bool check(IfExists ifExists, std::string* error) { return frames_.open(ifExists, error); }
-  bool open(const SinkSetup&, std::string*) override { return true; }
+  bool open(const SinkSetup& setup, std::string*) override {
+    scaler_.setUp(setup.width, setup.height, setup.scale, setup.scaleFilter);
+    return true;
+  }
   bool write(const FrameView& frame, int64_t, std::string* error) override {
-    return frames_.write(frame, error);
+    return frames_.write(frame, scaler_, error);
   }
   bool finish(std::string* error) override { return frames_.commit(error); }
   bool wantsPixels(int64_t) const override { return true; }
   std::string written() const override {
-    return std::to_string(frames_.count()) + " frames to " + folder_;
+    return std::to_string(frames_.count()) + " frames as " + shownAs_;
   }
   long long bytes() const override { return frames_.bytes(); }
 
  private:
-  std::string folder_;
+  std::string shownAs_;
   PngSequence frames_;
+  FrameScaler scaler_;
 };
 
 class VideoSink : public FrameSink {
@@ -82,6 +93,7 @@ class VideoSink : public FrameSink {
     VideoSettings settings;
     settings.width = setup.width;
     settings.height = setup.height;
+    scaler_.setUp(setup.width, setup.height, setup.scale, setup.scaleFilter);
     settings.frameRate = setup.frameRate;
     settings.audioPath = setup.audioPath;
     settings.audioStart = setup.audioStart;
@@ -99,7 +111,7 @@ class VideoSink : public FrameSink {
   }
   std::string note() const override { return note_; }
   bool write(const FrameView& frame, int64_t, std::string* error) override {
-    return video_.writeFrame(frame, error);
+    return video_.writeFrame(frame, scaler_, error);
   }
   // The writer's errors name the output already.
   bool finish(std::string* error) override { return video_.finish(error); }
@@ -114,6 +126,7 @@ class VideoSink : public FrameSink {
   VideoFormat format_;
   std::string ffmpeg_;
   SinkChoice choice_;
+  FrameScaler scaler_;
   VideoWriter video_;
   std::string note_;
 };
@@ -126,6 +139,31 @@ bool isFolder(const std::string& path) {
 bool endsWithPng(const std::string& path) {
   return path.size() > 4 && (path.compare(path.size() - 4, 4, ".png") == 0 ||
                              path.compare(path.size() - 4, 4, ".PNG") == 0);
+}
+
+// The file name of a path, after its last '/'.
+std::string fileNameOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// "%06d" or "%d" at `at` in name: its length, or 0 when it is no such conversion.
+size_t conversionAt(const std::string& name, size_t at) {
+  size_t i = at + 1;
+  if (i < name.size() && name[i] == '0') {
+    ++i;
+    if (i < name.size() && name[i] >= '1' && name[i] <= '9') ++i;
+    else return 0;
+  }
+  return i < name.size() && name[i] == 'd' ? i + 1 - at : 0;
+}
+
+std::unique_ptr<FrameSink> makeFramesSink(const std::string& out, const SinkChoice& choice,
+                                          std::string* error) {
+  std::string folder = folderOf(out);
+  std::unique_ptr<FramesSink> sink(new FramesSink(folder, fileNameOf(out), out));
+  if (!sink->check(choice.ifExists, error)) return nullptr;
+  return std::unique_ptr<FrameSink>(sink.release());
 }
 
 // The checks a video output can have before any work: its folder, an existing file,
@@ -159,10 +197,15 @@ std::unique_ptr<FrameSink> makeFrameSink(const std::string& out, const SinkChoic
                                          std::string* error) {
   VideoFormat format;
   if (out == "/dev/null") return std::unique_ptr<FrameSink>(new DiscardSink());
+  if (isFramesPattern(out)) return makeFramesSink(out, choice, error);
+  if (fileNameOf(out).find('%') != std::string::npos) {
+    *error = out + ": a frames pattern has one %d or %06d and ends in .png, as frames/%06d.png";
+    return nullptr;
+  }
   if (isFolder(out)) {
-    std::unique_ptr<FolderSink> sink(new FolderSink(out));
-    if (!sink->check(choice.ifExists, error)) return nullptr;
-    return std::unique_ptr<FrameSink>(sink.release());
+    *error = out + ": is a folder; name a video in it, or frames as " + out +
+             (out.back() == '/' ? "" : "/") + "%06d.png";
+    return nullptr;
   }
   if (endsWithPng(out)) {
     std::unique_ptr<SnapshotSink> sink(new SnapshotSink(out));
@@ -184,10 +227,21 @@ std::unique_ptr<FrameSink> makeFrameSink(const std::string& out, const SinkChoic
                        out.find('.', slash == std::string::npos ? 0 : slash) == std::string::npos)) {
     *error = out + ": output folder does not exist";
   } else {
-    *error = out + ": unknown output type (use .mp4, .mkv, .webm, .gif, .png or a folder)";
+    *error = out + ": unknown output type (use .mp4, .mkv, .webm, .gif, .png, a frames pattern"
+                   " such as frames/%06d.png, or a folder)";
   }
   return nullptr;
 }
+
+bool isFramesPattern(const std::string& output) {
+  const std::string name = fileNameOf(output);
+  size_t percent = name.find('%');
+  if (percent == std::string::npos || !endsWithPng(name)) return false;
+  size_t length = conversionAt(name, percent);
+  return length > 0 && name.find('%', percent + length) == std::string::npos;
+}
+
+bool isVideoSink(const FrameSink* sink) { return dynamic_cast<const VideoSink*>(sink) != nullptr; }
 
 bool isSnapshotSink(const FrameSink* sink) {
   return dynamic_cast<const SnapshotSink*>(sink) != nullptr;

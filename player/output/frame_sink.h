@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "output/frame_scale.h"
 #include "output/frame_view.h"
 #include "output/output_file.h"   // IfExists
 #include "output/video_writer.h"  // EncodingChoice
@@ -21,7 +22,9 @@ struct SinkChoice {
 };
 
 struct SinkSetup {
-  int width = 0, height = 0;
+  int width = 0, height = 0;  // the output's frame: the drawing scaled up by `scale`
+  int scale = 1;
+  ScaleFilter scaleFilter = ScaleFilter::Nearest;
   std::string frameRate;      // frames per second as ffmpeg takes it ("50", "1000/30")
   std::string audioPath;      // the sound under a video: this file...
   double audioStart = 0;      // ...from here...
@@ -32,7 +35,7 @@ class FrameSink {
  public:
   virtual ~FrameSink() = default;
   virtual bool open(const SinkSetup& setup, std::string* error) = 0;
-  // Frame `index` (from 0) as the plug-in drew it.
+  // Frame `index` (from 0) as the plug-in drew it, at the drawing's size.
   virtual bool write(const FrameView& frame, int64_t index, std::string* error) = 0;
   // Makes the output appear at its path.
   virtual bool finish(std::string* error) = 0;
@@ -51,12 +54,14 @@ class FrameSink {
   virtual std::string note() const { return ""; }
 };
 
-// The sink for an output name: "/dev/null", a name ending in .png, an existing folder,
-// a video name (.mp4 .mkv .webm .gif), or "-" (Matroska on standard output). Checks
-// that the folder exists and can be written (a device other than /dev/null, or a
-// pipe, is refused by name), that an existing output (or a non-empty
-// frames folder) may be replaced, that the encoding choice suits the container and
-// that ffmpeg is on the PATH for a video; *error is one line otherwise.
+// The sink for an output name: "/dev/null", a name ending in .png (one frame), a frames
+// pattern ending in .png ("frames/%06d.png": numbered frames from 1), a video name (.mp4
+// .mkv .webm .gif), or "-" (Matroska on standard output). A folder is no sink: the
+// command picks a video name inside it. Checks that the folder exists and can be
+// written (a device other than /dev/null, or a pipe, is refused by name), that an
+// existing output (or frames of the pattern) may be replaced, that the encoding choice
+// suits the container and that ffmpeg is on the PATH for a video; *error is one line
+// otherwise.
 std::unique_ptr<FrameSink> makeFrameSink(const std::string& output, const SinkChoice& choice,
                                          std::string* error);
 inline std::unique_ptr<FrameSink> makeFrameSink(const std::string& output, std::string* error) {
@@ -67,3 +72,9 @@ inline std::unique_ptr<FrameSink> makeFrameSink(const std::string& output, std::
 // Returns false for a sink that is not a snapshot.
 bool setSnapshotFrame(FrameSink* sink, int64_t index);
 bool isSnapshotSink(const FrameSink* sink);
+bool isVideoSink(const FrameSink* sink);
+
+// Whether a name is a frames pattern: one %d or %0Nd (N 1 to 9) in its file name, which
+// ends in .png, and no other '%'. A name with a '%' that is no such pattern is refused
+// by makeFrameSink with the reason.
+bool isFramesPattern(const std::string& output);

@@ -72,6 +72,19 @@ void LiveWindow::show(const FrameView& frame) {
   SDL_UpdateWindowSurface(window_);
 }
 
+void LiveWindow::showScaled(const FrameView& drawn, FrameScaler& scaler) {
+  SDL_Surface* target = SDL_GetWindowSurface(window_);
+  if (!target) return;
+  uint32_t* pixels;
+  int stride;
+  if (!framebuffer(scaler.width(), scaler.height(), &pixels, &stride)) {
+    show(drawn);
+    return;
+  }
+  scaler.scaleInto(drawn, pixels, stride);
+  SDL_UpdateWindowSurface(window_);
+}
+
 void LiveWindow::setTitle(const std::string& title) {
   if (title == title_) return;
   title_ = title;

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "output/frame_scale.h"
 #include "output/frame_view.h"
 
 class LiveWindow {
@@ -32,6 +33,9 @@ class LiveWindow {
   // show() or framebuffer(), which is when SDL lets the old memory go.
   bool framebuffer(int width, int height, uint32_t** pixels, int* stride);
   void show(const FrameView& frame);
+  // A frame drawn smaller than the window, scaled up straight into the window's surface
+  // when that is the scaler's size (else, a resize in flight, stretched as show() does).
+  void showScaled(const FrameView& drawn, FrameScaler& scaler);
   void setTitle(const std::string& title);
   // Full screen hides the mouse cursor, which would otherwise sit over the picture;
   // back in a window it shows again.

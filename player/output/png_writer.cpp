@@ -36,25 +36,8 @@ void onPngWrite(png_structp png, png_bytep data, png_size_t size) {
 }
 void onPngFlush(png_structp) {}
 
-// "frame_" six or more digits ".png": the names a folder of frames is made of.
-bool isFrameName(const char* name) {
-  if (strncmp(name, "frame_", 6) != 0) return false;
-  const char* p = name + 6;
-  int digits = 0;
-  while (*p >= '0' && *p <= '9') ++p, ++digits;
-  return digits >= 6 && strcmp(p, ".png") == 0;
-}
-}  // namespace
-
-std::string frameFileName(int n) {
-  char name[32];
-  snprintf(name, sizeof name, "frame_%06d.png", n);
-  return name;
-}
-
-namespace {
 // libpng's part, apart from the names: after a longjmp only plain locals are trusted.
-bool encodePng(PngTarget* target, const FrameView& frame) {
+bool encodePng(PngTarget* target, const FrameView& frame, FrameScaler& scaler) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, target, onPngError,
                                             onPngWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
@@ -63,7 +46,8 @@ bool encodePng(PngTarget* target, const FrameView& frame) {
     target->message = "libpng could not start";
     return false;
   }
-  std::vector<png_byte> row((size_t)frame.width * 3);
+  const int width = scaler.width(), height = scaler.height();
+  std::vector<png_byte> row((size_t)width * 3);
   if (setjmp(png_jmpbuf(png))) {
     png_destroy_write_struct(&png, &info);
     return false;
@@ -71,14 +55,15 @@ bool encodePng(PngTarget* target, const FrameView& frame) {
   png_set_write_fn(png, target, onPngWrite, onPngFlush);
   // Frames are written by the thousand; a fast level keeps a folder of frames cheap.
   png_set_compression_level(png, 3);
-  png_set_IHDR(png, info, (png_uint_32)frame.width, (png_uint_32)frame.height, 8,
+  png_set_IHDR(png, info, (png_uint_32)width, (png_uint_32)height, 8,
                PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
-  for (int y = 0; y < frame.height; ++y) {
-    const uint32_t* in = frame.pixels + (size_t)y * frame.stride;
+  for (int y = 0; y < height; ++y) {
+    int count;
+    const uint32_t* in = scaler.rows(frame, y, &count);
     png_byte* out = row.data();
-    for (int x = 0; x < frame.width; ++x) {
+    for (int x = 0; x < width; ++x) {
       uint32_t c = in[x];
       out[x * 3] = (png_byte)(c >> 16);
       out[x * 3 + 1] = (png_byte)(c >> 8);
@@ -94,6 +79,13 @@ bool encodePng(PngTarget* target, const FrameView& frame) {
 
 bool writePng(const std::string& path, const FrameView& frame, std::string* error,
               const std::string& shownAs) {
+  FrameScaler asDrawn;
+  asDrawn.setUp(frame.width, frame.height, 1, ScaleFilter::Nearest);
+  return writePng(path, frame, asDrawn, error, shownAs);
+}
+
+bool writePng(const std::string& path, const FrameView& frame, FrameScaler& scaler,
+              std::string* error, const std::string& shownAs) {
   const std::string& name = shownAs.empty() ? path : shownAs;
   PngTarget target;
   target.file = fopen(path.c_str(), "wb");
@@ -101,7 +93,7 @@ bool writePng(const std::string& path, const FrameView& frame, std::string* erro
     *error = name + ": cannot be written: " + strerror(errno);
     return false;
   }
-  if (!encodePng(&target, frame)) {
+  if (!encodePng(&target, frame, scaler)) {
     fclose(target.file);
     *error = target.writeErrno ? writeError(name, target.writeErrno)
                                : name + ": cannot write PNG: " + target.message;
@@ -123,6 +115,34 @@ namespace {
 const char kStagingPrefix[] = ".frames.part-";
 }  // namespace
 
+PngSequence::PngSequence(std::string folder, std::string pattern)
+    : folder_(std::move(folder)), pattern_(pattern) {
+  // The pattern was checked to be prefix, %d or %0Nd, suffix.
+  size_t percent = pattern.find('%');
+  size_t d = pattern.find('d', percent);
+  prefix_ = pattern.substr(0, percent);
+  suffix_ = pattern.substr(d + 1);
+  digits_ = d > percent + 2 ? pattern[d - 1] - '0' : 1;
+}
+
+std::string PngSequence::nameOf(int n) const {
+  char number[32];
+  snprintf(number, sizeof number, "%0*d", digits_, n);
+  return prefix_ + number + suffix_;
+}
+
+// The prefix, at least the pattern's width of digits (more once the numbers outgrow
+// it), the suffix.
+bool PngSequence::isFrameName(const char* name, int* number) const {
+  if (strncmp(name, prefix_.c_str(), prefix_.size()) != 0) return false;
+  const char* p = name + prefix_.size();
+  int digits = 0;
+  while (*p >= '0' && *p <= '9') ++p, ++digits;
+  if (digits < digits_ || digits > 9 || strcmp(p, suffix_.c_str()) != 0) return false;
+  *number = atoi(name + prefix_.size());
+  return true;
+}
+
 bool PngSequence::open(IfExists ifExists, std::string* error) {
   if (!checkWritableFolder(folder_, error)) return false;
   // A killed run's staging folder is no frame of anyone's: it goes before the folder is
@@ -135,22 +155,23 @@ bool PngSequence::open(IfExists ifExists, std::string* error) {
     *error = writeError(folder_, errno);
     return false;
   }
-  bool empty = true;
+  bool found = false;
+  int number;
   while (struct dirent* entry = readdir(dir)) {
-    if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) {
-      empty = false;
+    if (isFrameName(entry->d_name, &number)) {
+      found = true;
       break;
     }
   }
   closedir(dir);
-  if (!empty) {
-    *error = folder_ + ": folder is not empty (-y writes the frames into it anyway)";
+  if (found) {
+    *error = folder_ + ": already holds frames named " + pattern_ + " (-y replaces them)";
     return false;
   }
   return true;
 }
 
-bool PngSequence::write(const FrameView& frame, std::string* error) {
+bool PngSequence::write(const FrameView& frame, FrameScaler& scaler, std::string* error) {
   if (staging_.empty()) {
     std::string pattern = folder_ + "/" + kStagingPrefix + std::to_string(getpid()) + "-XXXXXX";
     if (!mkdtemp(&pattern[0])) {
@@ -160,9 +181,9 @@ bool PngSequence::write(const FrameView& frame, std::string* error) {
     staging_ = pattern;
     stagingLock_ = holdAsOwner(staging_, O_DIRECTORY);
   }
-  std::string path = staging_ + "/" + frameFileName(next_);
-  std::string shownAs = folder_ + (folder_.back() == '/' ? "" : "/") + frameFileName(next_);
-  if (!writePng(path, frame, error, shownAs)) {
+  std::string path = staging_ + "/" + nameOf(next_);
+  std::string shownAs = folder_ + (folder_.back() == '/' ? "" : "/") + nameOf(next_);
+  if (!writePng(path, frame, scaler, error, shownAs)) {
     unlink(path.c_str());
     return false;
   }
@@ -175,7 +196,7 @@ bool PngSequence::write(const FrameView& frame, std::string* error) {
 bool PngSequence::commit(std::string* error) {
   std::string slash = folder_.back() == '/' ? "" : "/";
   for (int i = 1; i < next_; ++i) {
-    std::string from = staging_ + "/" + frameFileName(i), to = folder_ + slash + frameFileName(i);
+    std::string from = staging_ + "/" + nameOf(i), to = folder_ + slash + nameOf(i);
     // Without -y a frame that appeared in the meantime is never replaced: link() refuses
     // an existing name where rename() would not.
     bool moved = ifExists_ == IfExists::Replace
@@ -185,7 +206,7 @@ bool PngSequence::commit(std::string* error) {
       *error = errno == EEXIST ? to + ": already exists (-y replaces it)" : writeError(to, errno);
       if (ifExists_ != IfExists::Replace) {
         // The frames moved so far are this run's own: take them back out.
-        for (int j = 1; j < i; ++j) unlink((folder_ + slash + frameFileName(j)).c_str());
+        for (int j = 1; j < i; ++j) unlink((folder_ + slash + nameOf(j)).c_str());
       }
       return false;
     }
@@ -199,7 +220,8 @@ bool PngSequence::commit(std::string* error) {
   if (!dir) return true;
   std::vector<std::string> stale;
   while (struct dirent* entry = readdir(dir)) {
-    if (isFrameName(entry->d_name) && atoi(entry->d_name + 6) >= next_) {
+    int number;
+    if (isFrameName(entry->d_name, &number) && number >= next_) {
       stale.push_back(folder_ + slash + entry->d_name);
     }
   }
@@ -208,9 +230,15 @@ bool PngSequence::commit(std::string* error) {
   return true;
 }
 
+bool PngSequence::write(const FrameView& frame, std::string* error) {
+  FrameScaler asDrawn;
+  asDrawn.setUp(frame.width, frame.height, 1, ScaleFilter::Nearest);
+  return write(frame, asDrawn, error);
+}
+
 void PngSequence::discard() {
   if (staging_.empty()) return;
-  for (int i = 1; i < next_; ++i) unlink((staging_ + "/" + frameFileName(i)).c_str());
+  for (int i = 1; i < next_; ++i) unlink((staging_ + "/" + nameOf(i)).c_str());
   rmdir(staging_.c_str());
   staging_.clear();
   releaseStaging();

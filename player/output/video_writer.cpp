@@ -611,6 +611,26 @@ bool VideoWriter::writeFrame(const FrameView& frame, std::string* error) {
       sent = writeAll(pipe_, rowBuffer_.data(), rowBuffer_.size());
     }
   }
+  return sentFrame((int)sent, error);
+}
+
+bool VideoWriter::writeFrame(const FrameView& frame, FrameScaler& scaler, std::string* error) {
+  if (scaler.factor() == 1) return writeFrame(frame, error);
+  if (pipe_ < 0) {
+    *error = "video output is not open";
+    return false;
+  }
+  // A band of output rows at a time: the frame at the output's size is never held.
+  Sent sent = Sent::All;
+  for (int y = 0, count = 0; y < height_ && sent == Sent::All; y += count) {
+    const uint32_t* rows = scaler.rows(frame, y, &count);
+    sent = writeAll(pipe_, (const char*)rows, (size_t)width_ * count * 4);
+  }
+  return sentFrame((int)sent, error);
+}
+
+bool VideoWriter::sentFrame(int outcome, std::string* error) {
+  Sent sent = (Sent)outcome;
   if (sent == Sent::Interrupted) {
     abort();
     *error = "interrupted";

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "output/frame_scale.h"
 #include "output/frame_view.h"
 #include "output/output_file.h"
 
@@ -118,6 +119,8 @@ class VideoWriter {
   bool open(const std::string& ffmpeg, const std::string& path, VideoFormat format,
             const VideoSettings& settings, std::string* error);
   bool writeFrame(const FrameView& frame, std::string* error);
+  // The frame scaled up to the output's size on the way (the scaler set up for it).
+  bool writeFrame(const FrameView& frame, FrameScaler& scaler, std::string* error);
   // Closes the pipe, waits for ffmpeg, and renames the file on success. On failure the
   // error is "<path>: <reason>", followed by the last lines of ffmpeg's log when the
   // reason is ffmpeg's rather than the system's.
@@ -131,6 +134,7 @@ class VideoWriter {
   // Starts the first ffmpeg with the frames' socket as its standard input.
   bool startEncoder(const std::vector<std::string>& args, std::string* error);
   bool reap(std::string* error);
+  bool sentFrame(int outcome, std::string* error);  // a Sent, after a frame's writes
   bool runToEnd(std::vector<std::string> args, std::string* error);
   std::string explain(const std::string& logText) const;
   std::string readLog() const;

@@ -150,7 +150,7 @@ TEST(RenderInProcess, TheFrameClockFollowsTheModulesRecord) {
     SCOPED_TRACE(c.interval);
     pellox->frameIntervalMillis = c.interval;
     std::string error;
-    Options folder = renderOptions(plugin, "", dir.path());
+    Options folder = renderOptions(plugin, "", dir.file("%03d.png"));
     folder.duration = 1;
     ASSERT_EQ(renderCommand(folder, &error), 0) << error;
     std::string listing = listFolder(dir.path());
@@ -186,7 +186,7 @@ TEST(RenderInProcess, AFileThatTurnsBadKeepsWhatDecodesOrWithStrictLeavesNothing
   // The audio decodes up to 1.9 s: 1.9 s at 40 frames a second, and a partial frame.
   for (bool strict : {true, false}) {
     ScratchDir frames;
-    for (const std::string& output : {dir.file("cut.mp4"), frames.path()}) {
+    for (const std::string& output : {dir.file("cut.mp4"), frames.file("%06d.png")}) {
       SCOPED_TRACE(output + (strict ? " --strict" : ""));
       Options o = renderOptions(plugin, dir.file("cut.m4a"), output);
       o.strict = strict;
@@ -198,7 +198,7 @@ TEST(RenderInProcess, AFileThatTurnsBadKeepsWhatDecodesOrWithStrictLeavesNothing
                                                "when processing input");
         EXPECT_EQ(listFolder(dir.path()), "cut.m4a\n");
         EXPECT_EQ(listFolder(frames.path()), "");
-      } else if (output == frames.path()) {
+      } else if (output == frames.file("%06d.png")) {
         int count = 0;
         for (char ch : listFolder(frames.path())) count += ch == '\n';
         EXPECT_GE(count, 76);
@@ -254,7 +254,7 @@ TEST(RenderInProcess, ASignalStopsTheRenderWithTheShellsStatus) {
   const std::string earlier = "frame_000001.png\nframe_000002.png\n";
   // output, the signal, sent while the render runs (else before it starts)
   const struct { const char* output; int signal; bool during; } cases[] = {
-      {"frames", SIGINT, false},  // a folder holding an earlier run's frames, with -y
+      {"frames/frame_%06d.png", SIGINT, false},  // over an earlier run's frames, with -y
       {"shot.png", SIGHUP, false},
       {"v.mp4", SIGTERM, true},   // waiting on ffmpeg: the grace period, then SIGKILL
   };
@@ -267,7 +267,7 @@ TEST(RenderInProcess, ASignalStopsTheRenderWithTheShellsStatus) {
     Options o = renderOptions(plugin, "", dir.file(c.output));
     o.width = 320;
     o.height = 240;
-    o.overwrite = true;  // -y: without it the frames folder is refused before anything runs
+    o.overwrite = true;  // -y: without it the frames are refused before anything runs
     installInterruptHandler();
     if (!c.during) raise(c.signal);
     std::thread signaller([&] {
@@ -376,7 +376,7 @@ TEST(RenderInProcess, ADurationBeyondAnyTrackRendersTheWholeTrack) {
   ASSERT_TRUE(writeWav(second, dir.file("one.wav"), &error)) << error;
   for (double duration : {1e15, 1e300}) {
     SCOPED_TRACE(duration);
-    Options o = renderOptions(plugin, dir.file("one.wav"), frames.path());
+    Options o = renderOptions(plugin, dir.file("one.wav"), frames.file("%06d.png"));
     o.duration = duration;
     ASSERT_EQ(renderCommand(o, &error), 0) << error;
     std::string listing = listFolder(frames.path());
@@ -410,4 +410,81 @@ TEST(RenderInProcess, AFolderOrPlaylistRendersEachOfItsFiles) {
   EXPECT_EQ(renderCommand(o, &error), EXIT_USAGE);
   EXPECT_EQ(error, "render: several inputs (" + dir.file("album/2 two.wav") + ", " +
                        dir.file("album/10 ten.flac") + ") need -o FOLDER/, not " + dir.file("one.mp4"));
+}
+
+namespace {
+// A PNG's pixels as RGB bytes, decoded by ffmpeg.
+std::string rgbOf(const std::string& png) {
+  std::string raw = png + ".rgb", out;
+  runCommand("ffmpeg -nostdin -v error -y -i '" + png + "' -f rawvideo -pix_fmt rgb24 '" + raw + "'",
+             &out);
+  return readWholeFile(raw);
+}
+}  // namespace
+
+TEST(RenderInProcess, AScaledFrameIsTheDrawingInBlocksAndVideosTakeTheirOwnRate) {
+  PluginCopy plugin;
+  ScratchDir dir;
+  // output, --scale, the drawing it makes (rendered on its own for comparison)
+  const struct { int w, h, scale, dw, dh; } cases[] = {
+      {128, 96, 2, 64, 48},
+      {130, 97, 2, 65, 49},   // odd sides: the last drawn column and row half shown
+      {200, 150, 3, 67, 50},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + " by " + std::to_string(c.scale));
+    std::string error;
+    Options big = renderOptions(plugin, "", dir.file("big.png"));
+    big.width = c.w;
+    big.height = c.h;
+    big.scale = c.scale;
+    big.at = 2;
+    big.overwrite = true;
+    ASSERT_EQ(renderCommand(big, &error), 0) << error;
+    Options small = big;
+    small.output = dir.file("small.png");
+    small.width = c.dw;
+    small.height = c.dh;
+    small.scale = 1;
+    ASSERT_EQ(renderCommand(small, &error), 0) << error;
+    const std::string a = rgbOf(big.output), b = rgbOf(small.output);
+    ASSERT_EQ(a.size(), (size_t)c.w * c.h * 3);
+    ASSERT_EQ(b.size(), (size_t)c.dw * c.dh * 3);
+    // Every output pixel is the drawn pixel of its block.
+    int wrong = 0, lit = 0;
+    for (int y = 0; y < c.h; ++y) {
+      for (int x = 0; x < c.w; ++x) {
+        const size_t o = ((size_t)y * c.w + x) * 3, d = ((size_t)(y / c.scale) * c.dw + x / c.scale) * 3;
+        wrong += a.compare(o, 3, b, d, 3) != 0;
+        lit += a.compare(o, 3, a, 0, 3) != 0;
+      }
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_GT(lit, c.w * c.h / 100);  // the frame holds a picture, not one colour
+  }
+  // A scaled video is the output's size; --fps gives its rate, frames repeated or dropped.
+  const struct { int num, den; const char* rate; int frames; } rates[] = {
+      {0, 1, "40/1", 40},             // the module's own
+      {30, 1, "30/1", 30},
+      {60, 1, "60/1", 60},
+      {30000, 1001, "30000/1001", 30},
+  };
+  for (const auto& r : rates) {
+    SCOPED_TRACE(r.rate);
+    std::string error;
+    Options video = renderOptions(plugin, "", dir.file("v.mp4"));
+    video.width = 128;
+    video.height = 96;
+    video.scale = 2;
+    video.duration = 1;
+    video.overwrite = true;
+    video.fpsNumerator = r.num;
+    video.fpsDenominator = r.den;
+    ASSERT_EQ(renderCommand(video, &error), 0) << error;
+    // The video stream first, then the audio's.
+    const std::string streams = probe(video.output, "stream=width,height,r_frame_rate");
+    EXPECT_EQ(streams.rfind(std::string("width=128\nheight=96\nr_frame_rate=") + r.rate + "\n", 0),
+              0u) << streams;
+    EXPECT_EQ(videoFrames(video.output), r.frames);
+  }
 }

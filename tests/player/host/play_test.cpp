@@ -784,3 +784,88 @@ TEST(Play, ShowsPauseAndHidesTheCursorInFullScreen) {
   ASSERT_TRUE(WIFEXITED(status)) << readWholeFile(dir.file("play.log"));
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
+
+namespace {
+// The n x n blocks of a screenshot of the window (width x height) whose pixels are not
+// all alike, and the colours in it; -1 when no screenshot can be taken.
+int unevenBlocks(const XServer& x, const std::string& id, const ScratchDir& dir, int width,
+                 int height, int n, size_t* colours) {
+  std::string out;
+  if (x.run("xwd -silent -id " + id + " -out '" + dir.file("blocks.xwd") + "' 2>&1", &out) != 0 ||
+      runCommand("ffmpeg -v error -i '" + dir.file("blocks.xwd") + "' -frames:v 1 -f rawvideo "
+                 "-pix_fmt rgb24 -y '" + dir.file("blocks.rgb") + "'", &out) != 0) {
+    return -1;
+  }
+  std::string pixels = readWholeFile(dir.file("blocks.rgb"));
+  if (pixels.size() != (size_t)width * height * 3) return -1;
+  std::map<std::string, int> seen;
+  int uneven = 0;
+  for (int by = 0; by + n <= height; by += n) {
+    for (int bx = 0; bx + n <= width; bx += n) {
+      const size_t corner = ((size_t)by * width + bx) * 3;
+      bool alike = true;
+      for (int y = by; y < by + n; ++y)
+        for (int x = bx; x < bx + n; ++x)
+          alike = alike && pixels.compare(((size_t)y * width + x) * 3, 3, pixels, corner, 3) == 0;
+      uneven += !alike;
+      ++seen[pixels.substr(corner, 3)];
+    }
+  }
+  *colours = seen.size();
+  return uneven;
+}
+}  // namespace
+
+TEST(Play, AScaledWindowShowsTheDrawingInBlocksAndSDrawsAtFullSize) {
+  XServer x;
+  ASSERT_TRUE(x.start()) << "Xvfb (scripts/deps.sh) did not start";
+  ScratchDir dir;
+  std::string out;
+  ASSERT_EQ(runCommand("cp '" VIS_PLUGIN_PATH "' '" + dir.file("vis_orlim.so") + "'", &out), 0);
+  pid_t player = startPlay(x, dir, {"-m", "Pellox", "--size", "320x240", "--scale", "2",
+                                    "--seed", "3"});
+  ASSERT_GT(player, 0);
+  struct Reaper {
+    pid_t pid;
+    ~Reaper() {
+      if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+      }
+    }
+  } reaper{player};
+  std::string id;
+  ASSERT_EQ(x.run("timeout 10 xdotool search --sync --name '^Pellox - demo tune - '", &id), 0)
+      << readWholeFile(dir.file("play.log"));
+  id = trimmed(id.substr(0, id.find('\n')));
+  ASSERT_EQ(x.run("xdotool windowfocus --sync " + id, &out), 0) << out;
+  // The window is the size asked for, and the plug-in's 160x120 drawing fills it in
+  // 2x2 blocks: once orbs are drawn, on every screenshot.
+  EXPECT_TRUE(waitFor(x, "xdotool getwindowgeometry " + id, "320x240", 5, &out)) << out;
+  size_t colours = 0;
+  int uneven = -1;
+  for (int i = 0; i < 100 && (uneven < 0 || colours < 3); ++i) {
+    usleep(100000);
+    uneven = unevenBlocks(x, id, dir, 320, 240, 2, &colours);
+  }
+  ASSERT_GE(colours, 3u) << "no orbs drawn";
+  for (int shot = 0; shot < 3; ++shot) {
+    EXPECT_EQ(uneven, 0) << "screenshot " << shot;
+    usleep(200000);
+    uneven = unevenBlocks(x, id, dir, 320, 240, 2, &colours);
+  }
+  // S: the plug-in draws at the window's full size; edges now fall inside blocks.
+  x.run("xdotool key s", &out);
+  uneven = 0;
+  for (int i = 0; i < 100 && uneven <= 0; ++i) {
+    usleep(100000);
+    uneven = unevenBlocks(x, id, dir, 320, 240, 2, &colours);
+  }
+  EXPECT_GT(uneven, 0) << "S left the drawing at half size";
+  x.run("xdotool key Escape", &out);
+  int status = -1;
+  for (int i = 0; i < 100 && waitpid(player, &status, WNOHANG) == 0; ++i) usleep(100000);
+  reaper.pid = -1;
+  ASSERT_TRUE(WIFEXITED(status)) << readWholeFile(dir.file("play.log"));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << readWholeFile(dir.file("play.log"));
+}

@@ -2,6 +2,7 @@
 // probed with ffprobe and read back, and every bad input refused with one line.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
@@ -58,19 +59,26 @@ TEST(Render, PngSnapshotIsByteIdenticalForTheSameSeed) {
   ScratchDir dir;
   std::string err;
   const std::string common = " -m Pellox --size 160x120 --at 3 --seed 42 -o ";
+  // Into a log (stderr not a terminal) the closing line still comes; -q keeps it back.
   ASSERT_EQ(orlimvis("render" + common + dir.file("a.png"), &err), 0) << err;
-  ASSERT_EQ(orlimvis("render" + common + dir.file("b.png"), &err), 0) << err;
-  EXPECT_EQ(err, "");  // quiet when stderr is not a terminal
+  EXPECT_EQ(err.rfind("orlimvis: wrote " + dir.file("a.png") + " (", 0), 0u) << err;
+  EXPECT_EQ(lines(err), 1) << err;
+  ASSERT_EQ(orlimvis("render -q" + common + dir.file("b.png"), &err), 0) << err;
+  EXPECT_EQ(err, "");
   std::string a = readWholeFile(dir.file("a.png")), b = readWholeFile(dir.file("b.png"));
   ASSERT_GT(a.size(), 100u);
   EXPECT_EQ(a, b);
   std::string v = probe(dir.file("a.png"), "stream=width,height");
   EXPECT_EQ(v, "width=160\nheight=120\n");
   // Another seed reaches the plug-in's generator: other colours, other bytes.
-  ASSERT_EQ(orlimvis("render -m Pellox --size 160x120 --at 3 --seed 43 -o " + dir.file("c.png"),
+  ASSERT_EQ(orlimvis("render -v -m Pellox --size 160x120 --at 3 --seed 43 -o " + dir.file("c.png"),
                      &err),
             0)
       << err;
+  // -v says first what is rendered.
+  EXPECT_EQ(err.rfind("orlimvis: the demo tune (44100 Hz, 2 channels, 00:00:24.00) with Pellox, "
+                      "drawn at 160x120, 40 frames a second, to " + dir.file("c.png") + "\n", 0),
+            0u) << err;
   EXPECT_NE(readWholeFile(dir.file("c.png")), a);
   EXPECT_EQ(listFolder(dir.path()), "a.png\nb.png\nc.png\n");
 }
@@ -90,6 +98,40 @@ TEST(Render, ProgressLineOnATerminal) {
   EXPECT_NE(out.find("x  00:00:00 left"), std::string::npos) << out;
   EXPECT_NE(out.find("orlimvis: wrote " + dir.file("t.png") + " ("), std::string::npos) << out;
   EXPECT_NE(out.find(" KiB)"), std::string::npos) << out;
+
+  // Several inputs with long names on a terminal 72 columns wide: every line drawn stays
+  // within 71 columns, the names shortened in the middle (the start and end kept).
+  const std::string name = "A Rather Long Name For A Track Of An Album (Remastered 2026)";
+  for (const char* n : {"1", "2"}) {
+    ASSERT_EQ(orlimvis("tune '" + dir.file(n + (" " + name) + ".wav") + "' --duration 0.5", &out),
+              0) << out;
+  }
+  mkdir(dir.file("videos").c_str(), 0755);
+  ASSERT_EQ(runCommand("script -qfec \"stty cols 72; '" + kProgram + "' render -m Pellox --plugin '" +
+                       pluginCopy() + "' --size 64x48 -o '" + dir.file("videos") + "/' '" +
+                       dir.file("1 " + name) + ".wav' '" + dir.file("2 " + name) + ".wav'\" /dev/null",
+                       &out),
+            0)
+      << out;
+  int drawn = 0;
+  std::string line;
+  for (char c : out + "\n") {
+    if (c != '\r' && c != '\n') {
+      line += c;
+      continue;
+    }
+    size_t clear = line.find("\033[K");
+    if (clear != std::string::npos) line.erase(clear);
+    if (line.find("orlimvis: [") == 0) {
+      ++drawn;
+      EXPECT_LT(line.size(), 72u) << line;
+      EXPECT_NE(line.find("/tmp/"), std::string::npos) << line;           // the start...
+      EXPECT_NE(line.find("..."), std::string::npos) << line;            // ...not all...
+      EXPECT_NE(line.find("2026).wav "), std::string::npos) << line;     // ...and the end
+    }
+    line.clear();
+  }
+  EXPECT_GE(drawn, 2) << out;  // at least the last of each input
 }
 
 TEST(Render, Mp4HasTheRangesDurationFrameRateSizeAndAudio) {
@@ -143,17 +185,42 @@ TEST(Render, VideoOfAFileCarriesTheSameRangeOfThatFile) {
   EXPECT_EQ(listFolder(dir.path()), "mix:one.wav\nv:1.mkv\n");
 }
 
-TEST(Render, FolderGetsNumberedFrames) {
-  ScratchDir dir;
+TEST(Render, APatternGetsNumberedFramesAndAFolderAVideo) {
+  ScratchDir dir, videos;
   std::string err;
-  ASSERT_EQ(orlimvis("render -m Ambrith --duration 0.25 --size 64x48 -o " + dir.path(), &err), 0) << err;
+  ASSERT_EQ(orlimvis("render -m Ambrith --duration 0.25 --size 64x48 -o " + dir.file("f%03d.png"),
+                     &err), 0) << err;
   std::string expected;
   for (int i = 1; i <= 10; ++i) {
     char name[32];
-    snprintf(name, sizeof name, "frame_%06d.png\n", i);
+    snprintf(name, sizeof name, "f%03d.png\n", i);
     expected += name;
   }
   EXPECT_EQ(listFolder(dir.path()), expected);
+  // Into a log: the closing line alone, for so short a run.
+  EXPECT_EQ(err.rfind("orlimvis: wrote 10 frames as " + dir.file("f%03d.png") + " (", 0), 0u) << err;
+  EXPECT_EQ(lines(err), 1) << err;
+  // One input and a folder: a video in it, named for the input, in --format's container.
+  ASSERT_EQ(orlimvis("tune " + dir.file("song.wav") + " --duration 0.5", &err), 0) << err;
+  ASSERT_EQ(orlimvis("render " + dir.file("song.wav") + " -m 1 --size 64x48 --format mkv -o " +
+                         videos.path(), &err), 0) << err;
+  EXPECT_EQ(listFolder(videos.path()), "song.mkv\n");
+  EXPECT_EQ(probe(videos.file("song.mkv"), "format=format_name"), "format_name=matroska,webm\n");
+  // Names that say nothing clear are refused with what they should say.
+  const struct { std::string out; const char* says; } bad[] = {
+      {dir.file("f%d%d.png"), "a frames pattern has one %d or %06d and ends in .png"},
+      {dir.file("f%s.png"), "a frames pattern has one %d or %06d"},
+      {dir.file("f%06d.jpg"), "a frames pattern has one %d or %06d"},
+  };
+  for (const auto& c : bad) {
+    EXPECT_EQ(orlimvis("render -m 1 --duration 0.1 -o " + c.out, &err), 1) << c.out;
+    EXPECT_NE(err.find(c.says), std::string::npos) << err;
+    EXPECT_EQ(lines(err), 1) << err;
+  }
+  EXPECT_EQ(orlimvis("render -m 1 --duration 0.1 --format webm -o " + dir.file("x.mp4"), &err), 1);
+  EXPECT_NE(err.find("--format: only for a folder output"), std::string::npos) << err;
+  EXPECT_EQ(orlimvis("render -m 1 --duration 0.1 --fps 30 -o " + dir.file("x.png"), &err), 1);
+  EXPECT_NE(err.find("--fps is only for a video output"), std::string::npos) << err;
 }
 
 TEST(Render, EachBadInputGetsOneLineAndLeavesNothing) {
@@ -304,8 +371,9 @@ TEST(Render, SeveralInputsEachGetTheirVideoAndOneBadOneIsReported) {
                             dir.file("c.wav") + " -m Ambrith --size 96x64 -o " + videos.path() + "/",
                         &err);
   EXPECT_EQ(status, 1);  // not all succeeded
-  // One line for the bad input, one for the count; the others were written.
-  EXPECT_EQ(lines(err), 2) << err;
+  // One line for the bad input, one for the count, one for each written.
+  EXPECT_EQ(lines(err), 4) << err;
+  EXPECT_NE(err.find("orlimvis: wrote " + videos.file("a.mp4") + " ("), std::string::npos) << err;
   EXPECT_NE(err.find("orlimvis: " + dir.file("b.wav") + ": not an audio file"), std::string::npos)
       << err;
   EXPECT_NE(err.find("orlimvis: 1 of 3 inputs failed"), std::string::npos) << err;
@@ -336,9 +404,10 @@ TEST(Render, ExistingOutputsNeedYes) {
   const struct { std::string out; bool yes; int status; const char* says; } cases[] = {
       {dir.file("x.png"), false, 1, "x.png: already exists (-y replaces it)"},
       {dir.file("x.mp4"), false, 1, "x.mp4: already exists (-y replaces it)"},
-      {frames.path(), false, 1, "folder is not empty"},
+      {frames.file("frame_%06d.png"), false, 0, ""},  // notes.txt is no frame of the pattern
+      {frames.file("frame_%06d.png"), false, 1, "already holds frames named frame_%06d.png"},
       {dir.file("x.png"), true, 0, ""},
-      {frames.path(), true, 0, ""},
+      {frames.file("frame_%06d.png"), true, 0, ""},
   };
   for (const auto& c : cases) {
     int status = orlimvis(std::string("render -m Tovanel --size 32x32 --duration 0.1") +

@@ -162,6 +162,19 @@ TEST(Cli, Commands) {
       {{"render", "-m", "P", "-o", "x.mp4", "--at", "3"}, "--at is only for a .png"},
       {{"render", "-m", "P", "-o", "x.png", "--at", "3"}, nullptr},
       {{"play"}, nullptr},  // no -m: the module last played
+      {{"render", "-m", "P", "-o", "x.mp4", "--scale", "0"}, "--scale 0: expected auto or a whole number from 1 to 32"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--scale", "33"}, "--scale 33"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--scale", "2.5"}, "--scale 2.5"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--scale-filter", "cubic"}, "nearest or smooth"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--fps", "0"}, "--fps 0: from 1 to 240"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--fps", "240.001"}, "from 1 to 240"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--fps", "30/0"}, "--fps 30/0: expected frames a second"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--fps", "2.5.1"}, "--fps 2.5.1"},
+      {{"render", "-m", "P", "-o", "x.mp4", "--fps", "29.9701"}, "--fps 29.9701"},  // three decimals at most
+      {{"render", "-m", "P", "-o", "x/", "--format", "avi"}, "--format avi: expected mp4, mkv, webm or gif"},
+      {{"render", "-m", "P", "-o", "x/", "--format", ".mp4"}, "--format .mp4"},
+      {{"play", "-m", "P", "--fps", "30"}, "--fps is only for render"},
+      {{"play", "-m", "P", "-q"}, "-q is only for render"},
   };
   for (const auto& c : bad) {
     Options r;
@@ -216,6 +229,36 @@ TEST(Cli, RenderChoicesSeveralInputsVersionAndHelp) {
   EXPECT_EQ(o.encoding.crf, 18);
   EXPECT_EQ(o.encoding.preset, "slow");
   EXPECT_EQ(o.encoding.audioBitrate, 256);
+  // The picture and the report: --scale, its filter, --fps as a fraction in lowest terms,
+  // --format, -q and -v (the last of each wins).
+  const struct { std::vector<const char*> args; int scale; ScaleFilter filter; int num, den, verbosity; } looks[] = {
+      {{}, SCALE_AUTO, ScaleFilter::Nearest, 0, 1, 1},  // the defaults
+      {{"--scale", "3", "--scale-filter", "smooth"}, 3, ScaleFilter::Smooth, 0, 1, 1},
+      {{"--scale", "3", "--scale", "auto", "-q"}, SCALE_AUTO, ScaleFilter::Nearest, 0, 1, 0},
+      {{"--fps", "29.97", "-v"}, SCALE_AUTO, ScaleFilter::Nearest, 2997, 100, 2},
+      {{"--fps", "30000/1001", "--quiet", "--verbose"}, SCALE_AUTO, ScaleFilter::Nearest, 30000, 1001, 2},
+      {{"--fps", "60/2", "--scale", "32"}, 32, ScaleFilter::Nearest, 30, 1, 1},
+      {{"--fps", "1", "--scale-filter", "nearest"}, SCALE_AUTO, ScaleFilter::Nearest, 1, 1, 1},
+      {{"--fps", "23.976"}, SCALE_AUTO, ScaleFilter::Nearest, 2997, 125, 1},
+  };
+  for (const auto& l : looks) {
+    std::vector<const char*> args = {"render", "-m", "1", "-o", "x.mp4"};
+    args.insert(args.end(), l.args.begin(), l.args.end());
+    Options p;
+    ASSERT_TRUE(parse(args, &p, &e)) << e;
+    EXPECT_EQ(p.scale, l.scale);
+    EXPECT_EQ(p.scaleFilter, l.filter);
+    EXPECT_EQ(p.fpsNumerator, l.num);
+    EXPECT_EQ(p.fpsDenominator, l.den);
+    EXPECT_EQ(p.verbosity, l.verbosity);
+  }
+  Options folder, live;
+  ASSERT_TRUE(parse({"render", "-m", "1", "-o", "videos/", "--format", "webm"}, &folder, &e)) << e;
+  EXPECT_EQ(folder.format, "webm");
+  ASSERT_TRUE(parse({"play", "-m", "1", "--scale", "2", "--scale-filter", "smooth"}, &live, &e)) << e;
+  EXPECT_EQ(live.scale, 2);
+  EXPECT_EQ(live.scaleFilter, ScaleFilter::Smooth);
+
   Options copy;
   ASSERT_TRUE(parse({"render", "-m", "1", "-o", "x.mkv", "-y", "-n", "--audio", "copy"}, &copy, &e));
   EXPECT_FALSE(copy.overwrite);  // the last of -y and -n wins
@@ -229,9 +272,10 @@ TEST(Cli, RenderChoicesSeveralInputsVersionAndHelp) {
   EXPECT_EQ(std::string(versionText()).rfind("orlimvis ", 0), 0u);
   const struct { const char* command; std::vector<const char*> mentions; } helps[] = {
       {"render", {"-o", "-y", "--crf", "--preset", "--codec", "--audio-bitrate", "--audio copy", "--at",
-                  "--bands", "--levels", "--sensitivity"}},
+                  "--bands", "--levels", "--sensitivity", "--scale", "--scale-filter", "--fps",
+                  "--format", "%06d.png", "--quiet", "--verbose"}},
       {"play", {"--capture", "Space", "--bands", "--levels", "--sensitivity", "Up/Down volume", "M mute",
-                "sound server goes away"}},
+                "sound server goes away", "--scale", "--scale-filter", "S full-size"}},
       {"list", {"--plugin"}},
       {"tune", {"OUT.wav", "--duration"}},
   };

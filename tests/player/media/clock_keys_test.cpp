@@ -1,6 +1,10 @@
 // The frame clock's arithmetic against values worked out by hand, and play's key
 // table.
 #include <gtest/gtest.h>
+#include <math.h>
+
+#include <algorithm>
+#include <vector>
 
 #include "frame_clock.h"
 #include "keys.h"
@@ -58,6 +62,43 @@ TEST(FrameClock, FramesLieWhereTheIntervalPutsThemWithoutDrift) {
   }
 }
 
+TEST(FrameClock, AVideoAtItsOwnRateRepeatsOrDropsTheModulesFrames) {
+  // interval, video frames a second (num / den), module frames, the video frames they
+  // fill, the most times one module frame is shown and the fewest
+  const struct { int interval, num, den; int64_t frames, video; int most, fewest; } cases[] = {
+      {25, 40, 1, 40, 40, 1, 1},          // the module's own rate: one for one
+      {25, 30, 1, 40, 30, 1, 0},          // every fourth frame dropped
+      {25, 60, 1, 40, 60, 2, 1},          // every other one shown twice
+      {25, 24, 1, 41, 25, 1, 0},          // a partial last frame still ends the video
+      {25, 30000, 1001, 400, 300, 1, 0},  // 29.97: 299.7 rounded up
+      {30, 50, 1, 34, 51, 2, 1},          // 33.3 a second into 50
+      {50, 240, 1, 20, 240, 12, 12},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.interval) + " ms into " + std::to_string(c.num) + "/" +
+                 std::to_string(c.den));
+    FrameClock clock = clockOf(c.interval, 44100);
+    EXPECT_EQ(clock.videoFramesBefore(c.frames, c.num, c.den), c.video);
+    // Each video frame j shows the module frame under way at j den / num seconds: count
+    // them one by one.
+    std::vector<int> shown((size_t)c.frames, 0);
+    for (int64_t j = 0; j < c.video; ++j) {
+      int64_t k = (int64_t)floor((double)j * c.den * 1000 / ((double)c.num * c.interval) + 1e-9);
+      if (k < c.frames) ++shown[(size_t)k];
+    }
+    int most = 0, fewest = 1 << 30;
+    for (int64_t k = 0; k < c.frames; ++k) {
+      int times = (int)(clock.videoFramesBefore(k + 1, c.num, c.den) -
+                        clock.videoFramesBefore(k, c.num, c.den));
+      EXPECT_EQ(times, shown[(size_t)k]) << "frame " << k;
+      most = std::max(most, times);
+      fewest = std::min(fewest, times);
+    }
+    EXPECT_EQ(most, c.most);
+    EXPECT_EQ(fewest, c.fewest);
+  }
+}
+
 TEST(Keys, EachKeyHasItsAction) {
   const KeyState playing{4, 0, true, true}, capturing{4, 2, false, false},
       list{4, 0, true, true, 3};
@@ -74,6 +115,7 @@ TEST(Keys, EachKeyHasItsAction) {
       {'5', playing, KeyAction::None, -1, 0},          // no fifth module
       {'0', playing, KeyAction::None, -1, 0},
       {'F', playing, KeyAction::Fullscreen, -1, 0},
+      {'S', playing, KeyAction::ToggleScale, -1, 0},  // full-size drawing on and off
       {KEY_SPACE, playing, KeyAction::TogglePause, -1, 0},
       {KEY_LEFT, playing, KeyAction::Seek, -1, -5},
       {KEY_RIGHT, playing, KeyAction::Seek, -1, 5},

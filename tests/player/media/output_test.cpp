@@ -511,8 +511,8 @@ TEST(Output, ExistingOutputsAreKeptUnlessReplacing) {
                             settings, &error));
     EXPECT_EQ(error, dir.file("old.png") + ": already exists (-y replaces it)");
   }
-  // A frames folder that holds anything is refused; replacing writes over the frames
-  // and removes an earlier run's frames beyond the new last one, nothing else.
+  // A frames folder that holds frames of the pattern is refused; replacing writes over
+  // the frames and removes an earlier run's frames beyond the new last one, nothing else.
   ScratchDir frames;
   {
     PngSequence run(frames.path());
@@ -523,7 +523,7 @@ TEST(Output, ExistingOutputsAreKeptUnlessReplacing) {
   std::ofstream(frames.file("notes.txt")) << "mine";
   PngSequence again(frames.path());
   EXPECT_FALSE(again.open(IfExists::Refuse, &error));
-  EXPECT_EQ(error, frames.path() + ": folder is not empty (-y writes the frames into it anyway)");
+  EXPECT_EQ(error, frames.path() + ": already holds frames named frame_%06d.png (-y replaces them)");
   ASSERT_TRUE(again.open(IfExists::Replace, &error)) << error;
   ASSERT_TRUE(again.write(view, &error)) << error;
   ASSERT_TRUE(again.commit(&error)) << error;
