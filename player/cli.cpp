@@ -114,9 +114,9 @@ const CommandHelp kHelp[] = {
      "Keys: 1-4 module, F full screen (no cursor), S full-size drawing on/off, Space pause,\n"
      "Left/Right seek 5 s, Up/Down volume 5% (a file or the tune), M mute, N/P next or\n"
      "previous AUDIO, Esc or Q quit. The title shows the module, the track and where it is\n"
-     "(or the input's name), and paused, muted or the volume. If the sound server goes\n"
-     "away, play says so once (and in the title), draws on without sound and takes up the\n"
-     "sound again when the server is back.\n"},
+     "(or the input's name), and paused, muted or the volume.\n"
+     "If the sound server goes away, play says so once (and in the title), draws on\n"
+     "without sound and takes up the sound again when the server is back.\n"},
     {"list",
      "usage: orlimvis list [--plugin PATH]\n"
      "Prints the plug-in's description and its modules with their indexes.\n"},

@@ -10,7 +10,7 @@
 #include "audio/decoder.h"
 #include "audio/demo_tune.h"
 #include "host/plugin_home.h"
-#include "output/output_file.h"  // makeScratchFile, interruptRequested
+#include "output/output_file.h"  // makeScratchFile, removeScratchFile, interruptRequested
 
 std::string defaultPluginPath() { return defaultPluginLocation().path; }
 
@@ -20,7 +20,7 @@ Session::~Session() {
   spectrumDestroy(analyser_);
   if (clockPinned_) visSetSystemTimeOverride(nullptr);
   file_.reset();
-  if (!spool_.empty()) unlink(spool_.c_str());
+  if (!spool_.empty()) removeScratchFile(spool_);
 }
 
 std::vector<std::string> Session::takeWarnings() {
