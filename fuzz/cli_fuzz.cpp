@@ -53,7 +53,8 @@ void checkOptions(const Options& o) {
       check(!o.module.empty() && !o.output.empty() && !o.capture, "render's options", o.output);
       break;
     case Command::Play:
-      check(!o.module.empty() && o.output.empty() && o.at == -1, "play's options", o.output);
+      // No -m is allowed: play starts with the module last played.
+      check(o.output.empty() && o.at == -1, "play's options", o.output);
       check(!(o.capture && !o.audio.empty()), "play: file or capture", o.audio);
       break;
     case Command::Tune:
