@@ -180,13 +180,7 @@ void Session::pinClock() {
   if (!options_.seeded || clockPinned_) return;
   // The plug-in seeds its generator from the milliseconds of the system time; a fixed
   // time makes every init of a run, and every run, start from the same state.
-  SYSTEMTIME time = {};
-  time.wYear = 2000;
-  time.wMonth = 1;
-  time.wDayOfWeek = 6;
-  time.wDay = 1;
-  time.wMilliseconds = (WORD)(options_.seed % 1000);
-  visSetSystemTimeOverride(&time);
+  pinPluginClock(options_.seed);
   clockPinned_ = true;
 }
 

@@ -111,13 +111,7 @@ class WebPage : private HostWindowsListener {
     if (seed >= 0) {
       // The plug-in seeds its generator from the milliseconds of the system time, as
       // `orlimvis --seed` pins them.
-      SYSTEMTIME time = {};
-      time.wYear = 2000;
-      time.wMonth = 1;
-      time.wDayOfWeek = 6;
-      time.wDay = 1;
-      time.wMilliseconds = (WORD)(seed % 1000);
-      visSetSystemTimeOverride(&time);
+      pinPluginClock(seed);
     } else {
       visSetSystemTimeOverride(nullptr);
     }

@@ -38,8 +38,8 @@ bool AudioCapture::open(const std::string& device, int historyFrames, std::strin
   if (name_.empty()) {
     // SDL's own name for the default input, where its driver can tell (Pulse, PipeWire).
     char* name = nullptr;
-    SDL_AudioSpec spec;
-    if (SDL_GetDefaultAudioInfo(&name, &spec, 1) == 0 && name && *name) name_ = name;
+    SDL_AudioSpec format;  // filled in by SDL, not needed here
+    if (SDL_GetDefaultAudioInfo(&name, &format, 1) == 0 && name && *name) name_ = name;
     SDL_free(name);
     if (name_.empty()) name_ = "default input";
   }

@@ -203,3 +203,13 @@ int HostWindows::messageBox(void* context, HWND owner, const char* text, const c
                                                                caption ? caption : "", type);
   return IDOK;
 }
+
+void pinPluginClock(unsigned long seed) {
+  SYSTEMTIME time = {};
+  time.wYear = 2000;
+  time.wMonth = 1;
+  time.wDayOfWeek = 6;
+  time.wDay = 1;
+  time.wMilliseconds = (WORD)(seed % 1000);
+  visSetSystemTimeOverride(&time);
+}

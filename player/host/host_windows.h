@@ -106,3 +106,8 @@ class HostWindows {
   std::vector<HostRequestRecord> requests_;
   WPARAM reportedToggle_ = 0;
 };
+
+// Pins the system time the plug-in reads to a fixed day whose milliseconds are
+// seed mod 1000: the plug-in seeds its generator from them at every init, so each init,
+// and each run, starts from the same state. visSetSystemTimeOverride(nullptr) unpins.
+void pinPluginClock(unsigned long seed);

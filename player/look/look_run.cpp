@@ -7,20 +7,10 @@
 
 #include "audio/audio_feed.h"
 #include "frame_clock.h"
+#include "host/host_windows.h"  // pinPluginClock
 #include "visplatform.h"  // visSetSystemTimeOverride
 
 namespace {
-// The plug-in seeds its generator from the milliseconds of the system time.
-void pinClock(unsigned seed) {
-  SYSTEMTIME time = {};
-  time.wYear = 2000;
-  time.wMonth = 1;
-  time.wDayOfWeek = 6;
-  time.wDay = 1;
-  time.wMilliseconds = (WORD)(seed % 1000);
-  visSetSystemTimeOverride(&time);
-}
-
 // Whether the frame's own samples, window samples [begin, end), are all exact zeros.
 bool digitalSilence(const float* window, int begin, int end) {
   for (int i = begin * 2; i < end * 2; ++i) {
@@ -63,7 +53,7 @@ bool lookRender(PluginHost* host, const LookRun& run, const AudioClip& clip, Loo
     *error = "cannot set up the spectrum analyser for " + std::to_string(clip.sampleRate) + " Hz";
     return false;
   }
-  pinClock(run.seed);
+  pinPluginClock(run.seed);
   host->setPreferredFrameSize(run.width, run.height);
   if (!host->start(run.module, error)) {
     visSetSystemTimeOverride(nullptr);

@@ -57,13 +57,7 @@ int main(int argc, char** argv) {
   visSetModuleFileNameOverride((scratch.path + "/vis_orlim.so").c_str());
   const int index = host.findModule(argv[2]);
   if (index < 0) return fail(std::string("no module ") + argv[2]);
-  SYSTEMTIME time = {};
-  time.wYear = 2000;
-  time.wMonth = 1;
-  time.wDayOfWeek = 6;
-  time.wDay = 1;
-  time.wMilliseconds = (WORD)(seed % 1000);
-  visSetSystemTimeOverride(&time);
+  pinPluginClock(seed);
   host.setPreferredFrameSize(width, height);
   if (!host.start(index, &error)) return fail(error);
 
