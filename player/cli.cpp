@@ -7,6 +7,7 @@
 #include <strings.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <memory>
 #include <numeric>  // std::gcd
 
@@ -22,94 +23,45 @@ constexpr double MAX_SECONDS = 100 * 3600.0;
 #endif
 
 namespace {
-// Every command's help in one table: the general help lists the synopses, `help
-// COMMAND` and `COMMAND --help` print the whole row. The manual page says the same at
-// more length; a change here belongs there too.
-struct CommandHelp {
-  const char* name;
-  const char* text;
+// The commands as bits, for the commands an option belongs to.
+enum : unsigned {
+  RENDER = 1u << (int)Command::Render,
+  PLAY = 1u << (int)Command::Play,
+  LIST = 1u << (int)Command::List,
+  DEVICES = 1u << (int)Command::Devices,
+  TUNE = 1u << (int)Command::Tune,
+  // On help lines: listed after the command's other options (tune's -y after --duration).
+  LISTED_LAST = 1u << 31,
 };
 
-// The spectrum's options, which render and play share.
-#define SPECTRUM_OPTIONS_HELP                                                              \
-  "  --bands classic|log  the spectrum's layout: classic (default), bands evenly spaced\n"  \
-  "                       up to 22 kHz, the one the effects were made for; log, bands\n"    \
-  "                       spaced logarithmically from 45 Hz to 16 kHz\n"                    \
-  "  --levels db|linear   the classic layout's level scale: db (default), each band in dB\n" \
-  "                       above its own recent average, so that every band follows its\n"  \
-  "                       own music; linear, proportional to magnitude (band 0 always)\n"   \
-  "  --sensitivity auto|N the spectrum's gain: auto (default) follows the recording's\n"    \
-  "                       loudness over seconds; N is fixed, 0.01 to 10000 (at 1 a\n"       \
-  "                       full-scale sine reads 255, at 10 a sine ten times quieter does)\n"
+unsigned bitOf(Command command) { return 1u << (int)command; }
 
-// How the drawing is scaled up, which render and play share.
-#define SCALE_OPTIONS_HELP                                                                 \
-  "  --scale N|auto       the plug-in draws at the size divided by N and the picture is\n"  \
-  "                       scaled up; auto (default) keeps the look of 640x480: the largest\n"\
-  "                       N that leaves the drawing's shorter side 480 or more (1 up to\n"   \
-  "                       1280x720, 2 for 1920x1080, 4 for 3840x2160); 1 to 32\n"           \
-  "  --scale-filter nearest|smooth  nearest (default) makes each drawn pixel a block;\n"   \
-  "                       smooth interpolates\n"
+// Every command in one table: its word, its line in the general help, and the prose of
+// its own help (`help COMMAND`, `COMMAND --help`) around the lines of its options, which
+// come from the table of options below. The manual page says the same at more length; a
+// change here belongs there too.
+struct CommandRow {
+  const char* name;
+  Command command;
+  const char* synopsis;  // in the general help, after "orlimvis "
+  const char* summary;   // in the general help, beside the synopsis
+  const char* usage;     // the first line of its help, after "usage: orlimvis "
+  const char* about;     // the lines before its options
+  const char* after;     // the lines after them
+};
 
-const CommandHelp kHelp[] = {
-    {"render",
-     "usage: orlimvis render [AUDIO...] -m MODULE -o OUT [options]\n"
+const CommandRow kCommands[] = {
+    {"render", Command::Render, "render [AUDIO...] -m MODULE -o OUT",
+     "render to a video, PNG or frames", "render [AUDIO...] -m MODULE -o OUT [options]",
      "Renders the effect for AUDIO (the built-in demo tune when none), headless and as fast\n"
-     "as it can, one frame per interval the module asks for (25 ms for most).\n"
-     "  -m, --module MODULE  a name from `orlimvis list` or its index\n"
-     "  -o, --output OUT     a video: .mp4 .mkv .webm .gif (through ffmpeg), or - (Matroska\n"
-     "                       on standard output); .png (one frame, see --at); frames by a\n"
-     "                       pattern, as frames/%06d.png (numbered from 1); a folder (ending\n"
-     "                       in / or existing): FOLDER/<name>.mp4 for each AUDIO;\n"
-     "                       /dev/null (frames made and discarded)\n"
-     "  --format F           the container of videos made in a folder: mp4 (default), mkv,\n"
-     "                       webm, gif\n"
-     "  -y                   replace existing outputs (frames of the pattern too)\n"
-     "  -n                   never replace them (the default)\n"
-     "  --size WxH           frame size (default 640x480)\n"
-     SCALE_OPTIONS_HELP
-     "  --fps R              video frame rate (30, 29.97, 30000/1001; 1 to 240): frames are\n"
-     "                       repeated or dropped on the module's clock (default: the\n"
-     "                       module's own rate, 40 for 25 ms)\n"
-     "  --seed N             pin the plug-in's clock: the same pictures on every run\n"
-     "  --from T             start T into the audio\n"
-     "  --duration T         render T of audio (default: to the end)\n"
-     "  --at T               the time of a .png snapshot (default 5 s in)\n"
-     SPECTRUM_OPTIONS_HELP
-     "  --codec C            video codec: h264 (default for .mp4, .mkv), hevc, vp9 (default\n"
-     "                       for .webm), av1\n"
-     "  --crf N              constant quality, lower is better (defaults: h264 20, hevc 24,\n"
-     "                       vp9 32, av1 35)\n"
-     "  --preset P           speed against size: h264/hevc ultrafast..veryslow (veryfast),\n"
-     "                       vp9 realtime|good|best (realtime), av1 0..13 (10)\n"
-     "  --audio-bitrate B    audio bit rate in kbit/s (192k AAC; 128k Opus for .webm)\n"
-     "  --audio copy         keep the source's audio stream as it is, where the container\n"
-     "                       holds its codec (.mkv holds nearly all)\n"
-     "  --strict             fail on damaged audio and keep nothing (default: skip it with\n"
-     "                       a warning naming the place, and keep what decodes)\n"
-     "  --plugin PATH        the plug-in to host (default: the one installed with orlimvis)\n"
-     "  -q, --quiet          errors only\n"
-     "  -v, --verbose        say what is rendered, and log progress every second\n"
+     "as it can, one frame per interval the module asks for (25 ms for most).\n",
      "AUDIO: a file, - (standard input), a folder (its audio files, sorted) or an .m3u\n"
      "playlist. T: seconds (12.5) or [h:]m:s (1:30). Options take --name=value too; after\n"
      "-- every word is AUDIO. Progress: on a terminal a line redrawn in place; otherwise a\n"
      "line every 5 s; then a line saying what was written.\n"},
-    {"play",
-     "usage: orlimvis play [AUDIO...] [-m MODULE] [options]\n"
-     "Shows the effect in a window while the audio plays, one AUDIO after another.\n"
-     "  -m, --module MODULE  a name from `orlimvis list` or its index (default: the\n"
-     "                       module last played, else the first)\n"
-     "  --capture [NAME]     visualise a sound server input instead of a file, NAME from\n"
-     "                       `orlimvis devices` (default: what the default output is\n"
-     "                       playing, where the sound server can)\n"
-     "  --size WxH           window size (default 640x480)\n"
-     SCALE_OPTIONS_HELP
-     "                       (the rule follows resizes and full screen)\n"
-     "  --seed N             pin the plug-in's clock\n"
-     "  --from T             start T into the audio (the first of a list)\n"
-     SPECTRUM_OPTIONS_HELP
-     "  --strict             stop on damaged audio (default: skip it with a warning)\n"
-     "  --plugin PATH        the plug-in to host\n"
+    {"play", Command::Play, "play [AUDIO...] [-m MODULE]", "show it in a window",
+     "play [AUDIO...] [-m MODULE] [options]",
+     "Shows the effect in a window while the audio plays, one AUDIO after another.\n",
      "AUDIO: files, - (standard input), folders, .m3u playlists.\n"
      "Keys: 1-4 module, F full screen (no cursor), S full-size drawing on/off, Space pause,\n"
      "Left/Right seek 5 s, Up/Down volume 5% (a file or the tune), M mute, N/P next or\n"
@@ -117,47 +69,370 @@ const CommandHelp kHelp[] = {
      "(or the input's name), and paused, muted or the volume.\n"
      "If the sound server goes away, play says so once (and in the title), draws on\n"
      "without sound and takes up the sound again when the server is back.\n"},
-    {"list",
-     "usage: orlimvis list [--plugin PATH]\n"
-     "Prints the plug-in's description and its modules with their indexes.\n"},
-    {"devices",
-     "usage: orlimvis devices\n"
-     "Lists the inputs `play --capture NAME` takes; monitors show what is playing.\n"},
-    {"tune",
-     "usage: orlimvis tune OUT.wav [--duration T] [-y]\n"
-     "Writes the built-in demo tune (24 s) as a WAV file.\n"
-     "  --duration T         its length\n"
-     "  -y                   replace an existing OUT.wav\n"},
-    {"help",
-     "usage: orlimvis help [COMMAND]\n"
-     "Prints the help of COMMAND, or the list of commands.\n"},
+    {"list", Command::List, "list", "the plug-in's modules", "list [--plugin PATH]",
+     "Prints the plug-in's description and its modules with their indexes.\n", ""},
+    {"devices", Command::Devices, "devices", "the inputs --capture takes", "devices",
+     "Lists the inputs `play --capture NAME` takes; monitors show what is playing.\n", ""},
+    {"tune", Command::Tune, "tune OUT.wav", "write the built-in demo tune",
+     "tune OUT.wav [--duration T] [-y]", "Writes the built-in demo tune (24 s) as a WAV file.\n",
+     ""},
+    {"help", Command::Help, "help COMMAND", "a command's options", "help [COMMAND]",
+     "Prints the help of COMMAND, or the list of commands.\n", ""},
 };
 
-// Options that only `render` takes (all but the first two also need a video output).
-const char* const kRenderOnly[] = {"-y", "-n", "--codec", "--crf", "--preset",
-                                   "--audio-bitrate", "--audio", "--fps", "--format",
-                                   "-q", "--quiet", "-v", "--verbose"};
+const CommandRow* commandRow(const std::string& name) {
+  for (const CommandRow& row : kCommands) {
+    if (name == row.name) return &row;
+  }
+  return nullptr;
+}
+
+// What an option does with its value: name is the option's long name (its short one if
+// it has none), value is null when none was given. Returns false with *error set.
+using Apply = bool (*)(const std::string& name, const std::string* value, Options* o,
+                       std::string* error);
+
+bool fail(std::string* error, const std::string& text) { return *error = text, false; }
+
+// -m, -o, --plugin, --codec, --preset: text taken as it is.
+bool applyText(const std::string& name, const std::string* value, Options* o, std::string*) {
+  if (name == "--module") o->module = *value;
+  else if (name == "--output") o->output = *value;
+  else if (name == "--plugin") o->plugin = *value;
+  else if (name == "--codec") o->encoding.codec = *value;
+  else o->encoding.preset = *value;
+  return true;
+}
+
+// The options that take no value, and --capture [NAME].
+bool applySwitch(const std::string& name, const std::string* value, Options* o, std::string*) {
+  if (name == "-y" || name == "-n") {
+    o->overwrite = name == "-y";
+  } else if (name == "--strict") {
+    o->strict = true;
+  } else if (name == "--quiet" || name == "--verbose") {
+    o->verbosity = name == "--quiet" ? 0 : 2;
+  } else if (name == "--capture") {
+    o->capture = true;
+    if (value) o->captureDevice = *value;
+  } else {  // --help: the help of the command given
+    for (const CommandRow& row : kCommands) {
+      if (row.command == o->command) o->helpTopic = row.name;
+    }
+    o->command = Command::Help;
+  }
+  return true;
+}
+
+bool applyTime(const std::string& name, const std::string* value, Options* o, std::string* error) {
+  double seconds;
+  if (!parseTime(*value, &seconds, error)) return fail(error, name + " " + *error);
+  if (name == "--from") {
+    o->from = seconds;
+  } else if (name == "--at") {
+    o->at = seconds;
+  } else {
+    if (seconds <= 0) return fail(error, "--duration " + *value + ": must be longer than 0");
+    o->duration = seconds;
+  }
+  return true;
+}
+
+bool applySeed(const std::string&, const std::string* value, Options* o, std::string* error) {
+  char* end = nullptr;
+  errno = 0;
+  unsigned long seed = strtoul(value->c_str(), &end, 10);
+  if (value->empty() || *end != '\0' || (*value)[0] == '-' || errno != 0)
+    return fail(error, "--seed " + *value + ": expected a whole number, 0 or more");
+  o->seeded = true;
+  o->seed = seed;
+  return true;
+}
+
+// --bands classic|log, --levels db|linear, --sensitivity auto|N.
+bool applySpectrum(const std::string& name, const std::string* text, Options* o,
+                   std::string* error) {
+  const std::string& value = *text;
+  SpectrumOptions* spectrum = &o->spectrum;
+  if (name == "--bands") {
+    if (value == "classic") spectrum->layout = SpectrumLayout::Classic;
+    else if (value == "log") spectrum->layout = SpectrumLayout::Log;
+    else return *error = "--bands " + value + ": expected classic or log", false;
+    return true;
+  }
+  if (name == "--levels") {
+    if (value == "db") spectrum->levels = SpectrumLevels::Decibels;
+    else if (value == "linear") spectrum->levels = SpectrumLevels::Linear;
+    else return *error = "--levels " + value + ": expected db or linear", false;
+    return true;
+  }
+  if (value == "auto") {
+    spectrum->sensitivity = 0;
+    return true;
+  }
+  char* end = nullptr;
+  double gain = strtod(value.c_str(), &end);
+  if (value.empty() || *end != '\0' || !(gain >= SPECTRUM_SENSITIVITY_MIN &&
+                                          gain <= SPECTRUM_SENSITIVITY_MAX)) {
+    *error = "--sensitivity " + value + ": expected auto or a number from 0.01 to 10000";
+    return false;
+  }
+  spectrum->sensitivity = gain;
+  return true;
+}
+
+// --crf, --audio-bitrate, --audio: the encoding choices checked from their text.
+bool applyEncoding(const std::string& name, const std::string* text, Options* o,
+                   std::string* error) {
+  const std::string& value = *text;
+  EncodingChoice& e = o->encoding;
+  if (name == "--crf") {
+    char* end = nullptr;
+    long crf = strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || crf < 0 || crf > 63)
+      return fail(error, "--crf " + value + ": expected a whole number from 0 to 63");
+    e.crf = (int)crf;
+  } else if (name == "--audio-bitrate") {
+    return parseAudioBitrate(value, &e.audioBitrate, error);
+  } else {
+    if (value != "copy" && value != "encode")
+      return fail(error, "--audio " + value + ": expected copy or encode");
+    e.audioCopy = value == "copy";
+  }
+  return true;
+}
+
+// --size, --scale, --scale-filter, --fps, --format: what the picture looks like.
+bool applyPicture(const std::string& name, const std::string* text, Options* o,
+                  std::string* error) {
+  const std::string& value = *text;
+  if (name == "--size") {
+    return parseSize(value, &o->width, &o->height, error);
+  } else if (name == "--scale") {
+    if (value == "auto") return o->scale = SCALE_AUTO, true;
+    char* end = nullptr;
+    long n = strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || value[0] == '+' || n < 1 || n > SCALE_MAX)
+      return fail(error, "--scale " + value + ": expected auto or a whole number from 1 to " +
+                             std::to_string(SCALE_MAX));
+    o->scale = (int)n;
+  } else if (name == "--scale-filter") {
+    if (value == "nearest") o->scaleFilter = ScaleFilter::Nearest;
+    else if (value == "smooth") o->scaleFilter = ScaleFilter::Smooth;
+    else return fail(error, "--scale-filter " + value + ": expected nearest or smooth");
+  } else if (name == "--fps") {
+    return parseFps(value, &o->fpsNumerator, &o->fpsDenominator, error);
+  } else {
+    VideoFormat format;
+    if (value.find('.') != std::string::npos || !videoFormatFor("." + value, &format))
+      return fail(error, "--format " + value + ": expected mp4, mkv, webm or gif");
+    o->format = value;
+  }
+  return true;
+}
+
+enum class Value { None, Required, Optional };
+
+// Help lines of an option: the commands whose help shows them, and the text beside the
+// option's names ('\n' between lines). Two entries that meet in one command's help
+// follow each other.
+struct HelpLines {
+  unsigned commands;
+  const char* text;
+};
+
+// Every option once: the parser looks options up here and each command's help lists the
+// options whose help lines name it, in this order. `commands` are the commands that take
+// it, as the bash completion and the manual page list them. Options marked `refused`
+// are refused by any other command ("-q is only for render"); the others are checked
+// where the whole command line is known (checkCommand) or ignored by a command they do
+// not concern.
+struct OptionRow {
+  const char* shortName;  // "-m", or null
+  const char* longName;   // "--module", or null
+  Value value;
+  const char* metavar;    // what the help shows after the names, or null
+  unsigned commands;
+  bool refused;
+  Apply apply;
+  HelpLines help[2];
+};
+
+const OptionRow kOptions[] = {
+    {"-m", "--module", Value::Required, "MODULE", RENDER | PLAY, false, applyText,
+     {{RENDER, "a name from `orlimvis list` or its index"},
+      {PLAY, "a name from `orlimvis list` or its index (default: the\n"
+             "module last played, else the first)"}}},
+    {"-o", "--output", Value::Required, "OUT", RENDER, false, applyText,
+     {{RENDER, "a video: .mp4 .mkv .webm .gif (through ffmpeg), or - (Matroska\n"
+               "on standard output); .png (one frame, see --at); frames by a\n"
+               "pattern, as frames/%06d.png (numbered from 1); a folder (ending\n"
+               "in / or existing): FOLDER/<name>.mp4 for each AUDIO;\n"
+               "/dev/null (frames made and discarded)"}}},
+    {nullptr, "--capture", Value::Optional, "[NAME]", PLAY, false, applySwitch,
+     {{PLAY, "visualise a sound server input instead of a file, NAME from\n"
+             "`orlimvis devices` (default: what the default output is\n"
+             "playing, where the sound server can)"}}},
+    {nullptr, "--format", Value::Required, "F", RENDER, true, applyPicture,
+     {{RENDER, "the container of videos made in a folder: mp4 (default), mkv,\n"
+               "webm, gif"}}},
+    {"-y", nullptr, Value::None, nullptr, RENDER | TUNE, true, applySwitch,
+     {{RENDER, "replace existing outputs (frames of the pattern too)"},
+      {TUNE | LISTED_LAST, "replace an existing OUT.wav"}}},
+    {"-n", nullptr, Value::None, nullptr, RENDER | TUNE, true, applySwitch,
+     {{RENDER, "never replace them (the default)"}}},
+    {nullptr, "--size", Value::Required, "WxH", RENDER | PLAY, false, applyPicture,
+     {{RENDER, "frame size (default 640x480)"}, {PLAY, "window size (default 640x480)"}}},
+    {nullptr, "--scale", Value::Required, "N|auto", RENDER | PLAY, false, applyPicture,
+     {{RENDER | PLAY, "the plug-in draws at the size divided by N and the picture is\n"
+                      "scaled up; auto (default) keeps the look of 640x480: the largest\n"
+                      "N that leaves the drawing's shorter side 480 or more (1 up to\n"
+                      "1280x720, 2 for 1920x1080, 4 for 3840x2160); 1 to 32"}}},
+    {nullptr, "--scale-filter", Value::Required, "nearest|smooth", RENDER | PLAY, false,
+     applyPicture,
+     {{RENDER | PLAY, "nearest (default) makes each drawn pixel a block;\n"
+                      "smooth interpolates"},
+      {PLAY, "(the rule follows resizes and full screen)"}}},
+    {nullptr, "--fps", Value::Required, "R", RENDER, true, applyPicture,
+     {{RENDER, "video frame rate (30, 29.97, 30000/1001; 1 to 240): frames are\n"
+               "repeated or dropped on the module's clock (default: the\n"
+               "module's own rate, 40 for 25 ms)"}}},
+    {nullptr, "--seed", Value::Required, "N", RENDER | PLAY, false, applySeed,
+     {{RENDER, "pin the plug-in's clock: the same pictures on every run"},
+      {PLAY, "pin the plug-in's clock"}}},
+    {nullptr, "--from", Value::Required, "T", RENDER | PLAY, false, applyTime,
+     {{RENDER, "start T into the audio"}, {PLAY, "start T into the audio (the first of a list)"}}},
+    {nullptr, "--duration", Value::Required, "T", RENDER | TUNE, false, applyTime,
+     {{RENDER, "render T of audio (default: to the end)"}, {TUNE, "its length"}}},
+    {nullptr, "--at", Value::Required, "T", RENDER, false, applyTime,
+     {{RENDER, "the time of a .png snapshot (default 5 s in)"}}},
+    {nullptr, "--bands", Value::Required, "classic|log", RENDER | PLAY, false, applySpectrum,
+     {{RENDER | PLAY, "the spectrum's layout: classic (default), bands evenly spaced\n"
+                      "up to 22 kHz, the one the effects were made for; log, bands\n"
+                      "spaced logarithmically from 45 Hz to 16 kHz"}}},
+    {nullptr, "--levels", Value::Required, "db|linear", RENDER | PLAY, false, applySpectrum,
+     {{RENDER | PLAY, "the classic layout's level scale: db (default), each band in dB\n"
+                      "above its own recent average, so that every band follows its\n"
+                      "own music; linear, proportional to magnitude (band 0 always)"}}},
+    {nullptr, "--sensitivity", Value::Required, "auto|N", RENDER | PLAY, false, applySpectrum,
+     {{RENDER | PLAY, "the spectrum's gain: auto (default) follows the recording's\n"
+                      "loudness over seconds; N is fixed, 0.01 to 10000 (at 1 a\n"
+                      "full-scale sine reads 255, at 10 a sine ten times quieter does)"}}},
+    {nullptr, "--codec", Value::Required, "C", RENDER, true, applyText,
+     {{RENDER, "video codec: h264 (default for .mp4, .mkv), hevc, vp9 (default\n"
+               "for .webm), av1"}}},
+    {nullptr, "--crf", Value::Required, "N", RENDER, true, applyEncoding,
+     {{RENDER, "constant quality, lower is better (defaults: h264 20, hevc 24,\n"
+               "vp9 32, av1 35)"}}},
+    {nullptr, "--preset", Value::Required, "P", RENDER, true, applyText,
+     {{RENDER, "speed against size: h264/hevc ultrafast..veryslow (veryfast),\n"
+               "vp9 realtime|good|best (realtime), av1 0..13 (10)"}}},
+    {nullptr, "--audio-bitrate", Value::Required, "B", RENDER, true, applyEncoding,
+     {{RENDER, "audio bit rate in kbit/s (192k AAC; 128k Opus for .webm)"}}},
+    {nullptr, "--audio", Value::Required, "copy", RENDER, true, applyEncoding,
+     {{RENDER, "keep the source's audio stream as it is, where the container\n"
+               "holds its codec (.mkv holds nearly all)"}}},
+    {nullptr, "--strict", Value::None, nullptr, RENDER | PLAY, false, applySwitch,
+     {{RENDER, "fail on damaged audio and keep nothing (default: skip it with\n"
+               "a warning naming the place, and keep what decodes)"},
+      {PLAY, "stop on damaged audio (default: skip it with a warning)"}}},
+    {nullptr, "--plugin", Value::Required, "PATH", RENDER | PLAY | LIST, false, applyText,
+     {{RENDER, "the plug-in to host (default: the one installed with orlimvis)"},
+      {PLAY, "the plug-in to host"}}},
+    {"-q", "--quiet", Value::None, nullptr, RENDER, true, applySwitch, {{RENDER, "errors only"}}},
+    {"-v", "--verbose", Value::None, nullptr, RENDER, true, applySwitch,
+     {{RENDER, "say what is rendered, and log progress every second"}}},
+    {"-h", "--help", Value::None, nullptr, RENDER | PLAY | LIST | DEVICES | TUNE, false,
+     applySwitch, {}},
+};
+
+const OptionRow* optionRow(const std::string& name) {
+  for (const OptionRow& row : kOptions) {
+    if ((row.shortName && name == row.shortName) || (row.longName && name == row.longName))
+      return &row;
+  }
+  return nullptr;
+}
+
+// The lines of one option in a command's help: its names in a column 21 wide, its help
+// lines beside them; empty when the command's help does not show it.
+std::string helpLinesOf(const OptionRow& row, Command command, bool last) {
+  std::string text;
+  for (const HelpLines& h : row.help) {
+    if (!h.text || !(h.commands & bitOf(command)) || ((h.commands & LISTED_LAST) != 0) != last)
+      continue;
+    text += (text.empty() ? "" : "\n") + std::string(h.text);
+  }
+  if (text.empty()) return text;
+  std::string names = row.shortName ? row.shortName : "";
+  if (row.longName) names += (names.empty() ? "" : ", ") + std::string(row.longName);
+  if (row.metavar) names += " " + std::string(row.metavar);
+  names.resize(names.size() < 21 ? 21 : names.size() + 2, ' ');
+  std::string lines = "  " + names;
+  for (size_t start = 0, end; start <= text.size(); start = end + 1) {
+    end = std::min(text.find('\n', start), text.size());
+    lines += (start == 0 ? "" : std::string(23, ' ')) + text.substr(start, end - start) + "\n";
+  }
+  return lines;
+}
+
+std::string helpOf(const CommandRow& command) {
+  std::string text = "usage: orlimvis " + std::string(command.usage) + "\n" + command.about;
+  for (bool last : {false, true}) {
+    for (const OptionRow& row : kOptions) text += helpLinesOf(row, command.command, last);
+  }
+  return text + command.after;
+}
 }  // namespace
 
 const char* usageText() {
-  return "usage: orlimvis COMMAND [options]\n"
-         "  orlimvis render [AUDIO...] -m MODULE -o OUT   render to a video, PNG or frames\n"
-         "  orlimvis play [AUDIO...] [-m MODULE]          show it in a window\n"
-         "  orlimvis list                                 the plug-in's modules\n"
-         "  orlimvis devices                              the inputs --capture takes\n"
-         "  orlimvis tune OUT.wav                         write the built-in demo tune\n"
-         "  orlimvis help COMMAND                         a command's options\n"
-         "  orlimvis --version\n"
-         "AUDIO: any file FFmpeg reads (MP3, AAC/M4A, Opus, Vorbis, FLAC, WAV, a video's\n"
-         "sound...), - for standard input, a folder, an .m3u playlist.\n"
-         "No AUDIO: the built-in demo tune. `man orlimvis` tells more.\n";
+  static const std::string text = [] {
+    std::string t = "usage: orlimvis COMMAND [options]\n";
+    for (const CommandRow& row : kCommands) {
+      std::string synopsis = "orlimvis " + std::string(row.synopsis);
+      synopsis.resize(std::max(synopsis.size() + 1, (size_t)46), ' ');
+      t += "  " + synopsis + row.summary + "\n";
+    }
+    return t + "  orlimvis --version\n"
+               "AUDIO: any file FFmpeg reads (MP3, AAC/M4A, Opus, Vorbis, FLAC, WAV, a video's\n"
+               "sound...), - for standard input, a folder, an .m3u playlist.\n"
+               "No AUDIO: the built-in demo tune. `man orlimvis` tells more.\n";
+  }();
+  return text.c_str();
 }
 
 const char* helpText(const std::string& command) {
-  for (const CommandHelp& h : kHelp) {
-    if (command == h.name) return h.text;
+  static const std::vector<std::string> texts = [] {
+    std::vector<std::string> t;
+    for (const CommandRow& row : kCommands) t.push_back(helpOf(row));
+    return t;
+  }();
+  for (size_t i = 0; i < texts.size(); ++i) {
+    if (command == kCommands[i].name) return texts[i].c_str();
   }
   return nullptr;
+}
+
+std::vector<OptionInfo> optionTable() {
+  std::vector<OptionInfo> table;
+  for (const OptionRow& row : kOptions) {
+    OptionInfo info;
+    for (const char* name : {row.shortName, row.longName}) {
+      if (name) info.names.push_back(name);
+    }
+    info.takesValue = row.value != Value::None;
+    for (const CommandRow& command : kCommands) {
+      if (row.commands & bitOf(command.command)) info.commands.push_back(command.name);
+    }
+    table.push_back(info);
+  }
+  return table;
+}
+
+std::vector<std::string> commandNames() {
+  std::vector<std::string> names;
+  for (const CommandRow& row : kCommands) names.push_back(row.name);
+  return names;
 }
 
 const char* versionText() { return "orlimvis " ORLIMVIS_VERSION; }
@@ -267,46 +542,6 @@ std::string oneLine(std::string text) {
 }
 
 namespace {
-bool takeValue(int argc, char** argv, int* i, const char* name, std::string* value,
-               std::string* error) {
-  if (*i + 1 >= argc) {
-    *error = std::string(name) + ": needs a value";
-    return false;
-  }
-  *value = argv[++*i];
-  return true;
-}
-
-// --bands classic|log, --levels db|linear, --sensitivity auto|N.
-bool parseSpectrumOption(const std::string& name, const std::string& value,
-                         SpectrumOptions* spectrum, std::string* error) {
-  if (name == "--bands") {
-    if (value == "classic") spectrum->layout = SpectrumLayout::Classic;
-    else if (value == "log") spectrum->layout = SpectrumLayout::Log;
-    else return *error = "--bands " + value + ": expected classic or log", false;
-    return true;
-  }
-  if (name == "--levels") {
-    if (value == "db") spectrum->levels = SpectrumLevels::Decibels;
-    else if (value == "linear") spectrum->levels = SpectrumLevels::Linear;
-    else return *error = "--levels " + value + ": expected db or linear", false;
-    return true;
-  }
-  if (value == "auto") {
-    spectrum->sensitivity = 0;
-    return true;
-  }
-  char* end = nullptr;
-  double gain = strtod(value.c_str(), &end);
-  if (value.empty() || *end != '\0' || !(gain >= SPECTRUM_SENSITIVITY_MIN &&
-                                          gain <= SPECTRUM_SENSITIVITY_MAX)) {
-    *error = "--sensitivity " + value + ": expected auto or a number from 0.01 to 10000";
-    return false;
-  }
-  spectrum->sensitivity = gain;
-  return true;
-}
-
 // The command word. Returns 1 to go on with the options, 0 for a command line that is
 // complete (--version, help), -1 with *error set.
 int parseCommandWord(int argc, char** argv, Options* o, std::string* error) {
@@ -315,12 +550,10 @@ int parseCommandWord(int argc, char** argv, Options* o, std::string* error) {
     o->command = Command::Version;
     return argc == 2 ? 0 : (*error = "--version takes nothing more", -1);
   }
-  if (command == "render") o->command = Command::Render;
-  else if (command == "play") o->command = Command::Play;
-  else if (command == "list") o->command = Command::List;
-  else if (command == "tune") o->command = Command::Tune;
-  else if (command == "devices") o->command = Command::Devices;
-  else if (command == "help" || command == "--help" || command == "-h") {
+  const CommandRow* row = commandRow(command);
+  if (row && row->command != Command::Help) {
+    o->command = row->command;
+  } else if (command == "help" || command == "--help" || command == "-h") {
     o->command = Command::Help;
     if (argc > 2) o->helpTopic = argv[2];
     if (argc > 3 || (argc == 3 && !helpText(o->helpTopic))) {
@@ -343,24 +576,13 @@ class OptionParser {
       : argc_(argc), argv_(argv), o_(o), error_(error) {}
   // Returns false on a bad option (*error set) or on --help (o->command is Help).
   bool parseAll();
-  bool sawAt() const { return haveAt_; }
-  const std::string& renderOnly() const { return renderOnly_; }
+  // The first option marked `refused` that was given, as it was written, and its row.
+  const std::string& refusable() const { return refusable_; }
+  const OptionRow* refusableRow() const { return refusableRow_; }
 
  private:
-  bool valueOf(const std::string& name) {
-    if (inline_) {
-      value_ = *inline_;
-      inline_.reset();
-      return true;
-    }
-    return takeValue(argc_, argv_, &i_, name.c_str(), &value_, error_);
-  }
   bool parseOne(const std::string& arg);
   bool fail(const std::string& text) { return *error_ = text, false; }
-  bool encodingOption(const std::string& arg, bool* known);
-  bool pictureOption(const std::string& arg, bool* known);
-  bool timeOption(const std::string& arg);
-  bool seedOption();
   bool positional(const std::string& arg);
 
   int argc_;
@@ -368,9 +590,8 @@ class OptionParser {
   Options* o_;
   std::string* error_;
   int i_ = 2;
-  std::string value_;
-  bool haveAt_ = false;
-  std::string renderOnly_;  // the first render-only option seen
+  std::string refusable_;
+  const OptionRow* refusableRow_ = nullptr;
   bool endOfOptions_ = false;          // "--" was seen
   std::unique_ptr<std::string> inline_;  // the value of "--name=value", until taken
 };
@@ -403,141 +624,24 @@ bool OptionParser::parseAll() {
 
 // One option (its inline value, if any, waiting in inline_).
 bool OptionParser::parseOne(const std::string& arg) {
-  for (const char* name : kRenderOnly) {
-    if (arg == name && renderOnly_.empty()) renderOnly_ = name;
+  const OptionRow* row = optionRow(arg);
+  if (!row) return positional(arg);
+  if (row->refused && !refusableRow_) refusable_ = arg, refusableRow_ = row;
+  std::string value;
+  bool given = false;
+  if (inline_ && row->value != Value::None) {
+    value = *inline_, given = true;
+    inline_.reset();
+  } else if (row->value == Value::Required) {
+    if (i_ + 1 >= argc_)
+      return fail(std::string(row->shortName ? row->shortName : row->longName) +
+                  ": needs a value");
+    value = argv_[++i_], given = true;
+  } else if (row->value == Value::Optional && i_ + 1 < argc_ && argv_[i_ + 1][0] != '-') {
+    value = argv_[++i_], given = true;
   }
-  bool known = true;
-  if (arg == "-h" || arg == "--help") {
-    o_->helpTopic = argv_[1];
-    o_->command = Command::Help;
-    return true;
-  }
-  if (!encodingOption(arg, &known) || (!known && !pictureOption(arg, &known))) return false;
-  if (known) return true;
-  if (arg == "-m" || arg == "--module") {
-    if (!valueOf("-m")) return false;
-    o_->module = value_;
-  } else if (arg == "-o" || arg == "--output") {
-    if (!valueOf("-o")) return false;
-    o_->output = value_;
-  } else if (arg == "--plugin") {
-    if (!valueOf("--plugin")) return false;
-    o_->plugin = value_;
-  } else if (arg == "--size") {
-    if (!valueOf("--size") || !parseSize(value_, &o_->width, &o_->height, error_)) return false;
-  } else if (arg == "--seed") {
-    if (!seedOption()) return false;
-  } else if (arg == "--from" || arg == "--duration" || arg == "--at") {
-    if (!timeOption(arg)) return false;
-  } else if (arg == "--bands" || arg == "--levels" || arg == "--sensitivity") {
-    if (!valueOf(arg) || !parseSpectrumOption(arg, value_, &o_->spectrum, error_)) return false;
-  } else if (arg == "--capture") {
-    o_->capture = true;
-    if (inline_) {
-      o_->captureDevice = *inline_;
-      inline_.reset();
-    } else if (i_ + 1 < argc_ && argv_[i_ + 1][0] != '-') {
-      o_->captureDevice = argv_[++i_];
-    }
-  } else if (arg == "--strict") {
-    o_->strict = true;
-  } else if (!positional(arg)) {
-    return false;
-  }
-  return true;
-}
-
-// -y, -n and the encoding choices; *known says whether arg was one of them.
-bool OptionParser::encodingOption(const std::string& arg, bool* known) {
-  *known = true;
-  EncodingChoice& e = o_->encoding;
-  if (arg == "-y" || arg == "-n") {
-    o_->overwrite = arg == "-y";
-  } else if (arg == "--codec" || arg == "--preset") {
-    if (!valueOf(arg)) return false;
-    (arg == "--codec" ? e.codec : e.preset) = value_;
-  } else if (arg == "--crf") {
-    if (!valueOf("--crf")) return false;
-    char* end = nullptr;
-    long crf = strtol(value_.c_str(), &end, 10);
-    if (value_.empty() || *end != '\0' || crf < 0 || crf > 63)
-      return fail("--crf " + value_ + ": expected a whole number from 0 to 63");
-    e.crf = (int)crf;
-  } else if (arg == "--audio-bitrate") {
-    return valueOf("--audio-bitrate") && parseAudioBitrate(value_, &e.audioBitrate, error_);
-  } else if (arg == "--audio") {
-    if (!valueOf("--audio")) return false;
-    if (value_ != "copy" && value_ != "encode")
-      return fail("--audio " + value_ + ": expected copy or encode");
-    e.audioCopy = value_ == "copy";
-  } else {
-    *known = false;
-  }
-  return true;
-}
-
-// --scale, --scale-filter, --fps, --format, -q and -v: what the picture and the report
-// look like; *known says whether arg was one of them.
-bool OptionParser::pictureOption(const std::string& arg, bool* known) {
-  *known = true;
-  if (arg == "--scale") {
-    if (!valueOf(arg)) return false;
-    if (value_ == "auto") return o_->scale = SCALE_AUTO, true;
-    char* end = nullptr;
-    long n = strtol(value_.c_str(), &end, 10);
-    if (value_.empty() || *end != '\0' || value_[0] == '+' || n < 1 || n > SCALE_MAX)
-      return fail("--scale " + value_ + ": expected auto or a whole number from 1 to " +
-                  std::to_string(SCALE_MAX));
-    o_->scale = (int)n;
-  } else if (arg == "--scale-filter") {
-    if (!valueOf(arg)) return false;
-    if (value_ == "nearest") o_->scaleFilter = ScaleFilter::Nearest;
-    else if (value_ == "smooth") o_->scaleFilter = ScaleFilter::Smooth;
-    else return fail("--scale-filter " + value_ + ": expected nearest or smooth");
-  } else if (arg == "--fps") {
-    return valueOf(arg) && parseFps(value_, &o_->fpsNumerator, &o_->fpsDenominator, error_);
-  } else if (arg == "--format") {
-    if (!valueOf(arg)) return false;
-    VideoFormat format;
-    if (value_.find('.') != std::string::npos || !videoFormatFor("." + value_, &format))
-      return fail("--format " + value_ + ": expected mp4, mkv, webm or gif");
-    o_->format = value_;
-  } else if (arg == "-q" || arg == "--quiet") {
-    o_->verbosity = 0;
-  } else if (arg == "-v" || arg == "--verbose") {
-    o_->verbosity = 2;
-  } else {
-    *known = false;
-  }
-  return true;
-}
-
-bool OptionParser::timeOption(const std::string& arg) {
-  if (!valueOf(arg)) return false;
-  double seconds;
-  if (!parseTime(value_, &seconds, error_)) return fail(arg + " " + *error_);
-  if (arg == "--from") {
-    o_->from = seconds;
-  } else if (arg == "--at") {
-    o_->at = seconds;
-    haveAt_ = true;
-  } else {
-    if (seconds <= 0) return fail("--duration " + value_ + ": must be longer than 0");
-    o_->duration = seconds;
-  }
-  return true;
-}
-
-bool OptionParser::seedOption() {
-  if (!valueOf("--seed")) return false;
-  char* end = nullptr;
-  errno = 0;
-  unsigned long seed = strtoul(value_.c_str(), &end, 10);
-  if (value_.empty() || *end != '\0' || value_[0] == '-' || errno != 0)
-    return fail("--seed " + value_ + ": expected a whole number, 0 or more");
-  o_->seeded = true;
-  o_->seed = seed;
-  return true;
+  return row->apply(row->longName ? row->longName : row->shortName, given ? &value : nullptr,
+                    o_, error_);
 }
 
 // AUDIO (several for render), or tune's OUT.wav.
@@ -621,11 +725,13 @@ bool parseCommandLine(int argc, char** argv, Options* o, std::string* error) {
   if (go <= 0) return go == 0;
   OptionParser options(argc, argv, o, error);
   if (!options.parseAll()) return o->command == Command::Help;
-  const std::string& renderOnly = options.renderOnly();
-  if (!renderOnly.empty() && o->command != Command::Render &&
-      !(o->command == Command::Tune && (renderOnly == "-y" || renderOnly == "-n"))) {
-    *error = std::string(argv[1]) + ": " + renderOnly + " is only for render";
+  // The first option given that other commands refuse decides, even when a later one
+  // is refused too.
+  const OptionRow* refused = options.refusableRow();
+  if (refused && !(refused->commands & bitOf(o->command))) {
+    *error = std::string(argv[1]) + ": " + options.refusable() + " is only for render";
     return false;
   }
-  return checkCommand(o, options.sawAt(), error);
+  // --at is given when a time is set: times are never negative.
+  return checkCommand(o, o->at >= 0, error);
 }

@@ -61,6 +61,17 @@ const char* helpText(const std::string& command);
 // "orlimvis 1.0.0"
 const char* versionText();
 
+// The options as the one table in cli.cpp has them, which drives the parser and the
+// help; the tests hold the bash completion and the manual page to it.
+struct OptionInfo {
+  std::vector<std::string> names;     // "-m", "--module"
+  bool takesValue = false;            // always, or when one follows (--capture [NAME])
+  std::vector<std::string> commands;  // the commands that take it
+};
+std::vector<OptionInfo> optionTable();
+// The command words, as the general help lists them.
+std::vector<std::string> commandNames();
+
 // A message as the one line it is printed as: control characters (a newline or an
 // escape sequence in a file name) become '?'.
 std::string oneLine(std::string text);
