@@ -1,6 +1,12 @@
 // The command line: values that are checked from their text alone.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <vector>
 
 #include "cli.h"
@@ -9,6 +15,55 @@ namespace {
 bool parse(std::vector<const char*> args, Options* o, std::string* error) {
   args.insert(args.begin(), "orlimvis");
   return parseCommandLine((int)args.size(), const_cast<char**>(args.data()), o, error);
+}
+
+// The source tree, as the build's CMakeCache.txt in a folder above this program names it.
+std::string sourceDir() {
+  char exe[4096];
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  for (std::string dir(exe, n > 0 ? n : 0); !dir.empty();) {
+    dir.erase(dir.rfind('/'));
+    std::ifstream cache(dir + "/CMakeCache.txt");
+    for (std::string line; std::getline(cache, line);) {
+      if (line.rfind("CMAKE_HOME_DIRECTORY:INTERNAL=", 0) == 0) return line.substr(30);
+    }
+  }
+  return "";
+}
+
+std::vector<std::string> linesOf(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The words of text, split at spaces and at any of `more`.
+std::set<std::string> wordsOf(std::string text, const std::string& more = "") {
+  for (char& c : text) {
+    if (more.find(c) != std::string::npos) c = ' ';
+  }
+  std::istringstream in(text);
+  return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
+
+std::string joined(const std::set<std::string>& words) {
+  std::string text;
+  for (const std::string& w : words) text += (text.empty() ? "" : " ") + w;
+  return text;
+}
+
+// Each key on which a file disagrees with the table: missing, extra, or different.
+void expectSame(const std::map<std::string, std::string>& table,
+                const std::map<std::string, std::string>& file, const std::string& what) {
+  for (const auto& [key, value] : table) {
+    auto found = file.find(key);
+    if (found == file.end()) ADD_FAILURE() << what << ": no " << key << " (" << value << ")";
+    else EXPECT_EQ(found->second, value) << what << ": " << key;
+  }
+  for (const auto& [key, value] : file) {
+    if (!table.count(key)) ADD_FAILURE() << what << ": " << key << " is not in the table";
+  }
 }
 }  // namespace
 
@@ -294,4 +349,75 @@ TEST(Cli, RenderChoicesSeveralInputsVersionAndHelp) {
       EXPECT_NE(std::string(text).find(option), std::string::npos) << h.command << " " << option;
   }
   EXPECT_EQ(helpText("draw"), nullptr);
+}
+
+// The bash completion and the manual page against the one table of options: each
+// command's list of options in the completion, the options whose values it completes,
+// and each entry of the manual's OPTIONS section with its note of the commands that
+// take it ("(render, play)"). Neither may miss an option nor list one the table has not.
+TEST(Cli, CompletionAndManualFollowTheTable) {
+  const std::string root = sourceDir();
+  ASSERT_FALSE(root.empty()) << "no CMakeCache.txt above the test program";
+  std::map<std::string, std::string> byCommand, byOption, valued;
+  for (const std::string& command : commandNames()) {
+    std::set<std::string> names;
+    for (const OptionInfo& o : optionTable()) {
+      for (const std::string& c : o.commands) {
+        if (c == command) names.insert(o.names.begin(), o.names.end());
+      }
+    }
+    if (!names.empty()) byCommand[command] = joined(names);
+  }
+  for (const OptionInfo& o : optionTable()) {
+    for (const std::string& name : o.names) {
+      byOption[name] = joined({o.commands.begin(), o.commands.end()});
+      if (o.takesValue) valued[name] = "takes a value";
+    }
+  }
+
+  // The completion: `local commands=...`, the patterns of `case $prev in` (the options
+  // whose values it completes) and the lists of `case $command in`.
+  const std::vector<std::string> completion = linesOf(root + "/player/orlimvis.bash-completion");
+  ASSERT_FALSE(completion.empty()) << root;
+  std::map<std::string, std::string> listed, completed;
+  std::string words, block;
+  const std::regex caseLine(R"(case \$(\w+) in)"), commandsLine(R"(local commands="([^"]*)\")"),
+      pattern(R"(^\s*(-[-a-z|]*)\))"), optionsLine(R"(^\s*(\w+)\) options="([^"]*)\")");
+  std::smatch m;
+  for (const std::string& line : completion) {
+    if (std::regex_search(line, m, caseLine)) block = m[1];
+    else if (std::regex_search(line, m, commandsLine)) words = joined(wordsOf(m[1]));
+    else if (block == "prev" && std::regex_search(line, m, pattern))
+      for (const std::string& name : wordsOf(m[1], "|")) completed[name] = "takes a value";
+    else if (block == "command" && std::regex_search(line, m, optionsLine))
+      listed[m[1]] = joined(wordsOf(m[2]));
+  }
+  std::vector<std::string> commands = commandNames();
+  EXPECT_EQ(words, joined({commands.begin(), commands.end()}));
+  expectSame(byCommand, listed, "the completion's options of");
+  expectSame(valued, completed, "the completion's values");
+
+  // The manual: the line after each .TP of OPTIONS names the options, the next one, a
+  // note such as `.RB ( render ", " play )`, the commands.
+  const std::vector<std::string> manual = linesOf(root + "/player/orlimvis.1");
+  ASSERT_FALSE(manual.empty()) << root;
+  std::map<std::string, std::string> documented;
+  const std::set<std::string> commandSet(commands.begin(), commands.end());
+  const std::regex optionName(R"((^|[ "])(--?[a-z][a-z-]*))");
+  bool inOptions = false;
+  for (size_t i = 0; i + 2 < manual.size(); ++i) {
+    if (manual[i].rfind(".SH", 0) == 0) inOptions = manual[i] == ".SH OPTIONS";
+    if (!inOptions || manual[i] != ".TP") continue;
+    std::string header = std::regex_replace(manual[i + 1], std::regex(R"(\\f[RPIB])"), "");
+    header = std::regex_replace(header, std::regex(R"(\\-)"), "-");
+    std::set<std::string> noted;
+    if (manual[i + 2].rfind(".RB (", 0) == 0) {
+      for (const std::string& w : wordsOf(manual[i + 2], "(),\""))
+        if (commandSet.count(w)) noted.insert(w);
+    }
+    for (auto it = std::sregex_iterator(header.begin(), header.end(), optionName);
+         it != std::sregex_iterator(); ++it)
+      documented[(*it)[2]] = joined(noted);
+  }
+  expectSame(byOption, documented, "the manual's OPTIONS");
 }
