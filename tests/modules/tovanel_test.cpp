@@ -11,7 +11,7 @@ class TovanelTest : public modtest::EffectTest {
  protected:
   std::vector<Call> frame() {
     modtest::TraceRecorder trace;
-    EXPECT_EQ(renderTovanel(&module), 0);
+    renderTovanel(&module);
     return trace.calls();
   }
   static POINT vertex(const Call& polygon, int k) {

@@ -49,21 +49,11 @@ TEST(Header, LookupRejectsEveryOtherIndex) {
   }
 }
 
-TEST(Header, RecordLayoutMatchesTheHostsBytes) {
-  // With 32-bit pointers (the -m32 build) the record is the host's 2360 bytes; the
-  // byte offsets are also checked at compile time there.
+TEST(Header, SpectrumAndWaveformLieAsTheHostWritesThem) {
+  // The record's byte offsets are held at compile time in the 32-bit build, the host's
+  // own; in every build the two spectrum rows and the waveform follow each other.
   EXPECT_EQ(offsetof(VisModule, spectrum[1]) - offsetof(VisModule, spectrum), 576u);
   EXPECT_EQ(offsetof(VisModule, waveform) - offsetof(VisModule, spectrum), 1152u);
-  if (sizeof(void*) == 4) {
-    EXPECT_EQ(sizeof(VisModule), 2360u);
-    EXPECT_EQ(offsetof(VisModule, spectrum), 36u);
-    EXPECT_EQ(offsetof(VisModule, spectrum[1]), 612u);
-    EXPECT_EQ(offsetof(VisModule, config), 2340u);
-    EXPECT_EQ(offsetof(VisModule, init), 2344u);
-    EXPECT_EQ(offsetof(VisModule, render), 2348u);
-    EXPECT_EQ(offsetof(VisModule, quit), 2352u);
-    EXPECT_EQ(sizeof(EmbedRecord), 284u);
-  }
 }
 
 }  // namespace

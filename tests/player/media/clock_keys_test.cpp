@@ -1,11 +1,12 @@
-// The frame clock's arithmetic against values worked out by hand, and play's key
-// table.
+// The frame clock's arithmetic against values worked out by hand, and play's keys
+// against what its help says they do.
 #include <gtest/gtest.h>
 #include <math.h>
 
 #include <algorithm>
 #include <vector>
 
+#include "cli.h"  // play's help, which says what the keys do
 #include "frame_clock.h"
 #include "keys.h"
 
@@ -99,42 +100,46 @@ TEST(FrameClock, AVideoAtItsOwnRateRepeatsOrDropsTheModulesFrames) {
   }
 }
 
-TEST(Keys, EachKeyHasItsAction) {
+TEST(Keys, DoWhatPlaysHelpSays) {
+  // What play's help promises (its words, which must be in it) or a rule of when a key
+  // does nothing, the key, the state; then the action, module, seek seconds and volume step.
+  const std::string help = helpText("play");
   const KeyState playing{4, 0, true, true}, capturing{4, 2, false, false},
       list{4, 0, true, true, 3};
-  // key, state, action, module, seek seconds, volume step; note
   const struct {
+    const char* promise;
     uint32_t key;
     KeyState state;
     KeyAction action;
     int module, seek, volume = 0;
   } cases[] = {
-      {'2', playing, KeyAction::SwitchModule, 1, 0},   // digits pick modules from 1
-      {'4', playing, KeyAction::SwitchModule, 3, 0},
-      {'1', playing, KeyAction::None, -1, 0},          // the running one: nothing to do
-      {'5', playing, KeyAction::None, -1, 0},          // no fifth module
-      {'0', playing, KeyAction::None, -1, 0},
-      {'F', playing, KeyAction::Fullscreen, -1, 0},
-      {'S', playing, KeyAction::ToggleScale, -1, 0},  // full-size drawing on and off
-      {KEY_SPACE, playing, KeyAction::TogglePause, -1, 0},
-      {KEY_LEFT, playing, KeyAction::Seek, -1, -5},
-      {KEY_RIGHT, playing, KeyAction::Seek, -1, 5},
-      {KEY_LEFT, capturing, KeyAction::None, -1, 0},   // live input cannot seek
-      {KEY_ESCAPE, playing, KeyAction::Quit, -1, 0},
-      {'Q', capturing, KeyAction::Quit, -1, 0},
-      {'X', playing, KeyAction::None, -1, 0},
-      {KEY_UP, playing, KeyAction::Volume, -1, 0, 1},
-      {KEY_DOWN, playing, KeyAction::Volume, -1, 0, -1},
-      {'M', playing, KeyAction::Mute, -1, 0},
-      {KEY_UP, capturing, KeyAction::None, -1, 0},     // an input's volume is not ours
-      {'M', capturing, KeyAction::None, -1, 0},
-      {'N', list, KeyAction::NextTrack, -1, 0},
-      {'P', list, KeyAction::PreviousTrack, -1, 0},
-      {'N', playing, KeyAction::None, -1, 0},          // one file: nothing to skip to
-      {'P', capturing, KeyAction::None, -1, 0},
+      {"1-4 module", '2', playing, KeyAction::SwitchModule, 1, 0},  // digits count from 1
+      {"1-4 module", '4', playing, KeyAction::SwitchModule, 3, 0},
+      {"F full screen", 'F', playing, KeyAction::Fullscreen, -1, 0},
+      {"S full-size drawing on/off", 'S', playing, KeyAction::ToggleScale, -1, 0},
+      {"Space pause", KEY_SPACE, playing, KeyAction::TogglePause, -1, 0},
+      {"Left/Right seek 5 s", KEY_LEFT, playing, KeyAction::Seek, -1, -5},
+      {"Left/Right seek 5 s", KEY_RIGHT, playing, KeyAction::Seek, -1, 5},
+      {"Up/Down volume 5%", KEY_UP, playing, KeyAction::Volume, -1, 0, 1},
+      {"Up/Down volume 5%", KEY_DOWN, playing, KeyAction::Volume, -1, 0, -1},
+      {"M mute", 'M', playing, KeyAction::Mute, -1, 0},
+      {"N/P next or\nprevious", 'N', list, KeyAction::NextTrack, -1, 0},
+      {"N/P next or\nprevious", 'P', list, KeyAction::PreviousTrack, -1, 0},
+      {"Esc or Q quit", KEY_ESCAPE, playing, KeyAction::Quit, -1, 0},
+      {"Esc or Q quit", 'Q', capturing, KeyAction::Quit, -1, 0},
+      {"", '1', playing, KeyAction::None, -1, 0},          // the running one
+      {"", '5', playing, KeyAction::None, -1, 0},          // no fifth module
+      {"", '0', playing, KeyAction::None, -1, 0},
+      {"", 'X', playing, KeyAction::None, -1, 0},
+      {"", KEY_LEFT, capturing, KeyAction::None, -1, 0},   // live input cannot seek
+      {"", KEY_UP, capturing, KeyAction::None, -1, 0},     // an input's volume is not ours
+      {"", 'M', capturing, KeyAction::None, -1, 0},
+      {"", 'N', playing, KeyAction::None, -1, 0},          // one file: nothing to skip to
+      {"", 'P', capturing, KeyAction::None, -1, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.key);
+    EXPECT_NE(help.find(c.promise), std::string::npos) << c.promise;
     KeyOutcome out = keyAction(c.key, c.state);
     EXPECT_EQ(out.action, c.action);
     EXPECT_EQ(out.module, c.module);
