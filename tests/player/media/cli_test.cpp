@@ -1,8 +1,10 @@
-// The command line: values that are checked from their text alone.
+// The command line: values that are checked from their text alone, and the bash
+// completion and the manual page held to the table of options.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <regex>
 #include <set>
