@@ -259,13 +259,6 @@ bool parseTime(const std::string& text, double* seconds, std::string* error) {
   return true;
 }
 
-std::string oneLine(std::string text) {
-  for (char& c : text) {
-    if ((unsigned char)c < 0x20 || c == 0x7F) c = '?';
-  }
-  return text;
-}
-
 namespace {
 bool takeValue(int argc, char** argv, int* i, const char* name, std::string* value,
                std::string* error) {
