@@ -259,7 +259,7 @@ bool VideoWriter::writeFrame(const FrameView& frame, std::string* error) {
       sent = sendAll(pipe_, rowBuffer_.data(), rowBuffer_.size());
     }
   }
-  return sentFrame((int)sent, error);
+  return sentFrame(sent, error);
 }
 
 bool VideoWriter::writeFrame(const FrameView& frame, FrameScaler& scaler, std::string* error) {
@@ -274,11 +274,10 @@ bool VideoWriter::writeFrame(const FrameView& frame, FrameScaler& scaler, std::s
     const uint32_t* rows = scaler.rows(frame, y, &count);
     sent = sendAll(pipe_, (const char*)rows, (size_t)width_ * count * 4);
   }
-  return sentFrame((int)sent, error);
+  return sentFrame(sent, error);
 }
 
-bool VideoWriter::sentFrame(int outcome, std::string* error) {
-  Sent sent = (Sent)outcome;
+bool VideoWriter::sentFrame(Sent sent, std::string* error) {
   if (sent == Sent::Interrupted) {
     abort();
     *error = "interrupted";

@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "output/encoding.h"  // VideoFormat, EncodingChoice, VideoEncoding
+#include "base/child_process.h"  // Sent
+#include "output/encoding.h"      // VideoFormat, EncodingChoice, VideoEncoding
 #include "output/frame_scale.h"
 #include "output/frame_view.h"
 #include "output/output_file.h"
@@ -73,7 +74,7 @@ class VideoWriter {
   // Starts the first ffmpeg with the frames' socket as its standard input.
   bool startEncoder(const std::vector<std::string>& args, std::string* error);
   bool reap(std::string* error);
-  bool sentFrame(int outcome, std::string* error);  // a Sent, after a frame's writes
+  bool sentFrame(Sent sent, std::string* error);  // after a frame's writes
   bool runToEnd(std::vector<std::string> args, std::string* error);
   std::string explain(const std::string& logText) const;
   std::string readLog() const;
