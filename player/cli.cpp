@@ -534,13 +534,6 @@ bool parseTime(const std::string& text, double* seconds, std::string* error) {
   return true;
 }
 
-std::string oneLine(std::string text) {
-  for (char& c : text) {
-    if ((unsigned char)c < 0x20 || c == 0x7F) c = '?';
-  }
-  return text;
-}
-
 namespace {
 // The command word. Returns 1 to go on with the options, 0 for a command line that is
 // complete (--version, help), -1 with *error set.

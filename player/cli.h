@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "output/frame_scale.h"   // ScaleFilter, SCALE_AUTO, for --scale and --scale-filter
-#include "output/video_writer.h"  // EncodingChoice, filled from --codec, --crf and the like
-#include "spectrum/analyser.h"     // SpectrumOptions, filled from --bands and --sensitivity
+#include "base/text.h"           // oneLine: how a refused line's reason is printed
+#include "output/encoding.h"      // EncodingChoice, filled from --codec, --crf and the like
+#include "output/scale_choice.h"  // ScaleFilter, SCALE_AUTO, for --scale and --scale-filter
+#include "spectrum/analyser.h"    // SpectrumOptions, filled from --bands and --sensitivity
 
 enum class Command { None, Help, Version, List, Render, Play, Tune, Devices };
 
@@ -72,6 +73,3 @@ std::vector<OptionInfo> optionTable();
 // The command words, as the general help lists them.
 std::vector<std::string> commandNames();
 
-// A message as the one line it is printed as: control characters (a newline or an
-// escape sequence in a file name) become '?'.
-std::string oneLine(std::string text);

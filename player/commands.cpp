@@ -11,6 +11,9 @@
 #include <vector>
 
 #include "audio/demo_tune.h"
+#include "base/files.h"    // sameFile, folderOf, ScratchFile, systemReasonIn
+#include "base/signals.h"  // interruptRequested, interruptExitStatus
+#include "base/text.h"     // formatClock, oneLine
 #include "inputs.h"
 #include "output/frame_sink.h"
 #include "output/output_file.h"

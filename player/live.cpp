@@ -23,13 +23,13 @@
 
 #include "audio/capture.h"
 #include "audio/sound_server.h"
+#include "base/clock.h"    // monotonicSeconds
+#include "base/signals.h"  // interruptRequested, interruptExitStatus
 #include "commands.h"
 #include "keys.h"
 #include "output/live_window.h"
 #include "inputs.h"
-#include "output/output_file.h"
 #include "play_status.h"
-#include "progress.h"  // monotonicSeconds
 #include "quiet_stderr.h"
 #include "session.h"
 

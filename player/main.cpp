@@ -2,9 +2,9 @@
 // runs one command, and reports a failure as one line on stderr.
 #include <stdio.h>
 
+#include "base/signals.h"  // installInterruptHandler
 #include "cli.h"
 #include "commands.h"
-#include "output/output_file.h"
 
 int main(int argc, char** argv) {
   Options options;

@@ -1,9 +1,9 @@
 // play's volume and title. See play_status.h.
 #include "play_status.h"
 
-#include <stdio.h>
-
 #include <algorithm>
+
+#include "base/text.h"  // formatClock
 
 void PlayVolume::step(int direction) {
   muted_ = false;
@@ -20,21 +20,13 @@ void scaleFrames(const float* in, int64_t count, float gain, float* out) {
   for (int64_t i = 0; i < count * 2; ++i) out[i] = in[i] * gain;
 }
 
-std::string clockText(double seconds) {
-  int s = (int)seconds;
-  char text[32];
-  if (s >= 3600) snprintf(text, sizeof text, "%d:%02d:%02d", s / 3600, s / 60 % 60, s % 60);
-  else snprintf(text, sizeof text, "%d:%02d", s / 60, s % 60);
-  return text;
-}
-
 std::string playTitleText(const PlayTitle& t) {
   std::string title = t.module;
   if (t.tracks > 1) title += " - [" + std::to_string(t.track + 1) + "/" + std::to_string(t.tracks) + "]";
   title += " - " + t.heard;
   if (!t.capturing) {
-    title += " - " + clockText(t.seconds);
-    if (t.lengthSeconds > 0) title += " / " + clockText(t.lengthSeconds);
+    title += " - " + formatClock(t.seconds, ClockStyle::Seconds);
+    if (t.lengthSeconds > 0) title += " / " + formatClock(t.lengthSeconds, ClockStyle::Seconds);
   }
   if (t.paused) title += " - paused";
   // An input is not played back: its volume is the sound server's business.

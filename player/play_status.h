@@ -45,6 +45,3 @@ struct PlayTitle {
 // "Pellox - demo tune - 0:05 / 0:24" ("Pellox - [2/5] - song - ..." for a list), then " - paused", " - muted" or " - volume 40%",
 // " - no sound server" as they apply.
 std::string playTitleText(const PlayTitle& title);
-
-// 75 -> "1:15"; 3725 -> "1:02:05".
-std::string clockText(double seconds);

@@ -1,29 +1,13 @@
 #include "progress.h"
 
-#include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>  // TIOCGWINSZ: the terminal's width
-#include <time.h>
 
 #include <algorithm>
 
-#include "cli.h"  // oneLine
-
-double monotonicSeconds() {
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return (double)now.tv_sec + now.tv_nsec * 1e-9;
-}
-
-std::string formatClock(double seconds) {
-  if (!(seconds >= 0)) seconds = 0;
-  long long hundredths = llround(seconds * 100);
-  char text[48];
-  snprintf(text, sizeof text, "%02lld:%02lld:%02lld.%02lld", hundredths / 360000,
-           hundredths / 6000 % 60, hundredths / 100 % 60, hundredths % 100);
-  return text;
-}
+#include "base/clock.h"  // monotonicSeconds
+#include "base/text.h"   // formatClock, oneLine
 
 std::string formatSize(long long bytes) {
   char text[48];

@@ -19,8 +19,6 @@ struct ProgressState {
   std::string name;     // ...and its name
 };
 
-// "00:01:02.50": hours, minutes, seconds and hundredths, as ffmpeg's time=.
-std::string formatClock(double seconds);
 // "812 KiB", "3.4 MiB": binary units, one decimal from MiB up.
 std::string formatSize(long long bytes);
 // "orlimvis:  42%  00:00:10.50/00:00:24.00  speed=3.10x  00:00:04 left", with
@@ -63,5 +61,3 @@ class ProgressLine {
   double start_ = 0, lastDraw_ = 0;
   ProgressState state_;
 };
-
-double monotonicSeconds();

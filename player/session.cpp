@@ -9,8 +9,9 @@
 
 #include "audio/decoder.h"
 #include "audio/demo_tune.h"
+#include "base/files.h"    // makeScratchFile, removeScratchFile
+#include "base/signals.h"  // interruptRequested
 #include "host/plugin_home.h"
-#include "output/output_file.h"  // makeScratchFile, removeScratchFile, interruptRequested
 
 std::string defaultPluginPath() { return defaultPluginLocation().path; }
 

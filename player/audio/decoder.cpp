@@ -17,6 +17,8 @@ extern "C" {
 
 #include <algorithm>
 
+#include "base/text.h"  // formatClock
+
 namespace {
 std::string ffmpegText(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -31,10 +33,7 @@ std::string baseName(const std::string& path) {
 
 // "m:ss.s" for error messages about a place in the file.
 std::string clockText(int64_t frame, int rate) {
-  double seconds = rate > 0 ? (double)frame / rate : 0;
-  char text[32];
-  snprintf(text, sizeof text, "%d:%04.1f", (int)(seconds / 60), seconds - 60 * (int)(seconds / 60));
-  return text;
+  return formatClock(rate > 0 ? (double)frame / rate : 0, ClockStyle::Tenths);
 }
 
 const char* tag(AVDictionary* tags, const char* key) {

@@ -21,11 +21,7 @@
 #include <vector>
 
 #include "output/frame_view.h"
-
-enum class ScaleFilter { Nearest, Smooth };
-
-// --scale auto, and the largest factor taken.
-enum { SCALE_AUTO = 0, SCALE_MAX = 32 };
+#include "output/scale_choice.h"  // ScaleFilter, SCALE_AUTO
 // The plug-in's own frame, the size its effects were made for; auto keeps drawings at
 // least this tall (or wide, for a portrait output).
 enum { CLASSIC_WIDTH = 640, CLASSIC_HEIGHT = 480 };

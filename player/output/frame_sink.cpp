@@ -5,7 +5,10 @@
 
 #include <sys/stat.h>
 
+#include "base/child_process.h"  // findOnPath: the ffmpeg that videos need
+#include "base/files.h"          // folderOf
 #include "output/png_writer.h"
+#include "output/video_writer.h"
 
 namespace {
 long long sizeOf(const std::string& path) {

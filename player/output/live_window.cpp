@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "base/clock.h"   // monotonicSeconds
 #include "play_status.h"  // scaleFrames
-#include "progress.h"     // monotonicSeconds
 
 LiveWindow::~LiveWindow() {
   if (source_) SDL_FreeSurface(source_);

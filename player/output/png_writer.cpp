@@ -12,6 +12,8 @@
 
 #include <vector>
 
+#include "base/files.h"  // writeError, holdAsOwner, removeDeadLeftovers
+
 namespace {
 struct PngTarget {
   FILE* file = nullptr;

@@ -1,7 +1,6 @@
-// The ffmpeg child runs in its own process group, so a Ctrl-C at the terminal reaches
-// only the player, which then stops the child itself and cleans up. Its log goes to a
-// file in the scratch folder (not a pipe that could fill up while the player blocks
-// writing frames, and not the output's folder, which is the user's); the reason
+// The ffmpeg child (base/child_process.h) gets its frames down a socket; its log goes
+// to a file in the scratch folder (not a pipe that could fill up while the player
+// blocks writing frames, and not the output's folder, which is the user's); the reason
 // reported on failure is read from that log.
 //
 // GIF takes three runs: the frames, at the GIF's rate, into a lossless scratch file;
@@ -9,159 +8,25 @@
 // A palette per frame would cost four times the size (each frame's pixels map to other
 // indices, so nothing carries over) and one palette in a single run would hold every
 // frame in memory until the last had been seen.
-//
-// No wait on a child is unbounded while a signal is pending: frames go down a
-// non-blocking socket with poll() in short steps, children are reaped by polling, and
-// each step looks at the interrupt flag. A blocking send() or waitpid() would let a
-// signal that lands just before it go unseen for as long as ffmpeg is not reading or
-// not exiting, which may be forever. A child being stopped gets SIGTERM, and SIGKILL
-// when it has not gone after a grace period.
 #include "output/video_writer.h"
 
 #include <errno.h>
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-#include <strings.h>
-#include <time.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
+#include <sys/wait.h>  // WIFEXITED: how ffmpeg and ffprobe ended
 #include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
 #include <sstream>
 
+#include "base/child_process.h"
+#include "base/files.h"  // scratch files, systemReasonIn
+
 namespace {
-bool endsWith(const std::string& s, const char* suffix) {
-  size_t n = strlen(suffix);
-  return s.size() >= n && strcasecmp(s.c_str() + s.size() - n, suffix) == 0;
-}
-
-// The steps in which waits on the child look at the interrupt flag, and how long a
-// child told to stop has before it is killed.
-constexpr int kStepMillis = 20;
-constexpr double kStopGraceSeconds = 2.0;
-
-double nowSeconds() {
-  struct timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return (double)t.tv_sec + t.tv_nsec * 1e-9;
-}
-
-void sleepMillis(int millis) {
-  struct timespec t = {0, millis * 1000000L};
-  nanosleep(&t, nullptr);
-}
-
-enum class Sent { All, Failed, Interrupted };
-
-Sent writeAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    if (interruptRequested()) return Sent::Interrupted;
-    // MSG_NOSIGNAL: a child that died must make this fail, not raise SIGPIPE and kill
-    // the player.
-    ssize_t n = send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n < 0) {
-      if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        struct pollfd ready = {fd, POLLOUT, 0};
-        poll(&ready, 1, kStepMillis);
-        continue;
-      }
-      if (errno == EINTR) continue;
-      return Sent::Failed;
-    }
-    data += n;
-    size -= (size_t)n;
-  }
-  return Sent::All;
-}
-
-// Reaps `pid` if it has exited; true with its status then.
-bool exited(pid_t pid, int* status) {
-  pid_t got;
-  while ((got = waitpid(pid, status, WNOHANG)) < 0 && errno == EINTR) {
-  }
-  return got == pid || (got < 0 && errno == ECHILD);
-}
-
-// Stops the child and its process group: SIGTERM, then SIGKILL after the grace period.
-void stopChild(pid_t pid) {
-  int status;
-  if (kill(-pid, SIGTERM) != 0) kill(pid, SIGTERM);
-  const double deadline = nowSeconds() + kStopGraceSeconds;
-  while (!exited(pid, &status)) {
-    if (nowSeconds() >= deadline) {
-      if (kill(-pid, SIGKILL) != 0) kill(pid, SIGKILL);
-      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-      }
-      return;
-    }
-    sleepMillis(kStepMillis);
-  }
-}
-
-// One video codec: ffmpeg's encoder, its quality scale and its speed presets.
-struct Codec {
-  const char* name;
-  const char* encoder;
-  int defaultCrf, maxCrf;
-  const char* defaultPreset;
-  const char* presets;  // the accepted names, space-separated
-};
-
-// Defaults: near-transparent quality for flat, sharp-edged pictures, at a speed that
-// keeps a render well ahead of real time on one core.
-const Codec kCodecs[] = {
-    {"h264", "libx264", 20, 51, "veryfast",
-     "ultrafast superfast veryfast faster fast medium slow slower veryslow"},
-    {"hevc", "libx265", 24, 51, "veryfast",
-     "ultrafast superfast veryfast faster fast medium slow slower veryslow"},
-    // libvpx's deadline: realtime is the only one that keeps up with 40 frames a second.
-    {"vp9", "libvpx-vp9", 32, 63, "realtime", "realtime good best"},
-    // SVT-AV1's presets run from 0 (slowest) to 13 (fastest).
-    {"av1", "libsvtav1", 35, 63, "10", "0 1 2 3 4 5 6 7 8 9 10 11 12 13"},
-};
-
-const Codec* findCodec(const std::string& name) {
-  std::string wanted = name == "h265" ? "hevc" : name;
-  for (const Codec& c : kCodecs) {
-    if (wanted == c.name) return &c;
-  }
-  return nullptr;
-}
-
-bool inList(const char* list, const std::string& word) {
-  std::istringstream in(list);
-  std::string item;
-  while (in >> item) {
-    if (item == word) return true;
-  }
-  return false;
-}
-
-// The video codecs each container takes, its default first.
-const char* codecsOf(VideoFormat format) {
-  switch (format) {
-    case VideoFormat::Mp4: return "h264 hevc av1 vp9";
-    case VideoFormat::Mkv: return "h264 hevc vp9 av1";
-    case VideoFormat::Webm: return "vp9 av1";
-    case VideoFormat::Gif: return "gif";
-  }
-  return "";
-}
-
-std::string commaList(const char* list) {
-  std::string out = list;
-  for (size_t at = out.find(' '); at != std::string::npos; at = out.find(' ', at + 2))
-    out.replace(at, 1, ", ");
-  return out;
-}
-
+// A time for ffmpeg's -ss and -t, to the microsecond.
 std::string number(double value) {
   char text[32];
   snprintf(text, sizeof text, "%.6f", value);
@@ -185,176 +50,7 @@ std::vector<std::string> lastLines(const std::string& text, size_t count) {
   if (lines.size() > count) lines.erase(lines.begin(), lines.end() - (long)count);
   return lines;
 }
-
-// Starts argv with stdin from `input` (or /dev/null), stdout to `output` (or the log),
-// stderr to the log, in its own process group. Returns the child's id or -1.
-pid_t spawn(const std::vector<std::string>& args, int input, int output, const std::string& log,
-            int* forkErrno) {
-  int logFd = open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    setpgid(0, 0);
-    // Over a file-size limit, a failed write with a reason rather than a killed child.
-    signal(SIGXFSZ, SIG_IGN);
-    signal(SIGPIPE, SIG_DFL);
-    int null = ::open("/dev/null", O_RDWR);
-    dup2(input >= 0 ? input : null, 0);
-    if (logFd >= 0) dup2(logFd, 2);
-    dup2(output >= 0 ? output : (logFd >= 0 ? logFd : null), 1);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  *forkErrno = errno;
-  if (logFd >= 0) close(logFd);
-  if (pid > 0) setpgid(pid, pid);  // also here, so that no Ctrl-C slips in before the child's own call
-  return pid;
-}
-
-// Waits for a short-lived child (ffprobe); a signal meanwhile stops it, and the status
-// returned is then -1.
-int waitFor(pid_t pid) {
-  int status = 0;
-  while (!exited(pid, &status)) {
-    if (interruptRequested()) {
-      stopChild(pid);
-      return -1;
-    }
-    sleepMillis(kStepMillis);
-  }
-  return status;
-}
 }  // namespace
-
-bool videoFormatFor(const std::string& path, VideoFormat* format) {
-  if (path == "-") *format = VideoFormat::Mkv;
-  else if (endsWith(path, ".mp4")) *format = VideoFormat::Mp4;
-  else if (endsWith(path, ".mkv")) *format = VideoFormat::Mkv;
-  else if (endsWith(path, ".webm")) *format = VideoFormat::Webm;
-  else if (endsWith(path, ".gif")) *format = VideoFormat::Gif;
-  else return false;
-  return true;
-}
-
-const char* videoFormatName(VideoFormat format) {
-  switch (format) {
-    case VideoFormat::Mp4: return "MP4";
-    case VideoFormat::Mkv: return "Matroska";
-    case VideoFormat::Webm: return "WebM";
-    case VideoFormat::Gif: return "GIF";
-  }
-  return "";
-}
-
-std::string findOnPath(const std::string& program) {
-  const char* path = getenv("PATH");
-  if (!path) return "";
-  std::string all = path;
-  size_t start = 0;
-  while (start <= all.size()) {
-    size_t end = all.find(':', start);
-    if (end == std::string::npos) end = all.size();
-    std::string folder = all.substr(start, end - start);
-    if (folder.empty()) folder = ".";
-    std::string candidate = folder + "/" + program;
-    struct stat info;
-    if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-        access(candidate.c_str(), X_OK) == 0) {
-      return candidate;
-    }
-    start = end + 1;
-  }
-  return "";
-}
-
-bool parseAudioBitrate(const std::string& text, int* kbps, std::string* error) {
-  std::string digits = text;
-  if (!digits.empty() && (digits.back() == 'k' || digits.back() == 'K')) digits.pop_back();
-  bool ok = !digits.empty() && digits.size() <= 5 &&
-            digits.find_first_not_of("0123456789") == std::string::npos;
-  int value = ok ? atoi(digits.c_str()) : 0;
-  if (!ok || value < 8 || value > 1024) {
-    *error = "--audio-bitrate " + text + ": expected kbit/s from 8 to 1024, for example 192k";
-    return false;
-  }
-  *kbps = value;
-  return true;
-}
-
-bool containerTakesAudio(VideoFormat format, const std::string& codec) {
-  switch (format) {
-    case VideoFormat::Mp4: return inList("aac mp3 alac ac3 eac3 opus", codec);
-    case VideoFormat::Mkv:
-      return inList("aac mp3 mp2 alac ac3 eac3 opus vorbis flac wavpack", codec) ||
-             codec.rfind("pcm_", 0) == 0;
-    case VideoFormat::Webm: return inList("opus vorbis", codec);
-    case VideoFormat::Gif: return false;
-  }
-  return false;
-}
-
-bool resolveEncoding(VideoFormat format, const EncodingChoice& choice,
-                     const std::string& sourceAudioCodec, VideoEncoding* out,
-                     std::string* error) {
-  *out = VideoEncoding();
-  if (format == VideoFormat::Gif) {
-    const char* option = !choice.codec.empty() ? "--codec"
-                         : choice.crf >= 0     ? "--crf"
-                         : !choice.preset.empty() ? "--preset"
-                         : choice.audioBitrate > 0 ? "--audio-bitrate"
-                         : choice.audioCopy    ? "--audio copy"
-                                               : nullptr;
-    if (option) {
-      *error = std::string(option) + ": not for GIF (a GIF has one palette and no sound)";
-      return false;
-    }
-    out->codec = out->encoder = "gif";
-    return true;
-  }
-  const char* allowed = codecsOf(format);
-  std::string codecName = choice.codec;
-  if (codecName.empty()) codecName = std::string(allowed).substr(0, std::string(allowed).find(' '));
-  const Codec* codec = findCodec(codecName);
-  if (!codec || !inList(allowed, codec->name)) {
-    *error = "--codec " + choice.codec + ": " + videoFormatName(format) + " takes " +
-             commaList(allowed);
-    return false;
-  }
-  out->codec = codec->name;
-  out->encoder = codec->encoder;
-  out->crf = choice.crf >= 0 ? choice.crf : codec->defaultCrf;
-  if (out->crf > codec->maxCrf) {
-    *error = "--crf " + std::to_string(choice.crf) + ": " + codec->name + " takes 0 to " +
-             std::to_string(codec->maxCrf) + " (lower is better)";
-    return false;
-  }
-  out->preset = choice.preset.empty() ? codec->defaultPreset : choice.preset;
-  if (!inList(codec->presets, out->preset)) {
-    *error = "--preset " + choice.preset + ": " + codec->name + " takes " +
-             commaList(codec->presets);
-    return false;
-  }
-  bool opus = format == VideoFormat::Webm;
-  if (choice.audioCopy) {
-    if (choice.audioBitrate > 0) {
-      *error = "--audio-bitrate: not with --audio copy, which keeps the source's stream";
-      return false;
-    }
-    if (!containerTakesAudio(format, sourceAudioCodec)) {
-      *error = "--audio copy: " + std::string(videoFormatName(format)) + " cannot hold " +
-               (sourceAudioCodec.empty() ? std::string("this audio") : sourceAudioCodec) +
-               " audio as it is (drop --audio copy, or use .mkv)";
-      return false;
-    }
-    out->audioEncoder = "copy";
-    return true;
-  }
-  out->audioEncoder = opus ? "libopus" : "aac";
-  out->audioBitrate = choice.audioBitrate > 0 ? choice.audioBitrate : opus ? 128 : 192;
-  return true;
-}
 
 bool probeAudioCodec(const std::string& ffprobe, const std::string& path, std::string* codec,
                      std::string* error) {
@@ -362,57 +58,21 @@ bool probeAudioCodec(const std::string& ffprobe, const std::string& path, std::s
   if (log.empty()) return false;
   int out = open(log.c_str(), O_WRONLY | O_CLOEXEC);
   int forkErrno = 0;
-  pid_t pid = spawn({ffprobe, "-v", "error", "-select_streams", "a:0", "-show_entries",
-                     "stream=codec_name", "-of", "csv=p=0", "file:" + path},
-                    -1, out, "/dev/null", &forkErrno);
+  pid_t pid = spawnChild({ffprobe, "-v", "error", "-select_streams", "a:0", "-show_entries",
+                          "stream=codec_name", "-of", "csv=p=0", "file:" + path},
+                         -1, out, "/dev/null", &forkErrno);
   if (out >= 0) close(out);
-  int status = pid > 0 ? waitFor(pid) : -1;
+  int status = -1;
+  bool ended = pid > 0 && waitForChild(pid, &status);
   std::string text;
   std::ifstream(log) >> text;
   removeScratchFile(log);
-  if (pid < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || text.empty()) {
+  if (!ended || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || text.empty()) {
     *error = path + ": ffprobe found no audio stream to copy";
     return false;
   }
   *codec = text;
   return true;
-}
-
-ColourTags colourFor(int width, int height) {
-  // The size rule players use for untagged video (mpv's: HD from 1280 wide or more
-  // than 576 high), so that a player that ignores the tags still agrees.
-  if (width >= 1280 || height > 576) return {"bt709", "bt709", "bt709", "bt709"};
-  // BT.601 as the 525-line system tags it; the 625-line primaries differ by little,
-  // and players treat both matrices alike.
-  return {"bt601", "smpte170m", "smpte170m", "smpte170m"};
-}
-
-bool parseFrameRate(const std::string& text, int* numerator, int* denominator) {
-  char* end = nullptr;
-  long num = strtol(text.c_str(), &end, 10), den = 1;
-  if (end == text.c_str() || num <= 0) return false;
-  if (*end == '/') {
-    const char* start = end + 1;
-    den = strtol(start, &end, 10);
-    if (end == start || den <= 0) return false;
-  }
-  if (*end != '\0') return false;
-  *numerator = (int)num;
-  *denominator = (int)den;
-  return true;
-}
-
-double gifFrameRate(const std::string& frameRate, int* divisor) {
-  // A frame of n / fps = n den / num seconds lasts 100 n den / num hundredths: whole
-  // for the smallest n with 100 n den divisible by num. Taking every n-th frame keeps
-  // the pace even.
-  int num = 0, den = 1;
-  *divisor = 1;
-  if (!parseFrameRate(frameRate, &num, &den)) return 0;
-  int n = 1;
-  while ((100LL * n * den) % num != 0 && n < num) ++n;
-  *divisor = n;
-  return (double)num / den / n;
 }
 
 std::vector<std::string> encoderArguments(const std::string& ffmpeg, VideoFormat format,
@@ -567,27 +227,15 @@ bool VideoWriter::open(const std::string& ffmpeg, const std::string& path, Video
 }
 
 bool VideoWriter::startEncoder(const std::vector<std::string>& args, std::string* error) {
-  // The frames go through a socket pair rather than a pipe, only so that writes can say
-  // MSG_NOSIGNAL; ffmpeg reads its standard input the same way either way.
-  int fds[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
-    *error = std::string("cannot start ffmpeg: ") + strerror(errno);
-    return false;
-  }
-  int forkErrno = 0;
-  pid_t pid = spawn(args, fds[0], toStdout_ && format_ != VideoFormat::Gif ? 1 : -1, logPath_,
-                    &forkErrno);
-  close(fds[0]);
+  int feed = -1, errnum = 0;
+  pid_t pid = spawnFedChild(args, toStdout_ && format_ != VideoFormat::Gif ? 1 : -1, logPath_,
+                            &feed, &errnum);
   if (pid < 0) {
-    close(fds[1]);
-    *error = std::string("cannot start ffmpeg: ") + strerror(forkErrno);
+    *error = std::string("cannot start ffmpeg: ") + strerror(errnum);
     return false;
   }
-  shutdown(fds[1], SHUT_RD);
-  int buffer = 4 << 20;
-  setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
   child_ = pid;
-  pipe_ = fds[1];
+  pipe_ = feed;
   return true;
 }
 
@@ -598,7 +246,7 @@ bool VideoWriter::writeFrame(const FrameView& frame, std::string* error) {
   }
   Sent sent;
   if (frame.stride == frame.width && frame.width == width_ && frame.height == height_) {
-    sent = writeAll(pipe_, (const char*)frame.pixels, (size_t)width_ * height_ * 4);
+    sent = sendAll(pipe_, (const char*)frame.pixels, (size_t)width_ * height_ * 4);
   } else {
     // A frame of another size (a resize in flight) is cropped or padded with black.
     sent = Sent::All;
@@ -608,10 +256,10 @@ bool VideoWriter::writeFrame(const FrameView& frame, std::string* error) {
         int n = std::min(width_, frame.width);
         memcpy(&rowBuffer_[0], frame.pixels + (size_t)y * frame.stride, (size_t)n * 4);
       }
-      sent = writeAll(pipe_, rowBuffer_.data(), rowBuffer_.size());
+      sent = sendAll(pipe_, rowBuffer_.data(), rowBuffer_.size());
     }
   }
-  return sentFrame((int)sent, error);
+  return sentFrame(sent, error);
 }
 
 bool VideoWriter::writeFrame(const FrameView& frame, FrameScaler& scaler, std::string* error) {
@@ -624,13 +272,12 @@ bool VideoWriter::writeFrame(const FrameView& frame, FrameScaler& scaler, std::s
   Sent sent = Sent::All;
   for (int y = 0, count = 0; y < height_ && sent == Sent::All; y += count) {
     const uint32_t* rows = scaler.rows(frame, y, &count);
-    sent = writeAll(pipe_, (const char*)rows, (size_t)width_ * count * 4);
+    sent = sendAll(pipe_, (const char*)rows, (size_t)width_ * count * 4);
   }
-  return sentFrame((int)sent, error);
+  return sentFrame(sent, error);
 }
 
-bool VideoWriter::sentFrame(int outcome, std::string* error) {
-  Sent sent = (Sent)outcome;
+bool VideoWriter::sentFrame(Sent sent, std::string* error) {
   if (sent == Sent::Interrupted) {
     abort();
     *error = "interrupted";
@@ -653,16 +300,12 @@ bool VideoWriter::reap(std::string* error) {
   if (child_ < 0) return true;
   // ffmpeg may take a while over the last frames; a signal meanwhile stops it.
   int status = 0;
-  while (!exited(child_, &status)) {
-    if (interruptRequested()) {
-      stopChild(child_);
-      child_ = -1;
-      *error = "interrupted";
-      return false;
-    }
-    sleepMillis(kStepMillis);
-  }
+  const bool ended = waitForChild(child_, &status);
   child_ = -1;
+  if (!ended) {
+    *error = "interrupted";
+    return false;
+  }
   // ffmpeg 5.1 can exit with 0 after "Error writing trailer of ...: No space left on
   // device" (seen with WebM): a write error in the log fails the run whatever the status.
   std::string log = readLog();
@@ -685,7 +328,7 @@ bool VideoWriter::reap(std::string* error) {
 // when that is the target.
 bool VideoWriter::runToEnd(std::vector<std::string> args, std::string* error) {
   int forkErrno = 0;
-  pid_t pid = spawn(args, -1, toStdout_ ? 1 : -1, logPath_, &forkErrno);
+  pid_t pid = spawnChild(args, -1, toStdout_ ? 1 : -1, logPath_, &forkErrno);
   if (pid < 0) {
     *error = std::string("cannot start ffmpeg: ") + strerror(forkErrno);
     return false;

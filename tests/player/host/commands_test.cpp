@@ -15,6 +15,7 @@
 
 #include "../test_support.h"
 #include "audio/demo_tune.h"
+#include "base/signals.h"
 #include "commands.h"
 #include "host/vis_header.h"
 #include "output/output_file.h"

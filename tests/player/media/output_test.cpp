@@ -23,6 +23,9 @@
 
 #include "../test_support.h"
 #include "audio/demo_tune.h"
+#include "base/child_process.h"  // findOnPath
+#include "base/files.h"
+#include "base/signals.h"
 #include "output/output_file.h"
 #include "output/png_writer.h"
 #include "output/video_writer.h"

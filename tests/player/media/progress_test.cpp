@@ -1,6 +1,7 @@
 // The texts of a render's progress: clock, size, progress line and closing line.
 #include <gtest/gtest.h>
 
+#include "base/text.h"  // formatClock
 #include "progress.h"
 
 TEST(Progress, TextsAsFfmpegUsersReadThem) {
