@@ -1,14 +1,11 @@
-// The look run: the frame loop of a render, with the meter and the contact sheet as its
-// only outputs. The frames and the analyser's windows come from the running module's
-// frame clock and the audio feed over the clip, as in a render: zeros outside the clip.
+// The look run: a session over the clip, as a render's, with the meter and the contact
+// sheet as its only outputs. The frames and the analyser's windows are the session's:
+// the running module's frame clock over the clip, zeros outside it.
 #include "look/look_run.h"
 
 #include <algorithm>
 
-#include "audio/audio_feed.h"
-#include "frame_clock.h"
-#include "host/host_windows.h"  // pinPluginClock
-#include "visplatform.h"  // visSetSystemTimeOverride
+#include "session.h"
 
 namespace {
 // Whether the frame's own samples, window samples [begin, end), are all exact zeros.
@@ -20,7 +17,7 @@ bool digitalSilence(const float* window, int begin, int end) {
 }
 
 // Copies the frame, shrunk by averaging SHRINK x SHRINK blocks, into cell `cell`.
-void addToSheet(const VisPixels& frame, int cell, LookSheet* sheet) {
+void addToSheet(const FrameView& frame, int cell, LookSheet* sheet) {
   const int s = LookSheet::SHRINK;
   const int cw = frame.width / s, ch = frame.height / s;
   if (sheet->pixels.empty()) {
@@ -46,64 +43,47 @@ void addToSheet(const VisPixels& frame, int cell, LookSheet* sheet) {
 }
 }  // namespace
 
-bool lookRender(PluginHost* host, const LookRun& run, const AudioClip& clip, LookFigures* figures,
+bool lookRender(const LookRun& run, const AudioClip& clip, LookFigures* figures,
                 LookSheet* sheet, std::string* error) {
-  SpectrumAnalyser* analyser = spectrumCreateWith(clip.sampleRate, run.spectrum);
-  if (!analyser) {
-    *error = "cannot set up the spectrum analyser for " + std::to_string(clip.sampleRate) + " Hz";
-    return false;
-  }
-  pinPluginClock(run.seed);
-  host->setPreferredFrameSize(run.width, run.height);
-  if (!host->start(run.module, error)) {
-    visSetSystemTimeOverride(nullptr);
-    spectrumDestroy(analyser);
-    return false;
-  }
-  FrameClock clock;
-  if (!FrameClock::forModule(*host->module(run.module), host->moduleName(run.module),
-                             clip.sampleRate, &clock, error)) {
-    host->stop();
-    visSetSystemTimeOverride(nullptr);
-    spectrumDestroy(analyser);
-    return false;
-  }
+  SessionSettings settings;
+  settings.plugin = run.plugin;
+  settings.module = std::to_string(run.module);
+  settings.clip = &clip;
+  settings.seeded = true;
+  settings.seed = run.seed;
+  settings.width = run.width;
+  settings.height = run.height;
+  settings.spectrum = run.spectrum;
   // Whole frames only: a last, partial frame would be measured on zeros.
-  const int64_t ticks = clock.frameAt(clip.frameCount());
-  const int length = spectrumWindowLength(analyser);
-  ClipSource source(clip, "look");
-  AudioFeed feed(&source);
-  LookMeter meter(run.module, clock.secondsPerFrame(), std::max(1, clip.streamChannels));
+  settings.wholeFramesOnly = true;
+  Session session(settings);
+  if (!session.open(error)) return false;
+  const int64_t ticks = session.frames();
+  LookMeter meter(run.module, session.clock().secondsPerFrame(), std::max(1, clip.streamChannels));
   *sheet = LookSheet();
-  unsigned char spectrum[2][SPECTRUM_BANDS];
   int nextCell = 0;
-  bool ok = true;
-  for (int64_t tick = 0; tick < ticks && ok; ++tick) {
-    const FrameWindow w = clock.window(tick, length);
-    const float* window = feed.window(w.first, length);
-    const bool silent = digitalSilence(window, w.begin, w.end);
-    spectrumExecute(analyser, window, w.begin, w.end, spectrum);
+  while (session.analyseNext()) {
+    const FrameAudio& audio = session.frameAudio();
+    const bool silent = digitalSilence(audio.window, audio.begin, audio.end);
     if (run.hearingOnly) {
-      meter.addSpectrum(spectrum, silent);
+      meter.addSpectrum(audio.spectrum, silent);
       continue;
     }
-    host->renderFrame(spectrum, std::max(1, clip.streamChannels), clip.sampleRate);
-    VisPixels pixels;
-    if (!host->framePixels(&pixels)) {
+    session.draw();
+    FrameView pixels;
+    if (!session.pixels(&pixels)) {
       *error = "the plug-in's frame window went away";
-      ok = false;
-      break;
+      return false;
     }
-    meter.addFrame(pixels.pixels, pixels.width, pixels.height, pixels.stride, spectrum, silent);
+    meter.addFrame(pixels.pixels, pixels.width, pixels.height, pixels.stride, audio.spectrum,
+                   silent);
     // Cells at 10%, 20%, ..., 90% of the clip.
+    const int64_t tick = session.frame();
     while (nextCell < LookSheet::COLUMNS * LookSheet::ROWS &&
            tick >= ticks * (nextCell + 1) / 10) {
       addToSheet(pixels, nextCell++, sheet);
     }
   }
-  host->stop();
-  visSetSystemTimeOverride(nullptr);
-  spectrumDestroy(analyser);
   *figures = meter.figures();
-  return ok;
+  return true;
 }
