@@ -1,6 +1,6 @@
 // orlimvis_look: renders recordings with every effect and prints how each looks (the
 // figures of look_metrics.h), with a contact sheet per track and effect. `make look`
-// runs it over Debian's game music (scripts/look.sh fetches it).
+// runs it over Debian's game music (tools/scripts/look.sh fetches it).
 //
 //   orlimvis_look --plugin PATH --out DIR [--seconds S] [--seed N] [--bands log]
 //                 [--levels linear] [--hearing-only] [--shares] [--module N] AUDIO...
