@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The portable raster against Wine's GDI on each effect's worst-case frames: prints ms
-# per frame for both and the ratio (tests/wine/replayer/wine_bench.cpp). Needs the
+# per frame for both and the ratio (tools/wine/wine_bench.cpp). Needs the
 # linux and mingw-i686 presets built. Not part of `make test`.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
