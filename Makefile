@@ -71,11 +71,11 @@ bench: deps
 	  extra=""; [ $$p = linux ] && extra="-DVIS_TESTS=ON -DVIS_BENCH=ON"; \
 	  cmake --preset $$p $$extra >/dev/null && cmake --build --preset $$p || exit 1; \
 	done
-	@bash scripts/bench.sh
-	@bash scripts/bench_stream.sh
-	@bash scripts/bench_live.sh
-	@bash scripts/bench_video.sh
-	@bash scripts/bench_wine.sh
+	@bash tools/scripts/bench.sh
+	@bash tools/scripts/bench_stream.sh
+	@bash tools/scripts/bench_live.sh
+	@bash tools/scripts/bench_video.sh
+	@bash tools/scripts/bench_wine.sh
 	@$(MAKE) --no-print-directory bench-web
 
 # A first configure here leaves the tests off, as `make demo` does (they need packages
@@ -104,18 +104,18 @@ dist: package
 # Not part of `make test`: fetches music from Debian's packages (some 420 MB) into build/look/.
 look: deps
 	@cmake --preset linux >/dev/null && cmake --build --preset linux --target orlimvis_look_tool
-	@bash scripts/look.sh
+	@bash tools/scripts/look.sh
 
 # The page and everything it loads, in build/web/ (copy that folder to any static host).
 web: deps
 	@cmake --preset web >/dev/null && cmake --build --preset web --target orlimvis_web orlimvis_check web_files
 
 # Each effect's frame time in headless chromium beside the native .so, and the page's
-# compressed size (scripts/bench_web.py).
+# compressed size (tools/scripts/bench_web.py).
 bench-web: web
 	@cmake --build --preset web --target web_bench_files
 	@cmake --preset linux -DVIS_TESTS=ON -DVIS_BENCH=ON >/dev/null && cmake --build --preset linux --target web_frame_time web_spectrum_dump
-	@/usr/bin/python3 scripts/bench_web.py
+	@/usr/bin/python3 tools/scripts/bench_web.py
 
 WEB_PORT ?= 8000
 serve-web: web

@@ -20,8 +20,32 @@
 #include "progress.h"
 #include "session.h"
 
+SessionSettings sessionSettingsFor(const Options& options) {
+  SessionSettings settings;
+  settings.plugin = options.plugin;
+  settings.module = options.module;
+  // The audio, and the files after it in a list (play goes through them).
+  if (!options.audio.empty()) {
+    settings.tracks = options.inputs;
+    if (settings.tracks.empty() || settings.tracks[0] != options.audio)
+      settings.tracks = {options.audio};
+  }
+  settings.from = options.from;
+  settings.duration = options.duration;
+  settings.seeded = options.seeded;
+  settings.seed = options.seed;
+  // Scaled, the plug-in gets a frame window of the drawing's size; unscaled, the size
+  // asked for (none: its own).
+  const FrameSizes sizes = frameSizesFor(options.width, options.height, options.scale);
+  settings.width = sizes.factor > 1 ? sizes.drawWidth : options.width;
+  settings.height = sizes.factor > 1 ? sizes.drawHeight : options.height;
+  settings.spectrum = options.spectrum;
+  settings.strict = options.strict;
+  return settings;
+}
+
 int listCommand(const Options& options, FILE* out, std::string* error) {
-  Session session(options);
+  Session session(sessionSettingsFor(options));
   if (!session.loadPlugin(error)) return 1;
   PluginHost& host = session.host();
   fprintf(out, "%s\n", host.description());
@@ -95,7 +119,7 @@ bool sinkSetup(const Options& options, Session& session, FrameSink& sink, Scratc
                        (options.fpsDenominator > 1 ? "/" + std::to_string(options.fpsDenominator) : "");
   }
   if (!sink.wantsAudio()) return true;
-  if (const AudioClip* tune = session.tune()) {
+  if (const AudioClip* tune = session.clip()) {
     // In the scratch folder, never the output's; a failure says which output needed it.
     if (!wav->make("audio", ".wav", error)) return false;
     if (!writeWav(*tune, wav->path(), error)) {
@@ -134,26 +158,20 @@ int64_t timesShown(const Options& options, const Session& session, const FrameSi
          clock.videoFramesBefore(frame, options.fpsNumerator, options.fpsDenominator);
 }
 
-// The frames, one per interval of the module's clock; the last, partial one included.
-// *done is the count drawn. The progress line is left open on success, for the summary.
-int renderFrames(const Options& options, Session& session, FrameSink& sink, int64_t frames,
+// The session's frames, one per interval of the module's clock, the last, partial one
+// included. *done is the count drawn. The progress line is left open on success, for
+// the summary.
+int renderFrames(const Options& options, Session& session, FrameSink& sink,
                  ProgressLine& progress, int64_t* done, std::string* error) {
   const std::string& out = options.output;
-  for (int64_t frame = 0; frame < frames; ++frame) {
+  for (int64_t frame = 0; frame < session.frames(); ++frame) {
     // Damage is told where it is met (every second of frames is often enough to look).
     if (frame % 40 == 0) reportWarnings(session, &progress);
     if (interruptRequested()) {
       progress.finish();
       return interrupted(out, error);
     }
-    FrameWindow window = session.clock().window(frame, session.analysisLength());
-    const float* samples = session.feed().window(window.first, session.analysisLength());
-    // The audio ended before its stated length: so does the render.
-    if (frame > 0 && session.feed().ended() &&
-        session.clock().frameStart(frame) >= session.feed().total()) {
-      break;
-    }
-    session.renderWindow(samples, window.begin, window.end);
+    if (!session.nextFrame()) break;
     const int64_t times = timesShown(options, session, sink, frame);
     if (times > 0 && sink.wantsPixels(frame)) {
       FrameView view;
@@ -182,8 +200,8 @@ int renderFrames(const Options& options, Session& session, FrameSink& sink, int6
 }
 
 // The first steps of a render: the sink, chosen and checked from the output's name
-// before any audio is decoded, then the plug-in, its module and the audio. *status is
-// the exit status of a failure.
+// before any audio is decoded, then the session opened. *status is the exit status of
+// a failure.
 std::unique_ptr<FrameSink> prepareRender(const Options& options, Session& session,
                                          int* status, std::string* error) {
   *status = EXIT_FAILED;
@@ -206,28 +224,11 @@ std::unique_ptr<FrameSink> prepareRender(const Options& options, Session& sessio
     *status = EXIT_USAGE;
     return nullptr;
   }
-  // Scaled, the plug-in gets a frame window of the drawing's size; unscaled, the size
-  // asked for (none: its own).
-  const FrameSizes sizes = frameSizesFor(options.width, options.height, options.scale);
-  const int width = sizes.factor > 1 ? sizes.drawWidth : options.width;
-  const int height = sizes.factor > 1 ? sizes.drawHeight : options.height;
-  int index;
-  if (!session.loadPlugin(error)) return nullptr;
-  if (!session.pickModule(&index, error)) {
-    *status = EXIT_USAGE;  // a name the command line got wrong
-    return nullptr;
-  }
-  session.keepStreamsInFile();
-  if (!session.openAudio(error)) return nullptr;
-  // What was kept of a stream is its decoded samples: there is no stream left to copy.
-  if (options.encoding.audioCopy && !options.audio.empty() &&
-      session.audioFile() != options.audio) {
-    *error = "--audio copy: " + inputName(options.audio) +
-             " is a stream, read once and decoded; its sound can only be encoded";
+  if (!session.open(error)) {
+    if (session.usageError()) *status = EXIT_USAGE;
     return nullptr;
   }
   reportWarnings(session, nullptr);
-  if (!session.startModule(index, width, height, error)) return nullptr;
   return sink;
 }
 
@@ -267,18 +268,20 @@ void reportWritten(const Session& session, const FrameSink& sink, int64_t frames
 
 // One input to one output; `input` of `inputs` names it on the progress line.
 int renderOne(const Options& options, int input, int inputs, std::string* error) {
-  Session session(options);
+  SessionSettings settings = sessionSettingsFor(options);
+  settings.spoolStreams = true;
+  settings.refuseSpooled = options.encoding.audioCopy;
+  Session session(settings);
   int failed;
   std::unique_ptr<FrameSink> sink = prepareRender(options, session, &failed, error);
   if (!sink) return failed;
-  int64_t frames = session.rangeLength() > 0 ? session.clock().framesFor(session.rangeLength())
-                                             : INT64_MAX;
   if (isSnapshotSink(sink.get())) {
     int64_t snapshot = -1;
     if (!pickSnapshotFrame(options, session, &snapshot, error)) return 1;
     setSnapshotFrame(sink.get(), snapshot);
-    frames = snapshot + 1;
+    session.stopAfter(snapshot + 1);
   }
+  const int64_t frames = session.frames();
   ScratchFile wav;
   SinkSetup setup;
   if (!sinkSetup(options, session, *sink, &wav, &setup, error) || !sink->open(setup, error)) {
@@ -292,7 +295,7 @@ int renderOne(const Options& options, int input, int inputs, std::string* error)
                         options.verbosity >= 2 ? 1 : 5);
   progress.setInput(input, inputs, inputName(options.audio));
   int64_t done = 0;
-  int status = renderFrames(options, session, *sink, frames, progress, &done, error);
+  int status = renderFrames(options, session, *sink, progress, &done, error);
   if (status != 0) return status;
   session.host().stop();  // the module quits before the output is declared good
   if (!sink->finish(error)) {

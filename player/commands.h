@@ -11,6 +11,12 @@
 #include <string>
 
 #include "cli.h"
+#include "session.h"
+
+// The session a command runs: the command line's plug-in, module, audio (every input,
+// or the demo tune), range, seed, spectrum and strictness, and the module's frame at
+// the drawing's size (--size divided by --scale's factor; none: the plug-in's own).
+SessionSettings sessionSettingsFor(const Options& options);
 
 int listCommand(const Options& options, FILE* out, std::string* error);
 int tuneCommand(const Options& options, FILE* out, std::string* error);

@@ -113,11 +113,14 @@ bool chooseCaptureInput(const std::string& wanted, std::string* sdlName, std::st
 class LivePlayer {
  public:
   LivePlayer(const Options& options, std::string inputLabel)
-      : options_(options), session_(options_), inputLabel_(std::move(inputLabel)) {}
+      : options_(options), session_(settingsFor(options_, &events_)),
+        inputLabel_(std::move(inputLabel)) {}
   ~LivePlayer() { stopDrawingInPlace(); }
   int run(std::string* error);
 
  private:
+  static SessionSettings settingsFor(const Options& options, HostEvents* events);
+  bool openCapture(LiveAudio* audio, std::string* error);
   bool setUp(std::string* error);
   int waitMillis() const;
   void handleEvent(const SDL_Event& e);
@@ -146,7 +149,6 @@ class LivePlayer {
   AudioCapture capture_;
   std::unique_ptr<WallClock> wallClock_;
   std::string inputLabel_;
-  int track_ = 0;           // which of options_.inputs is playing
   FrameScaler scaler_;      // the drawing up to the window's size
   bool otherScale_ = false; // S: the other look than --scale's rule
   bool heard_ = false, paused_ = false, quit_ = false, redraw_ = true;
@@ -164,47 +166,44 @@ class LivePlayer {
   bool usageError_ = false;
 };
 
-bool LivePlayer::setUp(std::string* error) {
-  int index;
-  if (!session_.loadPlugin(error)) return false;
-  if (!session_.pickModule(&index, error)) {
-    usageError_ = true;
+SessionSettings LivePlayer::settingsFor(const Options& options, HostEvents* events) {
+  SessionSettings settings = sessionSettingsFor(options);
+  if (options.capture) settings.tracks.clear();
+  settings.events = events;
+  return settings;
+}
+
+// The input --capture chose, when the session comes to its audio.
+bool LivePlayer::openCapture(LiveAudio* audio, std::string* error) {
+  bool opened;
+  {
+    QuietStderr quiet;
+    opened = capture_.open(options_.captureDevice, 16384, error);
+  }
+  if (!opened) {
+    if (!options_.captureDevice.empty()) *error += "; `orlimvis devices` lists the inputs";
     return false;
   }
-  if (!options_.capture && !session_.openAudio(error)) {
-    // Of a list, the first file that plays starts it; each that does not is told.
-    const int count = (int)options_.inputs.size();
-    if (count < 2) return false;
-    fprintf(stderr, "orlimvis: %s\n", oneLine(*error).c_str());
-    bool opened = false;
-    while (!opened && ++track_ < count) {
-      opened = session_.openTrack(options_.inputs[track_], error);
-      if (!opened && track_ + 1 < count) fprintf(stderr, "orlimvis: %s\n", oneLine(*error).c_str());
-    }
-    if (!opened) return false;
-  }
-  if (options_.capture) {
-    bool opened;
-    {
-      QuietStderr quiet;
-      opened = capture_.open(options_.captureDevice, 16384, error);
-    }
-    if (!opened) {
-      if (!options_.captureDevice.empty()) *error += "; `orlimvis devices` lists the inputs";
-      return false;
-    }
-    if (inputLabel_.empty()) inputLabel_ = capture_.deviceName();
-    if (const char* driver = SDL_GetCurrentAudioDriver()) soundDriver_ = driver;
-    fprintf(stderr, "orlimvis: visualising %s\n", oneLine(inputLabel_).c_str());
-    if (!session_.useLiveAudio(capture_.sampleRate(), capture_.channels(), inputLabel_, error)) {
-      return false;
-    }
-  }
-  session_.host().setEvents(&events_);
-  // Scaled, the plug-in's frame is the drawing's size and the window the size asked for.
+  if (inputLabel_.empty()) inputLabel_ = capture_.deviceName();
+  if (const char* driver = SDL_GetCurrentAudioDriver()) soundDriver_ = driver;
+  fprintf(stderr, "orlimvis: visualising %s\n", oneLine(inputLabel_).c_str());
+  *audio = LiveAudio{capture_.sampleRate(), capture_.channels(), inputLabel_};
+  return true;
+}
+
+bool LivePlayer::setUp(std::string* error) {
+  // The window is the size asked for; scaled, the plug-in's frame is the drawing's.
   const FrameSizes sizes = sizesFor(options_.width, options_.height);
-  if (!session_.startModule(index, sizes.factor > 1 ? sizes.drawWidth : options_.width,
-                            sizes.factor > 1 ? sizes.drawHeight : options_.height, error)) {
+  LiveOpener capture;
+  if (options_.capture) {
+    capture = [this](LiveAudio* audio, std::string* why) { return openCapture(audio, why); };
+  }
+  const bool opened = session_.open(error, capture);
+  // Of a list, the first file that plays starts it; each that does not is told.
+  for (const std::string& skipped : session_.takeSkipped())
+    fprintf(stderr, "orlimvis: %s\n", oneLine(skipped).c_str());
+  if (!opened) {
+    usageError_ = session_.usageError();
     return false;
   }
   // The window opens where the module's frame stands, that is where the plug-in saved
@@ -335,13 +334,13 @@ void LivePlayer::reportWarnings() {
 // file that cannot be played is told and passed over; false when none can (with
 // *error set when none of the list can).
 bool LivePlayer::changeTrack(int step, bool wrap, std::string* error) {
-  const int count = (int)options_.inputs.size();
+  const int count = session_.trackCount();
   std::string why;
   for (int tried = 0; tried < count; ++tried) {
-    if (!wrap && track_ + step >= count) return false;
-    track_ = ((track_ + step) % count + count) % count;
+    if (!wrap && session_.track() + step >= count) return false;
+    const int track = ((session_.track() + step) % count + count) % count;
     const int rate = session_.sampleRate();
-    if (!session_.openTrack(options_.inputs[track_], &why)) {
+    if (!session_.openTrack(track, &why)) {
       fprintf(stderr, "orlimvis: %s\n", oneLine(why).c_str());
       continue;
     }
@@ -521,9 +520,8 @@ void LivePlayer::update() {
     queueAudio();
     // The end: all of the audio has been heard (queued and played out, or, silently,
     // passed by the clock).
-    AudioFeed& feed = session_.feed();
-    if (feed.ended() && (heard_ ? next_ >= feed.total() && playback_.queuedFrames() == 0
-                                : heardPosition() - session_.origin() >= feed.total())) {
+    if (heard_ ? session_.reachedEnd(next_) && playback_.queuedFrames() == 0
+               : session_.reachedEnd(heardPosition() - session_.origin())) {
       // The list plays through once: after its last file, the end. A file that turned
       // bad (with --strict) ends it too, to be reported.
       std::string why;
@@ -582,8 +580,8 @@ void LivePlayer::present() {
   title.heard = options_.capture ? inputLabel_ : session_.trackTitle();
   title.seconds = (double)second;
   if (!options_.capture) {
-    title.track = track_;
-    title.tracks = (int)options_.inputs.size();
+    title.track = session_.track();
+    title.tracks = session_.trackCount();
   }
   if (!options_.capture && session_.trackLength() > 0) {
     title.lengthSeconds = (double)session_.trackLength() / session_.sampleRate();

@@ -68,13 +68,13 @@ class WebPage : private HostWindowsListener {
     }
     SpectrumOptions options;
     options.sensitivity = sensitivity;
-    analyser_ = spectrumCreateWith(sampleRate, options);
+    analyser_.reset(spectrumCreateWith(sampleRate, options));
     if (!analyser_) {
       return fail("no analyser for " + std::to_string(sampleRate) + " Hz at sensitivity " +
                       std::to_string(sensitivity), error);
     }
     rate_ = sampleRate;
-    window_.assign((size_t)spectrumWindowLength(analyser_) * 2, 0.0f);
+    window_.assign((size_t)spectrumWindowLength(analyser_.get()) * 2, 0.0f);
     return true;
   }
 
@@ -82,8 +82,7 @@ class WebPage : private HostWindowsListener {
     stop();
     windows_.reset();
     modules_.clear();
-    if (analyser_) spectrumDestroy(analyser_);
-    analyser_ = nullptr;
+    analyser_.reset();
   }
 
   int moduleCount() const { return (int)modules_.size(); }
@@ -167,7 +166,7 @@ class WebPage : private HostWindowsListener {
   int feed(int frames) {
     if (running_ < 0 || frames <= 0) return 0;
     samples_.insert(samples_.end(), input_.begin(), input_.begin() + (size_t)frames * 2);
-    const int length = spectrumWindowLength(analyser_);
+    const int length = spectrumWindowLength(analyser_.get());
     int rendered = 0;
     for (;;) {
       const FrameWindow w = clock_.window(nextFrame_, length);
@@ -182,7 +181,7 @@ class WebPage : private HostWindowsListener {
         window_[(size_t)i * 2 + 1] = held ? samples_[k + 1] : 0.0f;
       }
       unsigned char spectrum[2][SPECTRUM_BANDS];
-      spectrumExecute(analyser_, window_.data(), w.begin, w.end, spectrum);
+      spectrumExecute(analyser_.get(), window_.data(), w.begin, w.end, spectrum);
       render(spectrum);
       ++nextFrame_;
       ++rendered;
@@ -296,7 +295,7 @@ class WebPage : private HostWindowsListener {
   VisHeader* header_ = nullptr;
   std::vector<VisModule*> modules_;
   std::unique_ptr<HostWindows> windows_;
-  SpectrumAnalyser* analyser_ = nullptr;
+  SpectrumAnalyserPtr analyser_;
   FrameClock clock_;
   int rate_ = 0;
   int running_ = -1;

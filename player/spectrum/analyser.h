@@ -45,6 +45,8 @@
 
 #include <stdint.h>
 
+#include <memory>
+
 enum { SPECTRUM_BANDS = 576 };
 
 enum class SpectrumLayout { Classic, Log };
@@ -71,6 +73,11 @@ SpectrumAnalyser* spectrumCreate(int sampleRate);
 // The same with options; null also for a sensitivity outside the bounds (0 excepted).
 SpectrumAnalyser* spectrumCreateWith(int sampleRate, const SpectrumOptions& options);
 void spectrumDestroy(SpectrumAnalyser* analyser);
+// An analyser that destroys itself: SpectrumAnalyserPtr(spectrumCreateWith(...)).
+struct SpectrumAnalyserDestroy {
+  void operator()(SpectrumAnalyser* analyser) const { spectrumDestroy(analyser); }
+};
+using SpectrumAnalyserPtr = std::unique_ptr<SpectrumAnalyser, SpectrumAnalyserDestroy>;
 // The same with the program's own transform instead of FFTW's (the only one where the
 // build has no FFTW, as in the web page); for comparing the two on the same samples.
 SpectrumAnalyser* spectrumCreateWithOwnTransform(int sampleRate, const SpectrumOptions& options);

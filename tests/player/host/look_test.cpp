@@ -8,7 +8,6 @@
 
 #include "../test_support.h"
 #include "audio/demo_tune.h"
-#include "host/plugin_host.h"
 #include "look/look_run.h"
 
 TEST(Look, DemoTuneFiguresPerEffect) {
@@ -16,18 +15,17 @@ TEST(Look, DemoTuneFiguresPerEffect) {
   std::string out, error;
   const std::string plugin = dir.file("vis_orlim.so");
   ASSERT_EQ(runCommand("cp '" VIS_PLUGIN_PATH "' '" + plugin + "'", &out), 0) << out;
-  PluginHost host;
-  ASSERT_TRUE(host.load(plugin, &error)) << error;
   AudioClip clip;
   synthesiseDemoTune(13.0, &clip);  // the loud part, the fade and the silent second
 
   LookFigures f[4];
   for (int module = 0; module < 4; ++module) {
-    SCOPED_TRACE(host.moduleName(module));
+    SCOPED_TRACE("module " + std::to_string(module));
     LookRun run;
+    run.plugin = plugin;
     run.module = module;
     LookSheet sheet;
-    ASSERT_TRUE(lookRender(&host, run, clip, &f[module], &sheet, &error)) << error;
+    ASSERT_TRUE(lookRender(run, clip, &f[module], &sheet, &error)) << error;
     EXPECT_EQ(f[module].frames, 520);
     EXPECT_EQ(f[module].silentFrames, 40);  // 11 s to 12 s: exact zeros
     EXPECT_EQ(sheet.width, 960);

@@ -40,10 +40,11 @@ set_tests_properties(wine_effects_parity PROPERTIES
   ENVIRONMENT "VIS_REPLAYER=${VIS_MINGW_BUILD_DIR}/tests/wine/replayer.exe;VIS_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;VIS_TEST_OUTPUT=${CMAKE_BINARY_DIR}/test-output")
 
 # vis_wine_bench: the effects' worst-case frames timed on the portable raster and, as a
-# trace, through Wine's GDI (scripts/bench_wine.sh runs it). Built, not a test.
+# trace, through Wine's GDI (tools/scripts/bench_wine.sh runs it). Built, not a test;
+# its source is with the other developer tools, its oracle here.
 add_executable(vis_wine_bench
   ${CMAKE_CURRENT_LIST_DIR}/oracle.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/wine_bench.cpp
+  ${CMAKE_SOURCE_DIR}/tools/wine/wine_bench.cpp
   ${CMAKE_SOURCE_DIR}/tests/modules/synthetic_music.cpp)
 target_include_directories(vis_wine_bench PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_CURRENT_LIST_DIR}
                            ${CMAKE_SOURCE_DIR}/tests/modules)

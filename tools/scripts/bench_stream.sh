@@ -7,7 +7,7 @@
 #   - `render` of the whole track to /dev/null: wall time and peak resident memory.
 # Figures, not tests: they vary with the machine's load.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 . "$root/scripts/bench_common.sh"
 bin="$root/build/linux/orlimvis"
 need_builds "$bin"

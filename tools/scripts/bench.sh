@@ -6,7 +6,7 @@
 # size and rate, without encoding and feeding the same encoder settings. Then runs the
 # Google Benchmark suite when it is built.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 bin="$root/build/linux/orlimvis"
 [ -x "$bin" ] || { echo "bench: $bin is missing; build the linux preset first" >&2; exit 1; }
 command -v ffmpeg >/dev/null || { echo "bench: ffmpeg is not on the PATH" >&2; exit 1; }

@@ -5,7 +5,7 @@
 // records the same frames' GDI calls as a trace, which the replayer performs under Wine
 // with --time (the trace is read into memory first; the replayer reports the whole
 // loop and the GDI calls alone). It prints milliseconds per frame for both and the
-// ratio. Run through scripts/bench_wine.sh; not a test.
+// ratio. Run through tools/scripts/bench_wine.sh; not a test.
 //
 //   vis_wine_bench REPLAYER.exe WORKDIR
 //

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "commands.h"  // sessionSettingsFor
 #include "session.h"
 
 namespace {
@@ -50,30 +51,21 @@ int main(int argc, char** argv) {
     fprintf(stderr, "orlimvis_paced: %s\n", error.c_str());
     return 2;
   }
-  Session session(options);
-  int index;
-  if (!session.loadPlugin(&error) || !session.pickModule(&index, &error) ||
-      !session.openAudio(&error) ||
-      !session.startModule(index, options.width, options.height, &error)) {
+  Session session(sessionSettingsFor(options));
+  if (!session.open(&error)) {
     fprintf(stderr, "orlimvis_paced: %s\n", error.c_str());
     return 1;
   }
   const FrameClock& clock = session.clock();
-  const int64_t frames = session.rangeLength() > 0 ? clock.framesFor(session.rangeLength()) : 0;
   const int64_t warm = clock.frameAtSeconds(1);
   timespec start;
   clock_gettime(CLOCK_MONOTONIC, &start);
   double cpuFrom = 0;
   int64_t drawn = 0;
-  for (int64_t frame = 0; frame < frames; ++frame) {
+  for (int64_t frame = 0; frame < session.frames(); ++frame) {
     sleepUntil(start, frame * clock.secondsPerFrame());
     if (frame == warm) cpuFrom = cpuSeconds();
-    FrameWindow window = clock.window(frame, session.analysisLength());
-    const float* samples = session.feed().window(window.first, session.analysisLength());
-    if (frame > 0 && session.feed().ended() && clock.frameStart(frame) >= session.feed().total()) {
-      break;
-    }
-    session.renderWindow(samples, window.begin, window.end);
+    if (!session.nextFrame()) break;
     if (frame >= warm) ++drawn;
   }
   const double cpu = cpuSeconds() - cpuFrom;

@@ -1,6 +1,6 @@
 // Each effect's frame time through a host's calls (init once, then render per frame,
 // the frame presented to the host's window each time), from the same source natively
-// and in a browser, so scripts/bench_web.py can put the two side by side. The spectra
+// and in a browser, so tools/scripts/bench_web.py can put the two side by side. The spectra
 // are the synthetic music of the effects' tests; the clock the plug-in seeds from is
 // pinned, so both builds draw the same frames.
 //

@@ -1,7 +1,8 @@
-// One look run: a clip rendered with one effect through the host core and the default
-// analyser, at a fixed size and seed, every frame measured (look_metrics.h), and a
-// contact sheet of the frames at 10%, 20%, ..., 90% of the clip. What `orlimvis_look`
-// does per track and effect, and what the tests do over the demo tune.
+// One look run: a clip rendered with one effect by a session of its own (the plug-in
+// loaded afresh), with the default analyser, at a fixed size and seed, every frame
+// measured (look_metrics.h), and a contact sheet of the frames at 10%, 20%, ..., 90% of
+// the clip. What `orlimvis_look` does per track and effect, and what the tests do over
+// the demo tune.
 #pragma once
 
 #include <stdint.h>
@@ -10,7 +11,6 @@
 #include <vector>
 
 #include "audio/audio_clip.h"
-#include "host/plugin_host.h"
 #include "look/look_metrics.h"
 #include "spectrum/analyser.h"
 
@@ -21,6 +21,7 @@ struct LookSheet {
 };
 
 struct LookRun {
+  std::string plugin;         // the plug-in's path
   int module = 0;
   int width = 640, height = 480;
   unsigned seed = 1;          // pins the clock the plug-in seeds from
@@ -30,5 +31,5 @@ struct LookRun {
 
 // Renders the whole clip (or, hearingOnly, analyses it: figures then holds the frame counts and the
 // hearing alone, and the sheet stays empty); on failure returns false with one line in *error.
-bool lookRender(PluginHost* host, const LookRun& run, const AudioClip& clip, LookFigures* figures,
+bool lookRender(const LookRun& run, const AudioClip& clip, LookFigures* figures,
                 LookSheet* sheet, std::string* error);

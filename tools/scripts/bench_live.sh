@@ -20,7 +20,7 @@
 # of an earlier build) measured in turn with this one, module by module, for a before
 # and after taken side by side. BENCH_MODULES="Pellox Ambrith" measures only those.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 . "$root/scripts/bench_common.sh"
 bins=("$root/build/linux/orlimvis" "$@")
 need_builds "${bins[@]}" "$root/build/linux/orlimvis_paced"

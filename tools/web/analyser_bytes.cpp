@@ -1,6 +1,6 @@
 // The analyser's bytes over the demo tune, from the same source natively (FFTW's
 // transform) and in WebAssembly under node (the program's own transform and the C
-// library's sin and cos of Emscripten), so scripts/bench_web.py can count how often the
+// library's sin and cos of Emscripten), so tools/scripts/bench_web.py can count how often the
 // two builds' spectra differ on the same samples.
 //
 //   web_spectrum_dump RATE classic|log OUT   writes 2 x 576 bytes per 25 ms frame

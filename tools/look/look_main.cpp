@@ -1,6 +1,6 @@
 // orlimvis_look: renders recordings with every effect and prints how each looks (the
 // figures of look_metrics.h), with a contact sheet per track and effect. `make look`
-// runs it over Debian's game music (scripts/look.sh fetches it).
+// runs it over Debian's game music (tools/scripts/look.sh fetches it).
 //
 //   orlimvis_look --plugin PATH --out DIR [--seconds S] [--seed N] [--bands log]
 //                 [--levels linear] [--hearing-only] [--shares] [--module N] AUDIO...
@@ -177,12 +177,14 @@ void printFigures(const char* effect, int module, const LookFigures& f) {
 
 int run(const Options& o, int* leftOut, std::string* error) {
   if (!checkWritableFolder(o.out, error)) return 1;
-  int modules;
+  std::vector<std::string> effects;
   {
     PluginHost host;
     if (!host.load(o.plugin, error)) return 1;
-    modules = host.moduleCount();
+    for (int module = 0; module < host.moduleCount(); ++module)
+      effects.push_back(host.moduleName(module));
   }
+  const int modules = (int)effects.size();
   for (const std::string& path : o.tracks) {
     AudioClip clip;
     // A damaged recording (Debian's packages hold one or two) is left out, said so, and
@@ -199,25 +201,24 @@ int run(const Options& o, int* leftOut, std::string* error) {
            clip.streamChannels);
     for (int module = 0; module < (o.hearingOnly ? 1 : modules); ++module) {
       if (o.module >= 0 && !o.hearingOnly && module != o.module) continue;
-      // The plug-in loaded afresh for every run: what it keeps from one run of a module
-      // to the next (flake sizes, the glow, the star dots) would otherwise make a
-      // track's figures depend on the tracks before it.
-      PluginHost host;
-      if (!host.load(o.plugin, error)) return 1;
+      // The plug-in loaded afresh for every run (a session of its own): what it keeps
+      // from one run of a module to the next (flake sizes, the glow, the star dots)
+      // would otherwise make a track's figures depend on the tracks before it.
       LookRun settings;
+      settings.plugin = o.plugin;
       settings.module = module;
       settings.seed = o.seed;
       settings.spectrum = o.spectrum;
       settings.hearingOnly = o.hearingOnly;
       LookFigures figures;
       LookSheet sheet;
-      if (!lookRender(&host, settings, clip, &figures, &sheet, error)) return 1;
+      if (!lookRender(settings, clip, &figures, &sheet, error)) return 1;
       // The hearing is the same in every run of the track: printed after the first.
       if (!heard) printHearing(figures.hearing, o.shares);
       heard = true;
       if (o.hearingOnly) break;
-      printFigures(host.moduleName(module), module, figures);
-      std::string sheetPath = o.out + "/" + name + "-" + host.moduleName(module) + ".png";
+      printFigures(effects[module].c_str(), module, figures);
+      std::string sheetPath = o.out + "/" + name + "-" + effects[module] + ".png";
       if (!sheet.pixels.empty() && !writeSheet(sheetPath, sheet, error)) return 1;
     }
   }

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The portable raster against Wine's GDI on each effect's worst-case frames: prints ms
-# per frame for both and the ratio (tests/wine/replayer/wine_bench.cpp). Needs the
+# per frame for both and the ratio (tools/wine/wine_bench.cpp). Needs the
 # linux and mingw-i686 presets built. Not part of `make test`.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 bench="$root/build/linux/tests/vis_wine_bench"
 replayer="$root/build/mingw-i686/tests/wine/replayer.exe"
 [ -x "$bench" ] || { echo "bench_wine: $bench is missing; build the linux preset first" >&2; exit 1; }

@@ -17,7 +17,7 @@
 #   LOOK_HEARING_ONLY=1   the hearing line alone, nothing drawn: quick
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 look="$root/build/look"
 tool="$root/build/linux/orlimvis_look"
 [ -x "$tool" ] || { echo "look: $tool is not built (cmake --build --preset linux)" >&2; exit 1; }

@@ -26,7 +26,7 @@ import time
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 PAGE = os.path.join(ROOT, 'build/web')
 BENCH_PAGE = os.path.join(ROOT, 'build/web-wasm/bench-page')
 NATIVE = os.path.join(ROOT, 'build/linux/web_frame_time')

@@ -17,7 +17,7 @@
 # Arguments: other orlimvis binaries (each with its vis_orlim.so beside it) measured
 # in turn with this one, for a before and after taken side by side.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 . "$root/scripts/bench_common.sh"
 bins=("$root/build/linux/orlimvis" "$@")
 need_builds "${bins[@]}"
