@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "draw/draw_surface.h"
-#include "effect_setup.h"
-#include "host/vis_header.h"
+#include "effect_surface.h"
 #include "modules/modules.h"
 #include "state/vis_state.h"
 #include "synthetic_music.h"
+#include "vis_header.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ const std::vector<VisModule>& musicFrames() {
 }
 
 void runEffect(benchmark::State& state, RenderFn render, int width, int height, Input input) {
-  setUpEffect(width, height);
+  startEffect(width, height, 12345);
 
   VisModule fixed{};
   fixed.channels = 2;

@@ -20,10 +20,10 @@
 #include <vector>
 
 #include "draw/draw_surface.h"
-#include "effect_setup.h"
-#include "host/vis_header.h"
+#include "effect_surface.h"
 #include "modules/modules.h"
 #include "state/vis_state.h"
+#include "vis_header.h"
 #include "visplatform.h"
 
 namespace {
@@ -75,7 +75,7 @@ void heaviestFrame(benchmark::State& state, RenderFn render, int width, int heig
   RegisterClassA(&wc);
   HWND window = CreateWindowExA(0, "FloorBench", "", WS_POPUP | WS_VISIBLE, 0, 0, width, height, nullptr,
                                 nullptr, instance, nullptr);
-  setUpEffect(width, height, window);
+  startEffect(width, height, 12345, window);
   VisModule loud{};
   loud.channels = 2;
   memset(loud.spectrum, 255, sizeof loud.spectrum);

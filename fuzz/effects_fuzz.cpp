@@ -15,10 +15,10 @@
 #include <unistd.h>
 
 #include "fuzz_input.h"
-#include "host/vis_header.h"
-#include "platform/portable/visplatform.h"
 #include "state/vis_state.h"
-#include "support/test_host.h"
+#include "test_host.h"
+#include "vis_header.h"
+#include "visplatform.h"
 
 namespace {
 

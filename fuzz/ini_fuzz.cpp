@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "fuzz_input.h"
-#include "platform/portable/visplatform.h"
+#include "visplatform.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include <string>
 
-#include "host/vis_header.h"  // VisModule
+#include "vis_header.h"  // VisModule
 
 // The window an analyser reads for one frame: it starts at sample `first` (which may
 // be before 0) and the frame's own samples are window samples [begin, end).

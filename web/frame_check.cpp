@@ -1,6 +1,6 @@
 // The effects' frame hashes in the browser: the page's test loads check.html, which
 // runs this program's checkFrameHashes() for each effect and shows what it found. The
-// run itself is the one every build's tests make (tests/modules/frame_hash_run.h).
+// run itself is the one every build's tests make (tests/kit/frame_hash_run.h).
 #include <emscripten/emscripten.h>  // EMSCRIPTEN_KEEPALIVE: the functions check.html calls
 
 #include <string>

@@ -28,9 +28,9 @@
 #include "audio/demo_tune.h"
 #include "frame_clock.h"
 #include "host/host_windows.h"
-#include "host/vis_header.h"
 #include "keys.h"
 #include "spectrum/analyser.h"
+#include "vis_header.h"
 #include "visplatform.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "host/vis_header.h"
+#include "vis_header.h"
 
 // One request the plug-in sent to the host window (WM_USER, code in lParam).
 struct HostRequestRecord {

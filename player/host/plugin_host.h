@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "host/host_windows.h"
-#include "host/vis_header.h"
+#include "vis_header.h"
 #include "visplatform.h"  // visWindowPixels
 
 // What the host passes on to the program that embeds it.

@@ -4,7 +4,7 @@
 
 #include <stdint.h>
 
-#include "host/vis_header.h"
+#include "abi/vis_header.h"
 
 // Truncation toward zero, as a C cast does, but saturated to the 32-bit range: a
 // particle can drift arbitrarily far off the surface, and a cast of a double that does

@@ -16,10 +16,11 @@
 #include <vector>
 
 #include "draw/draw_surface.h"
-#include "host/vis_header.h"
+#include "effect_surface.h"
 #include "modules/modules.h"
-#include "platform/portable/visplatform.h"
 #include "state/vis_state.h"
+#include "vis_header.h"
+#include "visplatform.h"
 
 namespace modtest {
 
@@ -118,11 +119,7 @@ class EffectTest : public ::testing::Test {
 
   void setUpSurface(int width, int height) {
     releaseSurface();
-    resetVisStateForTests();
-    visState.surfaceWidth = width;
-    visState.surfaceHeight = height;
-    visState.surfaceRect = {0, 0, width, height};
-    buildSurface(width, height);
+    resetEffectSurface(width, height);
     module = VisModule{};
     module.channels = 2;
     before = Counts::now();

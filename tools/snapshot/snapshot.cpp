@@ -17,11 +17,11 @@
 #include <string>
 
 #include "draw/draw_surface.h"
-#include "host/vis_header.h"
+#include "effect_surface.h"
 #include "modules/modules.h"
-#include "platform/portable/visplatform.h"
-#include "state/vis_state.h"
 #include "synthetic_music.h"
+#include "vis_header.h"
+#include "visplatform.h"
 
 namespace {
 
@@ -167,13 +167,7 @@ int main(int argc, char** argv) {
   for (const Effect& effect : effects) {
     // As init leaves things for a fresh run: the surface at its size, the generator
     // seeded, the particles placed; glowLevel, spanLen and stars start as at load.
-    resetVisStateForTests();
-    visState.surfaceWidth = options.width;
-    visState.surfaceHeight = options.height;
-    visState.surfaceRect = {0, 0, options.width, options.height};
-    buildSurface(options.width, options.height);
-    visSrand(options.seed);
-    seedParticles();
+    startEffect(options.width, options.height, options.seed);
     for (int n = 0; n < leadIn + frames; ++n) {
       if (n < leadIn) {
         memset(module.spectrum, 0, sizeof module.spectrum);

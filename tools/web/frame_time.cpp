@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "host/host_windows.h"
-#include "host/vis_header.h"
 #include "synthetic_music.h"
+#include "vis_header.h"
 #include "visplatform.h"
 
 #ifdef __EMSCRIPTEN__

@@ -22,11 +22,12 @@
 #include <vector>
 
 #include "draw/draw_surface.h"
-#include "host/vis_header.h"
+#include "effect_surface.h"
 #include "modules/modules.h"
 #include "oracle.h"
 #include "state/vis_state.h"
 #include "synthetic_music.h"
+#include "vis_header.h"
 
 namespace {
 
@@ -43,15 +44,7 @@ const Effect kEffects[] = {{"Zarvenn", renderZarvenn, 10},
 const int kWidth = 640, kHeight = 480;
 
 // A fresh state and surface, the same before every run of an effect's frames.
-void start() {
-  resetVisStateForTests();
-  visState.surfaceWidth = kWidth;
-  visState.surfaceHeight = kHeight;
-  visState.surfaceRect = {0, 0, kWidth, kHeight};
-  buildSurface(kWidth, kHeight);
-  visSrand(777);
-  seedParticles();
-}
+void start() { startEffect(kWidth, kHeight, 777); }
 
 // The inputs, made before any timing: every band 255, or the synthetic music (from
 // 4 s in, past its quiet start).

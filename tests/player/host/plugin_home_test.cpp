@@ -4,7 +4,7 @@
 
 #include <stdlib.h>
 
-#include "../test_support.h"
+#include "test_support.h"
 #include "host/plugin_home.h"
 #include "visplatform.h"  // GetModuleFileNameA and its override
 

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "../test_support.h"
+#include "test_support.h"
 #include "host/plugin_host.h"
 
 namespace {

@@ -15,16 +15,14 @@ add_executable(test_wine_host
   ${VIS_WINE_HOST_DIR}/linux/wine_run.cpp
   ${VIS_WINE_HOST_DIR}/linux/wine_host_test.cpp
   ${VIS_WINE_HOST_DIR}/linux/crt_rand_test.cpp
-  ${VIS_WINE_HOST_DIR}/linux/portable_parity_test.cpp
-  ${CMAKE_SOURCE_DIR}/tests/support/test_host.cpp
-  ${CMAKE_SOURCE_DIR}/player/host/host_windows.cpp)
-target_include_directories(test_wine_host PRIVATE ${VIS_WINE_HOST_DIR}/linux ${CMAKE_SOURCE_DIR}/tests
-                           ${CMAKE_SOURCE_DIR}/player)
+  ${VIS_WINE_HOST_DIR}/linux/portable_parity_test.cpp)
+target_include_directories(test_wine_host PRIVATE ${VIS_WINE_HOST_DIR}/linux)
 target_compile_definitions(test_wine_host PRIVATE
   VIS_MINGW_DIR="${VIS_MINGW_BUILD_DIR}"
   VIS_WINE_PREFIX="${VIS_WINE_PREFIX}"
   VIS_WINE_OUTPUT="${CMAKE_BINARY_DIR}/test-output/wine-host")
-target_link_libraries(test_wine_host PRIVATE visplugin_core visdiff_core GTest::gtest GTest::gtest_main)
+target_link_libraries(test_wine_host PRIVATE vis_testkit visplugin_core visdiff_core GTest::gtest
+                      GTest::gtest_main)
 
 add_test(NAME wine_prefix_setup COMMAND ${VIS_WINE_HOST_DIR}/linux/wine_prefix.sh ${VIS_WINE_PREFIX})
 # Wine's first start takes a minute on an idle machine and several on a busy one; the

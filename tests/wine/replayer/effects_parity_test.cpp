@@ -30,11 +30,12 @@
 #include <vector>
 
 #include "draw/draw_surface.h"
-#include "host/vis_header.h"
+#include "effect_surface.h"
 #include "modules/modules.h"
 #include "oracle.h"
 #include "state/vis_state.h"
 #include "synthetic_music.h"
+#include "vis_header.h"
 
 namespace {
 
@@ -152,24 +153,15 @@ Recording record(const Scenario& s, const std::set<long>& redump) {
   oracle::Recorder rec;
   for (int e = 0; e < 4; ++e) {
     const size_t startSize = rec.trace().size();
-    resetVisStateForTests();
-    auto build = [&](int w, int h) {
-      visState.surfaceWidth = w;
-      visState.surfaceHeight = h;
-      buildSurface(w, h);
-      visState.surfaceRect = {0, 0, w, h};
-    };
-    build(s.width, s.height);
+    startEffect(s.width, s.height, 1000 + e);
     unsigned dcId = rec.lastSerialOf("CreateCompatibleDC");
-    visSrand(1000 + e);
-    seedParticles();
     VisModule module{};
     module.channels = 2;
     const int frames = framesOf(s, e);
     const int resizeAt = frames < s.frames ? frames / 2 : s.resizeAt;  // fewer frames: halfway
     for (int n = 0; n < frames; ++n) {
       if (s.resizeAt && n == resizeAt) {
-        build(s.newWidth, s.newHeight);
+        setEffectSurface(s.newWidth, s.newHeight);
         dcId = rec.lastSerialOf("CreateCompatibleDC");
       }
       if (s.input == kLoud) {

@@ -10,12 +10,11 @@ endif()
 add_executable(test_wine_raster
   ${CMAKE_CURRENT_LIST_DIR}/oracle.cpp
   ${CMAKE_CURRENT_LIST_DIR}/raster_parity_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/replayer_test.cpp
-  ${CMAKE_SOURCE_DIR}/tests/modules/synthetic_music.cpp)
-target_include_directories(test_wine_raster PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_CURRENT_LIST_DIR}
-                           ${CMAKE_SOURCE_DIR}/tests/modules)
-# visplugin_core: the effects, whose frames are one of the sweeps.
-target_link_libraries(test_wine_raster PRIVATE visplugin_core visplatform visdiff_core
+  ${CMAKE_CURRENT_LIST_DIR}/replayer_test.cpp)
+target_include_directories(test_wine_raster PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+# visplugin_core: the effects, whose frames are one of the sweeps (started and fed by
+# the test kit).
+target_link_libraries(test_wine_raster PRIVATE vis_testkit visplugin_core visplatform visdiff_core
                       GTest::gtest GTest::gtest_main)
 # One CTest entry, so that the sweeps share one trace and one Wine start.
 add_test(NAME wine_raster_parity COMMAND test_wine_raster)
@@ -28,11 +27,9 @@ set_tests_properties(wine_raster_parity PROPERTIES
 find_package(Threads REQUIRED)
 add_executable(test_wine_effects
   ${CMAKE_CURRENT_LIST_DIR}/oracle.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/effects_parity_test.cpp
-  ${CMAKE_SOURCE_DIR}/tests/modules/synthetic_music.cpp)
-target_include_directories(test_wine_effects PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_CURRENT_LIST_DIR}
-                           ${CMAKE_SOURCE_DIR}/tests/modules)
-target_link_libraries(test_wine_effects PRIVATE visplugin_core visplatform visdiff_core
+  ${CMAKE_CURRENT_LIST_DIR}/effects_parity_test.cpp)
+target_include_directories(test_wine_effects PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(test_wine_effects PRIVATE vis_testkit visplugin_core visplatform visdiff_core
                       GTest::gtest GTest::gtest_main Threads::Threads)
 add_test(NAME wine_effects_parity COMMAND test_wine_effects)
 set_tests_properties(wine_effects_parity PROPERTIES
@@ -44,8 +41,6 @@ set_tests_properties(wine_effects_parity PROPERTIES
 # its source is with the other developer tools, its oracle here.
 add_executable(vis_wine_bench
   ${CMAKE_CURRENT_LIST_DIR}/oracle.cpp
-  ${CMAKE_SOURCE_DIR}/tools/wine/wine_bench.cpp
-  ${CMAKE_SOURCE_DIR}/tests/modules/synthetic_music.cpp)
-target_include_directories(vis_wine_bench PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_CURRENT_LIST_DIR}
-                           ${CMAKE_SOURCE_DIR}/tests/modules)
-target_link_libraries(vis_wine_bench PRIVATE visplugin_core visplatform visdiff_core)
+  ${CMAKE_SOURCE_DIR}/tools/wine/wine_bench.cpp)
+target_include_directories(vis_wine_bench PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(vis_wine_bench PRIVATE vis_testkit visplugin_core visplatform visdiff_core)

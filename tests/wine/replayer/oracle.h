@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/portable/visplatform.h"
 #include "visdiff.h"
+#include "visplatform.h"
 
 namespace oracle {
 

@@ -25,11 +25,12 @@
 #include <vector>
 
 #include "draw/draw_surface.h"
-#include "host/vis_header.h"
+#include "effect_surface.h"
 #include "modules/modules.h"
 #include "oracle.h"
 #include "state/vis_state.h"
 #include "synthetic_music.h"
+#include "vis_header.h"
 
 namespace {
 
@@ -631,19 +632,13 @@ void sweepEffects(oracle::Recorder& rec, SweepResult* out) {
   } effects[] = {{"Zarvenn", renderZarvenn, 12}, {"Pellox", renderPellox, 40},
                  {"Ambrith", renderAmbrith, 40}, {"Tovanel", renderTovanel, 40}};
   const int W = 320, H = 240, kEvery = 4;
-  resetVisStateForTests();
-  visState.surfaceWidth = W;
-  visState.surfaceHeight = H;
-  visState.surfaceRect = {0, 0, W, H};
-  buildSurface(W, H);
+  startEffect(W, H, 4242);
   oracle::Canvas surface;
   surface.dc = drawSurface.dc;
   surface.bitmap = drawSurface.bitmap;
   surface.dcId = rec.lastSerialOf("CreateCompatibleDC");
   surface.width = W;
   surface.height = H;
-  visSrand(4242);
-  seedParticles();
   VisModule module{};
   module.channels = 2;
   int frame = 0;

@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "draw/draw_surface.h"
-#include "host/vis_header.h"
-#include "platform/portable/visplatform.h"
 #include "state/vis_state.h"
-#include "support/test_host.h"
+#include "test_host.h"
+#include "vis_header.h"
 #include "visdiff.h"
+#include "visplatform.h"
 #include "wine_run.h"
 
 using namespace winetest;

@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "gdi_watch.h"
-#include "host/vis_header.h"
+#include "vis_header.h"
 
 namespace {
 
