@@ -6,6 +6,7 @@
 #   make dist      the package and the zip for Windows users (vis_orlim.dll + README.txt)
 #   make look      every effect on real recordings (fetched into build/look/), measured
 #   make faults    renders, settings writers and play disturbed on purpose; what survived
+#   make format    the lines changed since the formatter came in, in .clang-format's layout
 #   make web       the web page into build/web/; make serve-web serves it on localhost
 PRESETS := mingw-i686 linux linux-i386 linux-aarch64 web
 # Built for the tests only: the sanitizer suite and the libFuzzer targets.
@@ -14,7 +15,7 @@ FUZZ_SECONDS ?= 60
 PREFIX ?= /usr/local
 
 .PHONY: all deps deps-demo deps-package build build-checked test fuzz faults demo bench look install package dist clean \
-        web serve-web bench-web
+        web serve-web bench-web format
 
 all: build
 
@@ -124,3 +125,7 @@ serve-web: web
 
 clean:
 	rm -rf build
+
+# The lines changed since the formatter came in, put in .clang-format's layout.
+format:
+	@bash scripts/format.sh --fix

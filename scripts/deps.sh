@@ -35,6 +35,7 @@ full=(
   time                         # /usr/bin/time: CPU and memory figures in the benches
   wine
   clang-14 libclang-rt-14-dev  # libFuzzer and the sanitizers' runtimes (the fuzz preset)
+  clang-format                 # the code's format (scripts/format.sh, a test)
   groff-base                   # the package test checks the manual page
   pulseaudio pulseaudio-utils  # a private sound server for the capture tests
   emscripten                   # the web page: the plug-in compiled to WebAssembly
