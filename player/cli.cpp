@@ -50,6 +50,8 @@ struct CommandRow {
   const char* after;     // the lines after them
 };
 
+// A row a group of lines, laid out as the help reads.
+// clang-format off
 const CommandRow kCommands[] = {
     {"render", Command::Render, "render [AUDIO...] -m MODULE -o OUT",
      "render to a video, PNG or frames", "render [AUDIO...] -m MODULE -o OUT [options]",
@@ -79,6 +81,7 @@ const CommandRow kCommands[] = {
     {"help", Command::Help, "help COMMAND", "a command's options", "help [COMMAND]",
      "Prints the help of COMMAND, or the list of commands.\n", ""},
 };
+// clang-format on
 
 const CommandRow* commandRow(const std::string& name) {
   for (const CommandRow& row : kCommands) {
@@ -172,8 +175,8 @@ bool applySpectrum(const std::string& name, const std::string* text, Options* o,
   }
   char* end = nullptr;
   double gain = strtod(value.c_str(), &end);
-  if (value.empty() || *end != '\0' || !(gain >= SPECTRUM_SENSITIVITY_MIN &&
-                                          gain <= SPECTRUM_SENSITIVITY_MAX)) {
+  if (value.empty() || *end != '\0' ||
+      !(gain >= SPECTRUM_SENSITIVITY_MIN && gain <= SPECTRUM_SENSITIVITY_MAX)) {
     *error = "--sensitivity " + value + ": expected auto or a number from 0.01 to 10000";
     return false;
   }
@@ -251,13 +254,15 @@ struct OptionRow {
   const char* shortName;  // "-m", or null
   const char* longName;   // "--module", or null
   Value value;
-  const char* metavar;    // what the help shows after the names, or null
+  const char* metavar;  // what the help shows after the names, or null
   unsigned commands;
   bool refused;
   Apply apply;
   HelpLines help[2];
 };
 
+// A row a group of lines, laid out as the help reads.
+// clang-format off
 const OptionRow kOptions[] = {
     {"-m", "--module", Value::Required, "MODULE", RENDER | PLAY, false, applyText,
      {{RENDER, "a name from `orlimvis list` or its index"},
@@ -345,6 +350,7 @@ const OptionRow kOptions[] = {
     {"-h", "--help", Value::None, nullptr, RENDER | PLAY | LIST | DEVICES | TUNE, false,
      applySwitch, {}},
 };
+// clang-format on
 
 const OptionRow* optionRow(const std::string& name) {
   for (const OptionRow& row : kOptions) {
@@ -393,10 +399,11 @@ const char* usageText() {
       synopsis.resize(std::max(synopsis.size() + 1, (size_t)46), ' ');
       t += "  " + synopsis + row.summary + "\n";
     }
-    return t + "  orlimvis --version\n"
-               "AUDIO: any file FFmpeg reads (MP3, AAC/M4A, Opus, Vorbis, FLAC, WAV, a video's\n"
-               "sound...), - for standard input, a folder, an .m3u playlist.\n"
-               "No AUDIO: the built-in demo tune. `man orlimvis` tells more.\n";
+    return t +
+           "  orlimvis --version\n"
+           "AUDIO: any file FFmpeg reads (MP3, AAC/M4A, Opus, Vorbis, FLAC, WAV, a video's\n"
+           "sound...), - for standard input, a folder, an .m3u playlist.\n"
+           "No AUDIO: the built-in demo tune. `man orlimvis` tells more.\n";
   }();
   return text.c_str();
 }
@@ -627,14 +634,13 @@ bool OptionParser::parseOne(const std::string& arg) {
     inline_.reset();
   } else if (row->value == Value::Required) {
     if (i_ + 1 >= argc_)
-      return fail(std::string(row->shortName ? row->shortName : row->longName) +
-                  ": needs a value");
+      return fail(std::string(row->shortName ? row->shortName : row->longName) + ": needs a value");
     value = argv_[++i_], given = true;
   } else if (row->value == Value::Optional && i_ + 1 < argc_ && argv_[i_ + 1][0] != '-') {
     value = argv_[++i_], given = true;
   }
-  return row->apply(row->longName ? row->longName : row->shortName, given ? &value : nullptr,
-                    o_, error_);
+  return row->apply(row->longName ? row->longName : row->shortName, given ? &value : nullptr, o_,
+                    error_);
 }
 
 // AUDIO (several for render), or tune's OUT.wav.

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "base/text.h"           // oneLine: how a refused line's reason is printed
+#include "base/text.h"            // oneLine: how a refused line's reason is printed
 #include "output/encoding.h"      // EncodingChoice, filled from --codec, --crf and the like
 #include "output/scale_choice.h"  // ScaleFilter, SCALE_AUTO, for --scale and --scale-filter
 #include "spectrum/analyser.h"    // SpectrumOptions, filled from --bands and --sensitivity
@@ -72,4 +72,3 @@ struct OptionInfo {
 std::vector<OptionInfo> optionTable();
 // The command words, as the general help lists them.
 std::vector<std::string> commandNames();
-

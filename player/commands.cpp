@@ -161,8 +161,8 @@ int64_t timesShown(const Options& options, const Session& session, const FrameSi
 // The session's frames, one per interval of the module's clock, the last, partial one
 // included. *done is the count drawn. The progress line is left open on success, for
 // the summary.
-int renderFrames(const Options& options, Session& session, FrameSink& sink,
-                 ProgressLine& progress, int64_t* done, std::string* error) {
+int renderFrames(const Options& options, Session& session, FrameSink& sink, ProgressLine& progress,
+                 int64_t* done, std::string* error) {
   const std::string& out = options.output;
   for (int64_t frame = 0; frame < session.frames(); ++frame) {
     // Damage is told where it is met (every second of frames is often enough to look).

@@ -113,7 +113,8 @@ bool chooseCaptureInput(const std::string& wanted, std::string* sdlName, std::st
 class LivePlayer {
  public:
   LivePlayer(const Options& options, std::string inputLabel)
-      : options_(options), session_(settingsFor(options_, &events_)),
+      : options_(options),
+        session_(settingsFor(options_, &events_)),
         inputLabel_(std::move(inputLabel)) {}
   ~LivePlayer() { stopDrawingInPlace(); }
   int run(std::string* error);

@@ -182,8 +182,8 @@ bool Session::openAudio(const std::string& path, double from, std::string* error
   const int64_t length = std::min(source_->frames(), kMaxSamples);
   if (!(from * rate_ < (double)kMaxSamples) || (length > 0 && from >= (double)length / rate_)) {
     char text[160];
-    snprintf(text, sizeof text, "--from %.3f s: beyond the end of the audio (%.3f s long)",
-             from, (double)length / rate_);
+    snprintf(text, sizeof text, "--from %.3f s: beyond the end of the audio (%.3f s long)", from,
+             (double)length / rate_);
     *error = text;
     return false;
   }

@@ -39,10 +39,10 @@ struct SessionSettings {
   double from = 0;                  // seconds into the first track
   double duration = -1;             // seconds of audio; <= 0: to the end
   bool seeded = false;
-  unsigned long seed = 0;           // pins the clock the plug-in seeds its generator from
-  int width = 0, height = 0;        // the module's frame window; 0 x 0: the plug-in's own size
+  unsigned long seed = 0;     // pins the clock the plug-in seeds its generator from
+  int width = 0, height = 0;  // the module's frame window; 0 x 0: the plug-in's own size
   SpectrumOptions spectrum;
-  bool strict = false;              // damaged audio fails the run instead of a warning
+  bool strict = false;  // damaged audio fails the run instead of a warning
   // A pipe or standard input is read once into a scratch WAV of the decoded samples,
   // and then from there: it can seek (--from), knows its length, and the sound under a
   // video is the very audio that was decoded (render). With `refuseSpooled`, such an
@@ -52,7 +52,7 @@ struct SessionSettings {
   // The frames end with the last whole one: a last, partial frame would be measured on
   // zeros (the look tool). Otherwise the partial one is drawn too.
   bool wholeFramesOnly = false;
-  HostEvents* events = nullptr;     // where the host reports keys and requests (play)
+  HostEvents* events = nullptr;  // where the host reports keys and requests (play)
 };
 
 // Live audio (capture), opened by the caller when open() comes to the audio.

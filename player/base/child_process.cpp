@@ -77,7 +77,8 @@ pid_t spawnChild(const std::vector<std::string>& args, int input, int output,
   }
   *errnum = errno;
   if (logFd >= 0) close(logFd);
-  if (pid > 0) setpgid(pid, pid);  // also here, so that no Ctrl-C slips in before the child's own call
+  if (pid > 0)
+    setpgid(pid, pid);  // also here, so that no Ctrl-C slips in before the child's own call
   return pid;
 }
 

@@ -58,8 +58,8 @@ pid_t leftoverOwner(const char* name, const std::string& prefix, const std::stri
   }
   const char* rest = digits + count;
   const bool anyEnding = !suffix.empty() && suffix.back() == '*';
-  const bool matches = anyEnding ? strncmp(rest, suffix.c_str(), suffix.size() - 1) == 0
-                                 : suffix == rest;
+  const bool matches =
+      anyEnding ? strncmp(rest, suffix.c_str(), suffix.size() - 1) == 0 : suffix == rest;
   return count > 0 && matches ? pid : 0;
 }
 
@@ -68,8 +68,8 @@ bool ownerGone(int folderFd, const char* name, pid_t pid) {
   int fd = openat(folderFd, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat info;
-  bool gone = fstat(fd, &info) == 0 && info.st_uid == geteuid() &&
-              flock(fd, LOCK_EX | LOCK_NB) == 0;
+  bool gone =
+      fstat(fd, &info) == 0 && info.st_uid == geteuid() && flock(fd, LOCK_EX | LOCK_NB) == 0;
   close(fd);  // and the lock with it
   return gone;
 }

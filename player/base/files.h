@@ -27,8 +27,7 @@ std::string systemReasonIn(const std::string& text);
 // folder is made at the first call and goes when removeScratchFile() removes its last
 // file; a folder that a killed run left is removed by the next run that makes one.
 // Empty on failure, with *error set.
-std::string makeScratchFile(const std::string& what, const std::string& suffix,
-                            std::string* error);
+std::string makeScratchFile(const std::string& what, const std::string& suffix, std::string* error);
 // Removes a file that makeScratchFile() made (and the run's folder with its last file).
 void removeScratchFile(const std::string& path);
 

@@ -118,16 +118,15 @@ bool containerTakesAudio(VideoFormat format, const std::string& codec) {
 }
 
 bool resolveEncoding(VideoFormat format, const EncodingChoice& choice,
-                     const std::string& sourceAudioCodec, VideoEncoding* out,
-                     std::string* error) {
+                     const std::string& sourceAudioCodec, VideoEncoding* out, std::string* error) {
   *out = VideoEncoding();
   if (format == VideoFormat::Gif) {
-    const char* option = !choice.codec.empty() ? "--codec"
-                         : choice.crf >= 0     ? "--crf"
-                         : !choice.preset.empty() ? "--preset"
+    const char* option = !choice.codec.empty()     ? "--codec"
+                         : choice.crf >= 0         ? "--crf"
+                         : !choice.preset.empty()  ? "--preset"
                          : choice.audioBitrate > 0 ? "--audio-bitrate"
-                         : choice.audioCopy    ? "--audio copy"
-                                               : nullptr;
+                         : choice.audioCopy        ? "--audio copy"
+                                                   : nullptr;
     if (option) {
       *error = std::string(option) + ": not for GIF (a GIF has one palette and no sound)";
       return false;
@@ -140,8 +139,8 @@ bool resolveEncoding(VideoFormat format, const EncodingChoice& choice,
   if (codecName.empty()) codecName = std::string(allowed).substr(0, std::string(allowed).find(' '));
   const Codec* codec = findCodec(codecName);
   if (!codec || !inList(allowed, codec->name)) {
-    *error = "--codec " + choice.codec + ": " + videoFormatName(format) + " takes " +
-             commaList(allowed);
+    *error =
+        "--codec " + choice.codec + ": " + videoFormatName(format) + " takes " + commaList(allowed);
     return false;
   }
   out->codec = codec->name;
@@ -154,8 +153,8 @@ bool resolveEncoding(VideoFormat format, const EncodingChoice& choice,
   }
   out->preset = choice.preset.empty() ? codec->defaultPreset : choice.preset;
   if (!inList(codec->presets, out->preset)) {
-    *error = "--preset " + choice.preset + ": " + codec->name + " takes " +
-             commaList(codec->presets);
+    *error =
+        "--preset " + choice.preset + ": " + codec->name + " takes " + commaList(codec->presets);
     return false;
   }
   bool opus = format == VideoFormat::Webm;

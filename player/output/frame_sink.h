@@ -10,10 +10,10 @@
 #include <memory>
 #include <string>
 
-#include "output/encoding.h"      // EncodingChoice
+#include "output/encoding.h"  // EncodingChoice
 #include "output/frame_scale.h"
 #include "output/frame_view.h"
-#include "output/output_file.h"   // IfExists
+#include "output/output_file.h"  // IfExists
 
 // What the user chose about the output beyond its name (-y/-n, the encoding options).
 struct SinkChoice {

@@ -2,7 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <stdio.h>   // renameat2, with RENAME_NOREPLACE
+#include <stdio.h>  // renameat2, with RENAME_NOREPLACE
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -98,4 +98,3 @@ void PendingFile::releaseLock() {
   if (lock_ >= 0) close(lock_);
   lock_ = -1;
 }
-

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "base/child_process.h"  // Sent
-#include "output/encoding.h"      // VideoFormat, EncodingChoice, VideoEncoding
+#include "output/encoding.h"     // VideoFormat, EncodingChoice, VideoEncoding
 #include "output/frame_scale.h"
 #include "output/frame_view.h"
 #include "output/output_file.h"

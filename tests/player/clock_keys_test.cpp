@@ -127,14 +127,14 @@ TEST(Keys, DoWhatPlaysHelpSays) {
       {"N/P next or\nprevious", 'P', list, KeyAction::PreviousTrack, -1, 0},
       {"Esc or Q quit", KEY_ESCAPE, playing, KeyAction::Quit, -1, 0},
       {"Esc or Q quit", 'Q', capturing, KeyAction::Quit, -1, 0},
-      {"", '1', playing, KeyAction::None, -1, 0},          // the running one
-      {"", '5', playing, KeyAction::None, -1, 0},          // no fifth module
+      {"", '1', playing, KeyAction::None, -1, 0},  // the running one
+      {"", '5', playing, KeyAction::None, -1, 0},  // no fifth module
       {"", '0', playing, KeyAction::None, -1, 0},
       {"", 'X', playing, KeyAction::None, -1, 0},
-      {"", KEY_LEFT, capturing, KeyAction::None, -1, 0},   // live input cannot seek
-      {"", KEY_UP, capturing, KeyAction::None, -1, 0},     // an input's volume is not ours
+      {"", KEY_LEFT, capturing, KeyAction::None, -1, 0},  // live input cannot seek
+      {"", KEY_UP, capturing, KeyAction::None, -1, 0},    // an input's volume is not ours
       {"", 'M', capturing, KeyAction::None, -1, 0},
-      {"", 'N', playing, KeyAction::None, -1, 0},          // one file: nothing to skip to
+      {"", 'N', playing, KeyAction::None, -1, 0},  // one file: nothing to skip to
       {"", 'P', capturing, KeyAction::None, -1, 0},
   };
   for (const auto& c : cases) {

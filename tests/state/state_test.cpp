@@ -52,9 +52,11 @@ TEST(Seeding, FirstParticleTakesTheFirstDrawsAndAllStayInRange) {
   EXPECT_EQ(visState.heading[0], 19169);
   for (int i = 0; i < VIS_PARTICLES; ++i) {
     EXPECT_TRUE(visState.posX[i] >= 0 && visState.posX[i] < 640 && visState.posY[i] >= 0 &&
-                visState.posY[i] < 480) << i;
+                visState.posY[i] < 480)
+        << i;
     EXPECT_TRUE(visState.velX[i] >= 1 && visState.velX[i] <= 10 && visState.velY[i] >= 1 &&
-                visState.velY[i] <= 10) << i;
+                visState.velY[i] <= 10)
+        << i;
     EXPECT_TRUE(visState.heading[i] >= 0 && visState.heading[i] <= 32767) << i;
   }
 }

@@ -43,8 +43,8 @@ void addToSheet(const FrameView& frame, int cell, LookSheet* sheet) {
 }
 }  // namespace
 
-bool lookRender(const LookRun& run, const AudioClip& clip, LookFigures* figures,
-                LookSheet* sheet, std::string* error) {
+bool lookRender(const LookRun& run, const AudioClip& clip, LookFigures* figures, LookSheet* sheet,
+                std::string* error) {
   SessionSettings settings;
   settings.plugin = run.plugin;
   settings.module = std::to_string(run.module);
@@ -79,8 +79,7 @@ bool lookRender(const LookRun& run, const AudioClip& clip, LookFigures* figures,
                    silent);
     // Cells at 10%, 20%, ..., 90% of the clip.
     const int64_t tick = session.frame();
-    while (nextCell < LookSheet::COLUMNS * LookSheet::ROWS &&
-           tick >= ticks * (nextCell + 1) / 10) {
+    while (nextCell < LookSheet::COLUMNS * LookSheet::ROWS && tick >= ticks * (nextCell + 1) / 10) {
       addToSheet(pixels, nextCell++, sheet);
     }
   }

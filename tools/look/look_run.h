@@ -21,7 +21,7 @@ struct LookSheet {
 };
 
 struct LookRun {
-  std::string plugin;         // the plug-in's path
+  std::string plugin;  // the plug-in's path
   int module = 0;
   int width = 640, height = 480;
   unsigned seed = 1;          // pins the clock the plug-in seeds from
@@ -31,5 +31,5 @@ struct LookRun {
 
 // Renders the whole clip (or, hearingOnly, analyses it: figures then holds the frame counts and the
 // hearing alone, and the sheet stays empty); on failure returns false with one line in *error.
-bool lookRender(const LookRun& run, const AudioClip& clip, LookFigures* figures,
-                LookSheet* sheet, std::string* error);
+bool lookRender(const LookRun& run, const AudioClip& clip, LookFigures* figures, LookSheet* sheet,
+                std::string* error);
