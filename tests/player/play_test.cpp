@@ -94,24 +94,35 @@ bool waitFor(const XServer& x, const std::string& command, const std::string& wa
   }
   return false;
 }
-// Takes a screenshot of the window and checks its size, and that it shows more than a
-// flat background: at least two colours, the second on more than 1/minimumShare of it.
-// (Zarvenn draws white outlines over grey.) A copy goes to $VIS_TEST_OUTPUT/name.
-void expectEffectShown(const XServer& x, const std::string& id, int width, int height,
-                       const ScratchDir& dir, const char* name, long minimumShare = 100) {
-  std::string out, shot = dir.file("shot.rgb");
-  // A busy machine can take a moment to map a freshly shown or resized window; xwd
-  // refuses an unviewable one, so try for a few seconds.
-  int status = 1;
-  for (int attempt = 0; attempt < 20 && status != 0; ++attempt) {
-    if (attempt > 0) usleep(250000);
-    status = x.run("xwd -silent -id " + id + " -out '" + dir.file("shot.xwd") + "' 2>&1", &out);
+// Kills and reaps, when a test ends early, each of `pids` that is still running; a
+// pid set to -1 has been reaped by the test itself.
+struct Reaper {
+  std::vector<pid_t> pids;
+  ~Reaper() {
+    for (pid_t pid : pids) {
+      if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+      }
+    }
   }
-  ASSERT_EQ(status, 0) << out;
-  ASSERT_EQ(runCommand("ffmpeg -v error -i '" + dir.file("shot.xwd") + "' -frames:v 1 "
-                       "-f rawvideo -pix_fmt rgb24 -y '" + shot + "'", &out), 0) << out;
-  std::string pixels = readWholeFile(shot);
-  ASSERT_EQ(pixels.size(), (size_t)width * height * 3);
+};
+// A screenshot of window `id` as rgb24 pixels, through <dir>/<stem>.xwd and .rgb; false
+// (with the tools' output in *out) when the window cannot be grabbed yet.
+bool grabWindow(const XServer& x, const std::string& id, const ScratchDir& dir,
+                const std::string& stem, std::string* pixels, std::string* out) {
+  const std::string xwd = dir.file(stem + ".xwd"), rgb = dir.file(stem + ".rgb");
+  if (x.run("xwd -silent -id " + id + " -out '" + xwd + "' 2>&1", out) != 0 ||
+      runCommand("ffmpeg -v error -i '" + xwd + "' -frames:v 1 -f rawvideo -pix_fmt rgb24 -y '" +
+                     rgb + "'",
+                 out) != 0) {
+    return false;
+  }
+  *pixels = readWholeFile(rgb);
+  return true;
+}
+// How many pixels each colour of a screenshot covers, most first.
+std::vector<long> colourCounts(const std::string& pixels) {
   std::map<uint32_t, long> colours;
   for (size_t i = 0; i + 2 < pixels.size(); i += 3)
     ++colours[(uint32_t)(uint8_t)pixels[i] << 16 | (uint32_t)(uint8_t)pixels[i + 1] << 8 |
@@ -119,6 +130,25 @@ void expectEffectShown(const XServer& x, const std::string& id, int width, int h
   std::vector<long> counts;
   for (const auto& c : colours) counts.push_back(c.second);
   std::sort(counts.rbegin(), counts.rend());
+  return counts;
+}
+// Takes a screenshot of the window and checks its size, and that it shows more than a
+// flat background: at least two colours, the second on more than 1/minimumShare of it.
+// (Zarvenn draws white outlines over grey.) A copy goes to $VIS_TEST_OUTPUT/name.
+void expectEffectShown(const XServer& x, const std::string& id, int width, int height,
+                       const ScratchDir& dir, const char* name, long minimumShare = 100) {
+  std::string out, shot = dir.file("shot.rgb");  // grabWindow's "shot"
+  // A busy machine can take a moment to map a freshly shown or resized window; xwd
+  // refuses an unviewable one, so try for a few seconds.
+  std::string pixels;
+  bool taken = false;
+  for (int attempt = 0; attempt < 20 && !taken; ++attempt) {
+    if (attempt > 0) usleep(250000);
+    taken = grabWindow(x, id, dir, "shot", &pixels, &out);
+  }
+  ASSERT_TRUE(taken) << out;
+  ASSERT_EQ(pixels.size(), (size_t)width * height * 3);
+  std::vector<long> counts = colourCounts(pixels);
   ASSERT_GE(counts.size(), 2u) << "the window shows no effect";
   EXPECT_GT(counts[1], (long)width * height / minimumShare) << "the window shows no effect";
   if (const char* keep = getenv("VIS_TEST_OUTPUT")) {
@@ -130,20 +160,9 @@ void expectEffectShown(const XServer& x, const std::string& id, int width, int h
 // The pixels of the second most common colour in a screenshot of the window (0 when
 // none can be taken): what expectEffectShown checks, without failing, for polling.
 long secondColourPixels(const XServer& x, const std::string& id, const ScratchDir& dir) {
-  std::string out;
-  if (x.run("xwd -silent -id " + id + " -out '" + dir.file("poll.xwd") + "' 2>&1", &out) != 0 ||
-      runCommand("ffmpeg -v error -i '" + dir.file("poll.xwd") + "' -frames:v 1 -f rawvideo "
-                 "-pix_fmt rgb24 -y '" + dir.file("poll.rgb") + "'", &out) != 0) {
-    return 0;
-  }
-  std::string pixels = readWholeFile(dir.file("poll.rgb"));
-  std::map<uint32_t, long> colours;
-  for (size_t i = 0; i + 2 < pixels.size(); i += 3)
-    ++colours[(uint32_t)(uint8_t)pixels[i] << 16 | (uint32_t)(uint8_t)pixels[i + 1] << 8 |
-              (uint8_t)pixels[i + 2]];
-  std::vector<long> counts;
-  for (const auto& c : colours) counts.push_back(c.second);
-  std::sort(counts.rbegin(), counts.rend());
+  std::string out, pixels;
+  if (!grabWindow(x, id, dir, "poll", &pixels, &out)) return 0;
+  std::vector<long> counts = colourCounts(pixels);
   return counts.size() >= 2 ? counts[1] : 0;
 }
 // Starts `orlimvis play ARGS --plugin <dir>/vis_orlim.so` on the X server with SDL's
@@ -245,15 +264,7 @@ TEST(Play, ShowsTheEffectAndAnswersKeysInARealWindow) {
   pid_t player = startPlay(x, dir, {"-m", "Zarvenn", "--size", "320x240", "--seed", "5",
                                     "--bands", "log"});
   ASSERT_GT(player, 0);
-  struct Reaper {
-    pid_t pid;
-    ~Reaper() {
-      if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-      }
-    }
-  } reaper{player};
+  Reaper reaper{{player}};
 
   // The window carries the frame's title, which the plug-in set to the module's name,
   // then the track and where it is.
@@ -311,7 +322,7 @@ TEST(Play, ShowsTheEffectAndAnswersKeysInARealWindow) {
   x.run("xdotool key Escape", &out);
   int status = -1;
   for (int i = 0; i < 50 && waitpid(player, &status, WNOHANG) == 0; ++i) usleep(100000);
-  reaper.pid = -1;
+  reaper.pids[0] = -1;
   ASSERT_TRUE(WIFEXITED(status)) << readWholeFile(dir.file("play.log"));
   EXPECT_EQ(WEXITSTATUS(status), 0) << readWholeFile(dir.file("play.log"));
   // Each module saved where the window stood: the frame followed the SDL window.
@@ -460,17 +471,7 @@ TEST(Play, CapturesASoundServerInputByTheNamesUsersSee) {
           "160x120", "--plugin", dir.file("vis_orlim.so").c_str(), (char*)nullptr);
     _exit(127);
   }
-  struct Reaper {
-    pid_t pids[2];
-    ~Reaper() {
-      for (pid_t pid : pids) {
-        if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
-          kill(pid, SIGKILL);
-          waitpid(pid, nullptr, 0);
-        }
-      }
-    }
-  } reaper{{player, source}};
+  Reaper reaper{{player, source}};
   // The server sees the playing stream under the program's name and the track's.
   std::string playing;
   EXPECT_TRUE(waitFor(x, "pactl list sink-inputs", "media.name = \"noise.wav\"", 10, &playing))
@@ -646,15 +647,7 @@ TEST(Play, RidesOutTheSoundServerGoingAwayAndSetsItsVolume) {
           "--size", "160x120", "--plugin", dir.file("vis_orlim.so").c_str(), (char*)nullptr);
     _exit(127);
   }
-  struct Reaper {
-    pid_t pid;
-    ~Reaper() {
-      if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-      }
-    }
-  } reaper{player};
+  Reaper reaper{{player}};
   std::string id, title;
   ASSERT_EQ(x.run("timeout 10 xdotool search --sync --name '^Pellox - noise.wav - '", &id), 0)
       << readWholeFile(dir.file("play.log"));
@@ -703,7 +696,7 @@ TEST(Play, RidesOutTheSoundServerGoingAwayAndSetsItsVolume) {
   x.run("xdotool key q", &out);
   int status = -1;
   for (int i = 0; i < 100 && waitpid(player, &status, WNOHANG) == 0; ++i) usleep(100000);
-  reaper.pid = -1;
+  reaper.pids[0] = -1;
   ASSERT_TRUE(WIFEXITED(status)) << readWholeFile(dir.file("play.log"));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(readWholeFile(dir.file("play.log")),
@@ -740,15 +733,7 @@ TEST(Play, ShowsPauseAndHidesTheCursorInFullScreen) {
   ASSERT_EQ(runCommand("cp '" VIS_PLUGIN_PATH "' '" + dir.file("vis_orlim.so") + "'", &out), 0);
   pid_t player = startPlay(x, dir, {"-m", "Zarvenn", "--size", "320x240"});
   ASSERT_GT(player, 0);
-  struct Reaper {
-    pid_t pid;
-    ~Reaper() {
-      if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-      }
-    }
-  } reaper{player};
+  Reaper reaper{{player}};
   std::string id, title;
   ASSERT_EQ(x.run("timeout 10 xdotool search --sync --name '^Zarvenn - demo tune - '", &id), 0)
       << readWholeFile(dir.file("play.log"));
@@ -780,7 +765,7 @@ TEST(Play, ShowsPauseAndHidesTheCursorInFullScreen) {
   x.run("xdotool key q", &out);
   int status = -1;
   for (int i = 0; i < 100 && waitpid(player, &status, WNOHANG) == 0; ++i) usleep(100000);
-  reaper.pid = -1;
+  reaper.pids[0] = -1;
   ASSERT_TRUE(WIFEXITED(status)) << readWholeFile(dir.file("play.log"));
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
@@ -790,13 +775,8 @@ namespace {
 // all alike, and the colours in it; -1 when no screenshot can be taken.
 int unevenBlocks(const XServer& x, const std::string& id, const ScratchDir& dir, int width,
                  int height, int n, size_t* colours) {
-  std::string out;
-  if (x.run("xwd -silent -id " + id + " -out '" + dir.file("blocks.xwd") + "' 2>&1", &out) != 0 ||
-      runCommand("ffmpeg -v error -i '" + dir.file("blocks.xwd") + "' -frames:v 1 -f rawvideo "
-                 "-pix_fmt rgb24 -y '" + dir.file("blocks.rgb") + "'", &out) != 0) {
-    return -1;
-  }
-  std::string pixels = readWholeFile(dir.file("blocks.rgb"));
+  std::string out, pixels;
+  if (!grabWindow(x, id, dir, "blocks", &pixels, &out)) return -1;
   if (pixels.size() != (size_t)width * height * 3) return -1;
   std::map<std::string, int> seen;
   int uneven = 0;
@@ -825,15 +805,7 @@ TEST(Play, AScaledWindowShowsTheDrawingInBlocksAndSDrawsAtFullSize) {
   pid_t player = startPlay(x, dir, {"-m", "Pellox", "--size", "320x240", "--scale", "2",
                                     "--seed", "3"});
   ASSERT_GT(player, 0);
-  struct Reaper {
-    pid_t pid;
-    ~Reaper() {
-      if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-      }
-    }
-  } reaper{player};
+  Reaper reaper{{player}};
   std::string id;
   ASSERT_EQ(x.run("timeout 10 xdotool search --sync --name '^Pellox - demo tune - '", &id), 0)
       << readWholeFile(dir.file("play.log"));
@@ -865,7 +837,7 @@ TEST(Play, AScaledWindowShowsTheDrawingInBlocksAndSDrawsAtFullSize) {
   x.run("xdotool key Escape", &out);
   int status = -1;
   for (int i = 0; i < 100 && waitpid(player, &status, WNOHANG) == 0; ++i) usleep(100000);
-  reaper.pid = -1;
+  reaper.pids[0] = -1;
   ASSERT_TRUE(WIFEXITED(status)) << readWholeFile(dir.file("play.log"));
   EXPECT_EQ(WEXITSTATUS(status), 0) << readWholeFile(dir.file("play.log"));
 }
