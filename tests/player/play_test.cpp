@@ -94,6 +94,28 @@ bool waitFor(const XServer& x, const std::string& command, const std::string& wa
   }
   return false;
 }
+// The id of the first window whose title matches `pattern` (xdotool's regular
+// expression) within `seconds`, or "" when none shows.
+std::string windowNamed(const XServer& x, const std::string& pattern, int seconds = 10) {
+  std::string out;
+  if (x.run(
+          "timeout " + std::to_string(seconds) + " xdotool search --sync --name '" + pattern + "'",
+          &out) != 0) {
+    return "";
+  }
+  return trimmed(out.substr(0, out.find('\n')));
+}
+// The wait status of `pid` once it ends, within `seconds`; one still running then is
+// killed, and its status says so rather than an exit.
+int exitStatusWithin(pid_t pid, int seconds) {
+  int status = -1;
+  for (int i = 0; i < seconds * 10 && waitpid(pid, &status, WNOHANG) == 0; ++i) usleep(100000);
+  if (waitpid(pid, nullptr, WNOHANG) == 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  return status;
+}
 // Kills and reaps, when a test ends early, each of `pids` that is still running; a
 // pid set to -1 has been reaped by the test itself.
 struct Reaper {
@@ -269,9 +291,8 @@ TEST(Play, ShowsTheEffectAndAnswersKeysInARealWindow) {
   // The window carries the frame's title, which the plug-in set to the module's name,
   // then the track and where it is.
   std::string id;
-  ASSERT_EQ(x.run("timeout 10 xdotool search --sync --name '^Zarvenn - demo tune - '", &id), 0)
-      << readWholeFile(dir.file("play.log"));
-  id = trimmed(id.substr(0, id.find('\n')));
+  id = windowNamed(x, "^Zarvenn - demo tune - ");
+  ASSERT_FALSE(id.empty()) << readWholeFile(dir.file("play.log"));
   ASSERT_EQ(x.run("xdotool windowfocus --sync " + id, &out), 0) << out;
   usleep(1500000);  // some frames of music
   EXPECT_TRUE(waitFor(x, "xdotool getwindowname " + id, "Zarvenn - demo tune - 0:01 / 0:24", 5,
@@ -320,9 +341,7 @@ TEST(Play, ShowsTheEffectAndAnswersKeysInARealWindow) {
 
   // Esc: the module quits properly (its position is saved) and the program ends.
   x.run("xdotool key Escape", &out);
-  int status = -1;
-  for (int i = 0; i < 50 && waitpid(player, &status, WNOHANG) == 0; ++i) usleep(100000);
-  reaper.pids[0] = -1;
+  int status = exitStatusWithin(player, 5);
   ASSERT_TRUE(WIFEXITED(status)) << readWholeFile(dir.file("play.log"));
   EXPECT_EQ(WEXITSTATUS(status), 0) << readWholeFile(dir.file("play.log"));
   // Each module saved where the window stood: the frame followed the SDL window.
@@ -351,16 +370,10 @@ TEST(Play, CaptureVisualisesAnInputDevice) {
   pid_t player = startPlay(x, dir, {"-m", "Ambrith", "--capture", "--size", "160x120"});
   ASSERT_GT(player, 0);
   std::string id;
-  EXPECT_EQ(x.run("timeout 10 xdotool search --sync --name '^Ambrith - '", &id), 0)
-      << readWholeFile(dir.file("play.log"));
-  id = trimmed(id.substr(0, id.find('\n')));
+  id = windowNamed(x, "^Ambrith - ");
+  EXPECT_FALSE(id.empty()) << readWholeFile(dir.file("play.log"));
   x.run("xdotool windowfocus --sync " + id + " key q", &out);
-  int status = -1;
-  for (int i = 0; i < 50 && waitpid(player, &status, WNOHANG) == 0; ++i) usleep(100000);
-  if (waitpid(player, nullptr, WNOHANG) == 0) {
-    kill(player, SIGKILL);
-    waitpid(player, nullptr, 0);
-  }
+  int status = exitStatusWithin(player, 5);
   ASSERT_TRUE(WIFEXITED(status)) << readWholeFile(dir.file("play.log"));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_NE(readWholeFile(dir.file("play.log")).find("visualising"), std::string::npos);
@@ -479,10 +492,8 @@ TEST(Play, CapturesASoundServerInputByTheNamesUsersSee) {
   EXPECT_NE(playing.find("application.name = \"orlimvis\""), std::string::npos) << playing;
   // The title names the input as the server does.
   std::string id;
-  ASSERT_EQ(x.run("timeout 10 xdotool search --sync --name "
-                  "'^Ambrith - Monitor of Virtual_Sink .vsink.monitor.$'", &id), 0)
-      << readWholeFile(dir.file("play.log"));
-  id = trimmed(id.substr(0, id.find('\n')));
+  id = windowNamed(x, "^Ambrith - Monitor of Virtual_Sink .vsink.monitor.$");
+  ASSERT_FALSE(id.empty()) << readWholeFile(dir.file("play.log"));
   // The server records for it from the monitor's source (the only source there is).
   std::string sources, streams;
   runCommand("pactl list short sources", &sources);
@@ -503,8 +514,7 @@ TEST(Play, CapturesASoundServerInputByTheNamesUsersSee) {
   EXPECT_TRUE(waitFor(x, "xdotool getwindowname " + id + " | grep -v 'no sound server' || true",
                       "Ambrith - Monitor of Virtual_Sink (vsink.monitor)", 10, &out)) << out;
   x.run("xdotool windowfocus --sync " + id + " key q", &out);
-  for (int i = 0; i < 50 && waitpid(player, &status, WNOHANG) == 0; ++i) usleep(100000);
-  reaper.pids[0] = -1;
+  status = exitStatusWithin(player, 5);
   ASSERT_TRUE(WIFEXITED(status)) << readWholeFile(dir.file("play.log"));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(readWholeFile(dir.file("play.log")),
@@ -544,12 +554,7 @@ TEST(Play, EndsWithTheFileAndReportsOneThatTurnsBad) {
     if (c.strict) args.push_back("--strict");
     pid_t player = startPlay(x, dir, args);
     ASSERT_GT(player, 0);
-    int status = -1;
-    for (int i = 0; i < 300 && waitpid(player, &status, WNOHANG) == 0; ++i) usleep(100000);
-    if (waitpid(player, nullptr, WNOHANG) == 0) {
-      kill(player, SIGKILL);
-      waitpid(player, nullptr, 0);
-    }
+    int status = exitStatusWithin(player, 30);
     std::string log = readWholeFile(dir.file("play.log"));
     ASSERT_TRUE(WIFEXITED(status)) << log;
     EXPECT_EQ(WEXITSTATUS(status), c.status) << log;
@@ -578,20 +583,14 @@ TEST(Play, PlaysAListWithNextKeyAndStartsWithTheModuleLastPlayed) {
   pid_t player = startPlay(x, dir, {dir.file("list.m3u"), "--size", "64x48"});
   ASSERT_GT(player, 0);
   std::string id;
-  ASSERT_EQ(x.run("timeout 30 xdotool search --sync --name '^Ambrith - \\[1/2\\] - long.flac'",
-                  &id), 0) << readWholeFile(dir.file("play.log"));
-  id = trimmed(id.substr(0, id.find('\n')));
+  id = windowNamed(x, "^Ambrith - \\[1/2\\] - long.flac", 30);
+  ASSERT_FALSE(id.empty()) << readWholeFile(dir.file("play.log"));
   x.run("xdotool windowfocus --sync " + id, &out);
   // Switch to Pellox: that is what the next run without -m gets.
   x.run("xdotool key 2 key n", &out);
   EXPECT_TRUE(waitFor(x, "xdotool getwindowname " + id, "Pellox - [2/2] - short.ogg", 30, &out))
       << out;
-  int status = -1;
-  for (int i = 0; i < 600 && waitpid(player, &status, WNOHANG) == 0; ++i) usleep(100000);
-  if (waitpid(player, nullptr, WNOHANG) == 0) {
-    kill(player, SIGKILL);
-    waitpid(player, nullptr, 0);
-  }
+  int status = exitStatusWithin(player, 60);
   ASSERT_TRUE(WIFEXITED(status)) << readWholeFile(dir.file("play.log"));
   EXPECT_EQ(WEXITSTATUS(status), 0) << readWholeFile(dir.file("play.log"));
   EXPECT_NE(readWholeFile(dir.file("player.ini")).find("module=Pellox"), std::string::npos);
@@ -649,9 +648,8 @@ TEST(Play, RidesOutTheSoundServerGoingAwayAndSetsItsVolume) {
   }
   Reaper reaper{{player}};
   std::string id, title;
-  ASSERT_EQ(x.run("timeout 10 xdotool search --sync --name '^Pellox - noise.wav - '", &id), 0)
-      << readWholeFile(dir.file("play.log"));
-  id = trimmed(id.substr(0, id.find('\n')));
+  id = windowNamed(x, "^Pellox - noise.wav - ");
+  ASSERT_FALSE(id.empty()) << readWholeFile(dir.file("play.log"));
   ASSERT_TRUE(waitFor(x, "pactl list sink-inputs", "media.name = \"noise.wav\"", 10, &out)) << out;
 
   // The server crashes: said once, on standard error and in the title, and the
@@ -694,9 +692,7 @@ TEST(Play, RidesOutTheSoundServerGoingAwayAndSetsItsVolume) {
   EXPECT_NEAR(level / full, 0.125, 0.04) << level << " against " << full;
 
   x.run("xdotool key q", &out);
-  int status = -1;
-  for (int i = 0; i < 100 && waitpid(player, &status, WNOHANG) == 0; ++i) usleep(100000);
-  reaper.pids[0] = -1;
+  int status = exitStatusWithin(player, 10);
   ASSERT_TRUE(WIFEXITED(status)) << readWholeFile(dir.file("play.log"));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(readWholeFile(dir.file("play.log")),
@@ -735,9 +731,8 @@ TEST(Play, ShowsPauseAndHidesTheCursorInFullScreen) {
   ASSERT_GT(player, 0);
   Reaper reaper{{player}};
   std::string id, title;
-  ASSERT_EQ(x.run("timeout 10 xdotool search --sync --name '^Zarvenn - demo tune - '", &id), 0)
-      << readWholeFile(dir.file("play.log"));
-  id = trimmed(id.substr(0, id.find('\n')));
+  id = windowNamed(x, "^Zarvenn - demo tune - ");
+  ASSERT_FALSE(id.empty()) << readWholeFile(dir.file("play.log"));
   // Paused, the picture stands still, so two grabs differ only by the cursor.
   x.run("xdotool windowfocus --sync " + id + " key space", &out);
   ASSERT_TRUE(waitFor(x, "xdotool getwindowname " + id, " - paused", 5, &title)) << title;
@@ -763,9 +758,7 @@ TEST(Play, ShowsPauseAndHidesTheCursorInFullScreen) {
   EXPECT_TRUE(waitFor(x, "xdotool getwindowname " + id + " | grep -v paused || true", "Zarvenn - ",
                       5, &title)) << title;
   x.run("xdotool key q", &out);
-  int status = -1;
-  for (int i = 0; i < 100 && waitpid(player, &status, WNOHANG) == 0; ++i) usleep(100000);
-  reaper.pids[0] = -1;
+  int status = exitStatusWithin(player, 10);
   ASSERT_TRUE(WIFEXITED(status)) << readWholeFile(dir.file("play.log"));
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
@@ -807,9 +800,8 @@ TEST(Play, AScaledWindowShowsTheDrawingInBlocksAndSDrawsAtFullSize) {
   ASSERT_GT(player, 0);
   Reaper reaper{{player}};
   std::string id;
-  ASSERT_EQ(x.run("timeout 10 xdotool search --sync --name '^Pellox - demo tune - '", &id), 0)
-      << readWholeFile(dir.file("play.log"));
-  id = trimmed(id.substr(0, id.find('\n')));
+  id = windowNamed(x, "^Pellox - demo tune - ");
+  ASSERT_FALSE(id.empty()) << readWholeFile(dir.file("play.log"));
   ASSERT_EQ(x.run("xdotool windowfocus --sync " + id, &out), 0) << out;
   // The window is the size asked for, and the plug-in's 160x120 drawing fills it in
   // 2x2 blocks: once orbs are drawn, on every screenshot.
@@ -835,9 +827,7 @@ TEST(Play, AScaledWindowShowsTheDrawingInBlocksAndSDrawsAtFullSize) {
   }
   EXPECT_GT(uneven, 0) << "S left the drawing at half size";
   x.run("xdotool key Escape", &out);
-  int status = -1;
-  for (int i = 0; i < 100 && waitpid(player, &status, WNOHANG) == 0; ++i) usleep(100000);
-  reaper.pids[0] = -1;
+  int status = exitStatusWithin(player, 10);
   ASSERT_TRUE(WIFEXITED(status)) << readWholeFile(dir.file("play.log"));
   EXPECT_EQ(WEXITSTATUS(status), 0) << readWholeFile(dir.file("play.log"));
 }
