@@ -294,7 +294,7 @@ void Session::renderFrame(int64_t frame) {
 
 void Session::renderWindow(const float* window, int begin, int end) {
   spectrumExecute(analyser_.get(), window, begin, end, audio_.spectrum);
-  host_->renderFrame(audio_.spectrum, channels_, rate_);
+  draw();
 }
 
 bool Session::pixels(FrameView* view) const {

@@ -290,8 +290,7 @@ TEST(Play, ShowsTheEffectAndAnswersKeysInARealWindow) {
 
   // The window carries the frame's title, which the plug-in set to the module's name,
   // then the track and where it is.
-  std::string id;
-  id = windowNamed(x, "^Zarvenn - demo tune - ");
+  std::string id = windowNamed(x, "^Zarvenn - demo tune - ");
   ASSERT_FALSE(id.empty()) << readWholeFile(dir.file("play.log"));
   ASSERT_EQ(x.run("xdotool windowfocus --sync " + id, &out), 0) << out;
   usleep(1500000);  // some frames of music
@@ -369,8 +368,7 @@ TEST(Play, CaptureVisualisesAnInputDevice) {
   ASSERT_EQ(runCommand("cp '" VIS_PLUGIN_PATH "' '" + dir.file("vis_orlim.so") + "'", &out), 0);
   pid_t player = startPlay(x, dir, {"-m", "Ambrith", "--capture", "--size", "160x120"});
   ASSERT_GT(player, 0);
-  std::string id;
-  id = windowNamed(x, "^Ambrith - ");
+  std::string id = windowNamed(x, "^Ambrith - ");
   EXPECT_FALSE(id.empty()) << readWholeFile(dir.file("play.log"));
   x.run("xdotool windowfocus --sync " + id + " key q", &out);
   int status = exitStatusWithin(player, 5);
@@ -491,8 +489,7 @@ TEST(Play, CapturesASoundServerInputByTheNamesUsersSee) {
       << playing << readWholeFile(sourceDir.file("play.log"));
   EXPECT_NE(playing.find("application.name = \"orlimvis\""), std::string::npos) << playing;
   // The title names the input as the server does.
-  std::string id;
-  id = windowNamed(x, "^Ambrith - Monitor of Virtual_Sink .vsink.monitor.$");
+  std::string id = windowNamed(x, "^Ambrith - Monitor of Virtual_Sink .vsink.monitor.$");
   ASSERT_FALSE(id.empty()) << readWholeFile(dir.file("play.log"));
   // The server records for it from the monitor's source (the only source there is).
   std::string sources, streams;
@@ -582,8 +579,7 @@ TEST(Play, PlaysAListWithNextKeyAndStartsWithTheModuleLastPlayed) {
   std::ofstream(dir.file("player.ini")) << "[orlimvis]\nmodule=Ambrith\n";
   pid_t player = startPlay(x, dir, {dir.file("list.m3u"), "--size", "64x48"});
   ASSERT_GT(player, 0);
-  std::string id;
-  id = windowNamed(x, "^Ambrith - \\[1/2\\] - long.flac", 30);
+  std::string id = windowNamed(x, "^Ambrith - \\[1/2\\] - long.flac", 30);
   ASSERT_FALSE(id.empty()) << readWholeFile(dir.file("play.log"));
   x.run("xdotool windowfocus --sync " + id, &out);
   // Switch to Pellox: that is what the next run without -m gets.
@@ -647,8 +643,7 @@ TEST(Play, RidesOutTheSoundServerGoingAwayAndSetsItsVolume) {
     _exit(127);
   }
   Reaper reaper{{player}};
-  std::string id, title;
-  id = windowNamed(x, "^Pellox - noise.wav - ");
+  std::string title, id = windowNamed(x, "^Pellox - noise.wav - ");
   ASSERT_FALSE(id.empty()) << readWholeFile(dir.file("play.log"));
   ASSERT_TRUE(waitFor(x, "pactl list sink-inputs", "media.name = \"noise.wav\"", 10, &out)) << out;
 
@@ -730,8 +725,7 @@ TEST(Play, ShowsPauseAndHidesTheCursorInFullScreen) {
   pid_t player = startPlay(x, dir, {"-m", "Zarvenn", "--size", "320x240"});
   ASSERT_GT(player, 0);
   Reaper reaper{{player}};
-  std::string id, title;
-  id = windowNamed(x, "^Zarvenn - demo tune - ");
+  std::string title, id = windowNamed(x, "^Zarvenn - demo tune - ");
   ASSERT_FALSE(id.empty()) << readWholeFile(dir.file("play.log"));
   // Paused, the picture stands still, so two grabs differ only by the cursor.
   x.run("xdotool windowfocus --sync " + id + " key space", &out);
@@ -799,8 +793,7 @@ TEST(Play, AScaledWindowShowsTheDrawingInBlocksAndSDrawsAtFullSize) {
                                     "--seed", "3"});
   ASSERT_GT(player, 0);
   Reaper reaper{{player}};
-  std::string id;
-  id = windowNamed(x, "^Pellox - demo tune - ");
+  std::string id = windowNamed(x, "^Pellox - demo tune - ");
   ASSERT_FALSE(id.empty()) << readWholeFile(dir.file("play.log"));
   ASSERT_EQ(x.run("xdotool windowfocus --sync " + id, &out), 0) << out;
   // The window is the size asked for, and the plug-in's 160x120 drawing fills it in
